@@ -1,0 +1,90 @@
+#include <atomic>
+
+#include <boost/log/attributes/current_thread_id.hpp>
+#include <boost/log/core.hpp>
+#include <boost/log/sources/record_ostream.hpp>
+#include <boost/log/sources/severity_logger.hpp>
+
+#include "common/Log.h"
+#include "common/LogSetting.h"
+
+namespace orvale::common {
+namespace logging = boost::log;
+
+namespace {
+
+std::atomic<std::shared_ptr<LogSetting>>& ProcessSetting() {
+    static std::atomic<std::shared_ptr<LogSetting>> setting;
+    return setting;
+}
+
+logging::sources::severity_logger_mt<int>& ProcessLogger() {
+    static logging::sources::severity_logger_mt<int> logger;
+    return logger;
+}
+
+int Threshold(const LogSetting* setting) {
+    return setting != nullptr ? setting->Level() : kThresholdWithoutSetting;
+}
+
+// Pushes one record through the logging core with the thread's id attached.
+void PushRecord(int severity, const std::string& text) {
+    auto core = logging::core::get();
+    const auto added =
+        core->add_thread_attribute("ThreadID", logging::attributes::current_thread_id());
+    struct Detach {
+        logging::core_ptr core;
+        std::pair<logging::attribute_set::iterator, bool> added;
+        ~Detach() {
+            if (added.second) core->remove_thread_attribute(added.first);
+        }
+    } detach{core, added};
+
+    auto& logger = ProcessLogger();
+    if (logging::record record = logger.open_record(logging::keywords::severity = severity)) {
+        logging::record_ostream out(record);
+        out << text;
+        out.flush();
+        logger.push_record(std::move(record));
+    }
+}
+
+}  // namespace
+
+std::shared_ptr<LogSetting> CurrentLogSetting() {
+    return ProcessSetting().load();
+}
+
+void InstallLogSetting(std::shared_ptr<LogSetting> setting) {
+    ProcessSetting().store(std::move(setting));
+}
+
+void ReleaseLogSetting() {
+    ProcessSetting().store(nullptr);
+}
+
+LogGate::LogGate(int severity) : setting_(CurrentLogSetting()) {
+    if (setting_) setting_->CheckIni();
+    open_ = severity >= Threshold(setting_.get());
+}
+
+LogStream::LogStream(int severity, std::shared_ptr<LogSetting> setting)
+    : severity_(severity), setting_(std::move(setting)) {}
+
+LogStream::LogStream(int severity) : LogStream(severity, CurrentLogSetting()) {}
+
+LogStream::~LogStream() {
+    try {
+        Emit();
+    } catch (...) {
+        // A failing sink or host callback must not terminate the process.
+    }
+}
+
+void LogStream::Emit() {
+    const std::string text = stream_.str();
+    if (severity_ >= Threshold(setting_.get())) PushRecord(severity_, text);
+    if (setting_) setting_->CallDebugCallback(severity_, text);
+}
+
+}  // namespace orvale::common

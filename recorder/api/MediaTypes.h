@@ -1,0 +1,214 @@
+// The records, enumerations and callback types that cross the engine's
+// exported boundary. Records are plain values: the caller owns what it
+// declares, and the engine never keeps a pointer to a record after a call.
+// Field order and widths are part of the interface.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <list>
+#include <string>
+
+#include "recorder/api/Export.h"
+
+namespace orvale::recorder {
+
+// Record times of one event kind. eventValue is carried, never interpreted.
+struct media_event_duration_s {
+    int32_t eventValue = 0;
+    uint32_t preRecTime = 0;
+    uint32_t postRecTime = 10;
+};
+
+// One channel of the catalogue.
+struct media_channel_s {
+    std::string id;
+    std::string extraText1;
+    std::string scheduleId;
+    std::string disk;  // one drive letter per record drive, in the order added
+    uint32_t retentionTime = 0;
+    int32_t protocol = 0;
+    // The five groups and extraValue form one block that recorders take whole.
+    media_event_duration_s motion;
+    media_event_duration_s alarm;
+    media_event_duration_s videoLoss{0, 0, 0};
+    media_event_duration_s iv;
+    media_event_duration_s audio;
+    uint64_t extraValue = 0;
+    bool audioRecord = true;
+    bool arb = false;
+    bool continuousOnlyForLow = false;
+    bool encrypt = false;
+    bool failoverStatus = false;
+    std::string extraText2;
+    std::string extraText3;
+};
+
+enum media_drive_type : uint32_t {
+    MEDIA_DRIVE_TYPE_NONE = 0,
+    MEDIA_DRIVE_TYPE_NO_ROOT_DIR = 1,
+    MEDIA_DRIVE_TYPE_REMOVABLE = 2,
+    MEDIA_DRIVE_TYPE_FIXED = 3,
+    MEDIA_DRIVE_TYPE_REMOTE = 4,
+    MEDIA_DRIVE_TYPE_CDROM = 5,
+    MEDIA_DRIVE_TYPE_RAMDISK = 6,
+};
+
+enum media_drive_status_e : uint32_t {
+    MEDIA_DRIVE_STATUS_NONE = 0,
+    MEDIA_DRIVE_STATUS_ALLOCATE = 1,
+    MEDIA_DRIVE_STATUS_RELEASE = 2,
+    MEDIA_DRIVE_STATUS_SYSTEM_DISK = 4,
+};
+
+// One storage drive: its letter alone, type, status and bus type.
+struct media_drive_s {
+    std::string name;
+    uint32_t type = MEDIA_DRIVE_TYPE_NONE;
+    uint32_t status = MEDIA_DRIVE_STATUS_NONE;
+    uint32_t busType = 0;
+
+    // "drive(D), type(MEDIA_DRIVE_TYPE_FIXED), status(MEDIA_DRIVE_STATUS_ALLOCATE), "
+    OSTREL_API std::string ToString() const;
+};
+
+// Space of one drive in whole MiB; all zero for an unknown drive.
+struct media_drive_info_s {
+    uint32_t freeMB = 0;
+    uint32_t usedMB = 0;
+    uint32_t totalMB = 0;
+    uint32_t driveValue = 0;
+    uint32_t driveFlag = 0;
+};
+
+// One interval during which a camera was disconnected.
+struct media_arb_s {
+    int64_t rowId = 0;
+    std::string cameraId;
+    int64_t disconnectTime = 0;
+    int64_t reconnectTime = 0;
+    int32_t trackId = 0;
+    bool dstOn = false;
+    bool dstOverlap = false;
+};
+
+struct media_bookmark_s {
+    int32_t rowId = 0;
+    std::string guid;  // id of the channel the bookmark belongs to
+    int64_t startTime = 0;
+    int64_t endTime = 0;
+    std::string description;
+    int32_t trackId = 0;
+    bool lock = false;
+};
+
+enum request_bookmark_type_s : int32_t {
+    REQUEST_BOOKMARK_TYPE_INSERT = 1,
+    REQUEST_BOOKMARK_TYPE_UPDATE = 2,
+    REQUEST_BOOKMARK_TYPE_DELETE = 3,
+};
+
+inline constexpr int kScheduleDayRows = 8;  // Sunday..Saturday, then holidays
+inline constexpr int kScheduleMinutes = 1440;
+inline constexpr int kScheduleSlots = 6;  // motion, alarm, vloss, va, audio, continuous
+inline constexpr int kScheduleTableSize = kScheduleDayRows * kScheduleMinutes * kScheduleSlots;
+
+// A weekly recording grid: byte [row * 8640 + minute * 6 + slot].
+struct media_schedule_s {
+    uint8_t table[kScheduleTableSize] = {};
+    bool useHoliday = false;
+};
+
+// A holiday: a fixed date (kind 0) or month, ISO week and day of week.
+struct media_holiday_s {
+    int32_t kind = 0;
+    int16_t year = 0;
+    int16_t month = 0;
+    int16_t day = 0;
+    int16_t spare = 0;
+    int16_t weekMonth = 0;
+    int16_t week = 0;
+    int32_t dayOfWeek = 0;  // Sunday 0
+};
+
+struct media_encrypt_s {
+    int32_t algorithm = 0;
+    int32_t type = 0;
+    std::string key;  // never logged
+};
+
+struct media_raid_virtual_disk_s {
+    int32_t status = 0;  // 0 "OK", 1 otherwise
+    int32_t id = 0;
+    int64_t value = 0;
+};
+
+struct media_raid_physical_disk_s {
+    int32_t id = 0;
+    int32_t status = 0;  // 0 "OK", 1 otherwise
+};
+
+struct media_raid_info_s {
+    uint8_t reserved[8] = {};
+    std::list<media_raid_virtual_disk_s> virtualDisks;
+    std::list<media_raid_physical_disk_s> physicalDisks;
+};
+
+// The header delivered with every playback frame. The part after the common
+// head depends on `kind` (1 video, 2 audio, 3 metadata).
+struct playback_media_header_s {
+    uint32_t mediaId = 0;
+    int32_t kind = 0;
+    uint32_t value = 0;
+    uint8_t backup = 0;
+
+    struct video_s {
+        int64_t time;
+        int32_t width;
+        int32_t height;
+        int32_t codec;
+        int32_t gopCount;
+        uint8_t keyFrame;
+        uint8_t reserved;
+        int32_t endMarker;
+        uint8_t responseCounter;
+    };
+    struct audio_s {
+        uint32_t codec;
+        uint32_t audioValue1;
+        uint32_t audioValue2;
+        uint16_t audioValue3;
+        uint8_t responseCounter;
+    };
+    struct metadata_s {
+        int32_t reserved1;
+        int32_t reserved2;
+    };
+    union {
+        video_s video;
+        audio_s audio;
+        metadata_s metadata;
+    };
+
+    playback_media_header_s() : video{} {}
+};
+
+enum media_error_e : uint32_t {
+    MEDIA_ERROR_NONE = 0,
+    MEDIA_ERROR_OPEN_FAILED = 0x407,
+    MEDIA_ERROR_TOO_MANY_MEDIA = 0x445,
+    MEDIA_ERROR_BACKUP_REFUSED = 0x1051,
+};
+
+enum media_config_type_e : uint32_t {
+    MEDIA_CONFIG_TYPE_DRIVE = 2,
+};
+
+using ConfigEventHandler = std::function<void(media_config_type_e)>;
+using OpenMediaCallback = std::function<long(playback_media_header_s*, long, unsigned char*)>;
+using OpenMediaResponseCallback = std::function<void(unsigned int, unsigned int)>;
+using ControlMediaResponseCallback = std::function<void(unsigned int, unsigned int, unsigned char)>;
+using DebugLoggerCallback =
+    std::function<long(unsigned int, const std::string&, const std::string&)>;
+
+}  // namespace orvale::recorder
