@@ -204,6 +204,32 @@ enum media_config_type_e : uint32_t {
     MEDIA_CONFIG_TYPE_DRIVE = 2,
 };
 
+// Headers that callers pass with each frame to a recorder's frame input.
+struct video_frame_header_s {
+    int32_t profile = 1;  // 1 normal, 2 low
+    int32_t codec = 0;
+    int32_t frameType = 0;  // 1 = key frame
+    uint64_t time = 0;      // seconds since 1970, UTC
+    uint32_t timeMs = 0;    // milliseconds, wraps
+    uint16_t width = 0;
+    uint16_t height = 0;
+};
+
+struct audio_frame_header_s {
+    int32_t profile = 1;
+    int32_t codec = 0;
+    uint32_t timeMs = 0;
+    uint16_t format0 = 0;
+    uint32_t format1 = 0;
+    uint32_t format2 = 0;
+};
+
+struct meta_frame_header_s {
+    int32_t profile = 1;  // only 1 is recorded
+    int64_t time = 0;     // seconds since 1970, UTC
+    uint32_t timeMs = 0;
+};
+
 using ConfigEventHandler = std::function<void(media_config_type_e)>;
 using OpenMediaCallback = std::function<long(playback_media_header_s*, long, unsigned char*)>;
 using OpenMediaResponseCallback = std::function<void(unsigned int, unsigned int)>;

@@ -1,0 +1,32 @@
+// What the hourly index and metadata databases share: how a connection is
+// opened, how a new hour file is made from its template, and how a database
+// file is removed with its write-ahead log and shared-memory companions.
+#pragma once
+
+#include <filesystem>
+#include <memory>
+
+namespace SQLite {
+class Database;
+}
+
+namespace orvale::recorder {
+
+// How long a connection waits for another writer of the same hour (the
+// normal writer's close, the low writer, the ARB merge) before it gives up.
+inline constexpr int kHourlyBusyTimeoutMs = 5000;
+
+// Connects read-write (no create) with synchronous NORMAL, write-ahead
+// logging and the busy timeout. Throws SQLite::Exception on failure.
+std::unique_ptr<SQLite::Database> OpenHourlyDatabase(const std::filesystem::path& path);
+
+// Copies a template over `path`; false when the template is missing or the
+// copy failed. Stale -wal/-shm files of `path` are removed first, since a
+// stale log would be replayed into the new file.
+bool CopyDatabaseTemplate(const std::filesystem::path& templatePath,
+                          const std::filesystem::path& path);
+
+// Removes a database file with its -wal and -shm files; true when none is left.
+bool RemoveSqliteFiles(const std::filesystem::path& path);
+
+}  // namespace orvale::recorder

@@ -1,0 +1,210 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <SQLiteCpp/SQLiteCpp.h>
+
+#include "platform/HostFolder.h"
+#include "platform/Time.h"
+#include "recorder/storage/FolderInUseContainer.h"
+#include "recorder/store/MetaDataFile.h"
+#include "recorder/store/MetaDataWriter.h"
+#include "tests/support/TempDir.h"
+
+namespace orvale::recorder {
+namespace {
+
+namespace fs = std::filesystem;
+
+int64_t Utc(int year, int month, int day, int hour, int minute, int second) {
+    std::tm tm{};
+    tm.tm_year = year - 1900;
+    tm.tm_mon = month - 1;
+    tm.tm_mday = day;
+    tm.tm_hour = hour;
+    tm.tm_min = minute;
+    tm.tm_sec = second;
+    return platform::FromUtcTime(tm);
+}
+
+std::shared_ptr<MetaDataFrame> Frame(int64_t utc, uint32_t timestamp, std::string content,
+                                     uint32_t dataType = 0, std::string encoding = "xml") {
+    auto frame = std::make_shared<MetaDataFrame>();
+    frame->utc = utc;
+    frame->timestamp = timestamp;
+    frame->dataType = dataType;
+    frame->encodingType = std::move(encoding);
+    frame->content.assign(content.begin(), content.end());
+    return frame;
+}
+
+std::string Text(const std::vector<uint8_t>& bytes) {
+    return std::string(bytes.begin(), bytes.end());
+}
+
+class MetaDataTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        platform::SetHostFolder(host_.Str());
+        ASSERT_TRUE(MetaDataFile::CreateTemplate());
+    }
+    void TearDown() override { platform::SetHostFolder(""); }
+
+    fs::path TrackFolder() const {
+        return host_.Path() / "KVTRecordData" / "cam1" / "2024" / "01" / "31" / "23" / "0001";
+    }
+
+    // Opens the hour of kTime through a writer, as a recorder does.
+    std::shared_ptr<MetaDataFile> OpenHour(int64_t prealloc = 0) {
+        writer_ = std::make_unique<MetaDataWriter>(1, TrackFolder(), folders_);
+        EXPECT_TRUE(writer_->Open({"cam1", 1, kTime, kProfileNormal}, prealloc));
+        return writer_->File();
+    }
+
+    const int64_t kTime = Utc(2024, 1, 31, 23, 10, 5);
+    test::TempDir host_;
+    std::shared_ptr<FolderInUseContainer> folders_ = FolderInUseContainer::Create();
+    std::unique_ptr<MetaDataWriter> writer_;
+};
+
+TEST_F(MetaDataTest, StaleTemplateIsReplacedByAFreshOne) {
+    const fs::path path = MetaDataFile::TemplatePath();
+    test::WriteFile(path, "not a database");
+    ASSERT_TRUE(MetaDataFile::CreateTemplate());
+    SQLite::Database db(path.string());
+    EXPECT_EQ(db.execAndGet("SELECT count(*) FROM T_VER").getInt(), 1);
+    EXPECT_EQ(db.execAndGet("SELECT sql FROM sqlite_master WHERE name='T_METADATA'").getString(),
+              "CREATE TABLE [T_METADATA]( \t\t\t\t\t\t [UTC] INTEGER \t\t\t\t\t\t,[TIMESTAMP] int "
+              "\t\t\t\t\t\t,[DATATYPE] int \t\t\t\t\t\t,[ENCODINGTYPE] VARCHAR(255) "
+              "\t\t\t\t\t\t,[CONTENT] BLOB \t\t\t\t\t\t,[EXTENSION] BLOB \t\t\t\t\t\t)");
+    EXPECT_EQ(db.execAndGet("SELECT sql FROM sqlite_master WHERE name='T_VER'").getString(),
+              "CREATE TABLE [T_VER]( \t\t\t\t\t[VER]INTEGER \t\t\t\t\t)");
+}
+
+TEST_F(MetaDataTest, HourFileIsNamedAfterItsUtcHour) {
+    EXPECT_EQ(MetaDataFile::MakeFileName(kTime), "20240131230000.kvtmtd");
+    auto file = OpenHour();
+    ASSERT_TRUE(file);
+    EXPECT_EQ(file->Path(), TrackFolder() / "20240131230000.kvtmtd");
+    EXPECT_TRUE(fs::exists(file->Path()));
+}
+
+TEST_F(MetaDataTest, RoundTripKeepsBytesNullContentAndEmptyExtension) {
+    auto file = OpenHour();
+    auto withExtension = Frame(kTime, 100, "<a/>");
+    withExtension->extension = {1, 2, 3};
+    auto empty = Frame(kTime, 200, "");
+    auto quoted = Frame(kTime + 1, 300, "<b/>", 0, "x'ml");
+    ASSERT_TRUE(file->Insert({withExtension, empty, quoted}));
+
+    MetaDataFrames rows{Frame(0, 0, "kept")};
+    ASSERT_TRUE(file->Read(kTime, kTime + 1, rows));
+    ASSERT_EQ(rows.size(), 4u);
+    EXPECT_EQ(Text(rows[0]->content), "kept");
+    EXPECT_EQ(rows[1]->utc, kTime);
+    EXPECT_EQ(rows[1]->timestamp, 100u);
+    EXPECT_EQ(Text(rows[1]->content), "<a/>");
+    EXPECT_EQ(rows[1]->extension, (std::vector<uint8_t>{1, 2, 3}));
+    EXPECT_TRUE(rows[2]->content.empty());
+    EXPECT_EQ(rows[3]->encodingType, "x'ml");
+
+    SQLite::Database db(file->Path().string());
+    SQLite::Statement types(db,
+                            "SELECT typeof(CONTENT), typeof(EXTENSION), length(EXTENSION) "
+                            "FROM T_METADATA WHERE TIMESTAMP = 200");
+    ASSERT_TRUE(types.executeStep());
+    EXPECT_EQ(types.getColumn(0).getString(), "null");
+    EXPECT_EQ(types.getColumn(1).getString(), "blob");
+    EXPECT_EQ(types.getColumn(2).getInt(), 0);
+}
+
+TEST_F(MetaDataTest, FailedInsertStoresNothingOfTheSecond) {
+    auto file = OpenHour();
+    {
+        SQLite::Database db(file->Path().string(), SQLite::OPEN_READWRITE);
+        db.exec(
+            "CREATE TRIGGER refuse BEFORE INSERT ON T_METADATA WHEN NEW.TIMESTAMP = 666 "
+            "BEGIN SELECT RAISE(ABORT, 'refused'); END");
+    }
+    EXPECT_FALSE(
+        file->Insert({Frame(kTime, 1, "a"), Frame(kTime, 666, "b"), Frame(kTime, 3, "c")}));
+    MetaDataFrames rows;
+    ASSERT_TRUE(file->Read(kTime - 3600, kTime + 3600, rows));
+    EXPECT_TRUE(rows.empty());
+}
+
+TEST_F(MetaDataTest, ReadXmlTakesOnlyXmlRowsInTimeOrder) {
+    auto file = OpenHour();
+    ASSERT_TRUE(file->Insert({Frame(kTime + 2, 1, "late"), Frame(kTime, 2, "other", 1),
+                              Frame(kTime + 1, 3, "early"), Frame(kTime + 9, 4, "outside")}));
+    MetaDataFrames rows;
+    ASSERT_TRUE(file->ReadXml(kTime, kTime + 5, rows));
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(Text(rows[0]->content), "early");
+    EXPECT_EQ(Text(rows[1]->content), "late");
+}
+
+TEST_F(MetaDataTest, MissingHourIsAFailureThatLeavesTheOutputAlone) {
+    auto file = MetaDataFile::Create(TrackFolder() / "20240131220000.kvtmtd", folders_);
+    MetaDataFrames rows{Frame(0, 0, "kept")};
+    EXPECT_FALSE(file->Read(0, kTime, rows));
+    EXPECT_EQ(rows.size(), 1u);
+    EXPECT_FALSE(file->Insert({Frame(kTime, 1, "a")}));
+}
+
+TEST_F(MetaDataTest, NewFileIsPreSizedAndAnExistingOneNeverShrunk) {
+    auto file = OpenHour(1 << 20);
+    EXPECT_GE(fs::file_size(file->Path()), 1u << 20);
+    ASSERT_TRUE(file->Insert({Frame(kTime, 1, "a")}));
+    writer_.reset();
+    const auto size = fs::file_size(TrackFolder() / "20240131230000.kvtmtd");
+    auto again = OpenHour(4096);
+    EXPECT_GE(fs::file_size(again->Path()), size);
+    MetaDataFrames rows;
+    ASSERT_TRUE(again->Read(kTime, kTime, rows));
+    EXPECT_EQ(rows.size(), 1u);
+}
+
+TEST_F(MetaDataTest, WriterAndFileHoldTheHourInUse) {
+    const std::string hour = HourFolderKeyOfTrackFolder(TrackFolder());
+    auto file = OpenHour();
+    auto reader = MetaDataFile::Create(file->Path(), folders_);
+    writer_.reset();
+    file.reset();
+    EXPECT_TRUE(folders_->IsInUse(hour));
+    reader.reset();
+    EXPECT_FALSE(folders_->IsInUse(hour));
+}
+
+TEST(MetaDataFrameBufferTest, CollectsOneSecond) {
+    MetaDataFrameBuffer buffer(7);
+    EXPECT_EQ(buffer.Second(), 0);
+    ASSERT_TRUE(buffer.Add({1, 1000, 5}, "abc", 3));
+    ASSERT_TRUE(buffer.Add({1, 1000, 6}, nullptr, 0));
+    EXPECT_FALSE(buffer.Add({1, 1001, 7}, "next", 4));
+    EXPECT_EQ(buffer.Frames().size(), 2u);
+    EXPECT_EQ(buffer.Second(), 1000);
+    EXPECT_EQ(buffer.GetTotalSize(), 3);
+    EXPECT_EQ(buffer.TrackId(), 7);
+    const auto& first = *buffer.Frames()[0];
+    EXPECT_EQ(first.timestamp, 5u);
+    EXPECT_EQ(first.encodingType, "xml");
+    EXPECT_TRUE(buffer.Frames()[1]->content.empty());
+}
+
+TEST(MetaDataFrameTest, ExtensionComesFromTheConverterWhenThereIsContent) {
+    auto frame = Frame(1, 1, "abcd");
+    frame->extension = {9};
+    frame->BuildExtension(
+        [](const uint8_t*, uint32_t size) { return std::vector<uint8_t>(size, 7); });
+    EXPECT_EQ(frame->extension, (std::vector<uint8_t>(4, 7)));
+    auto empty = Frame(1, 1, "");
+    empty->BuildExtension([](const uint8_t*, uint32_t) { return std::vector<uint8_t>{1}; });
+    EXPECT_TRUE(empty->extension.empty());
+}
+
+}  // namespace
+}  // namespace orvale::recorder
