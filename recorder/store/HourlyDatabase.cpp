@@ -15,9 +15,11 @@ fs::path WithSuffix(const fs::path& path, const char* suffix) {
 
 std::unique_ptr<SQLite::Database> OpenHourlyDatabase(const fs::path& path) {
     auto db = std::make_unique<SQLite::Database>(path.string(), SQLite::OPEN_READWRITE);
+    // Set first: switching a fresh copy to write-ahead logging needs a lock
+    // that another writer of the hour may hold for a moment.
+    db->setBusyTimeout(kHourlyBusyTimeoutMs);
     db->exec("pragma synchronous=NORMAL");
     db->exec("pragma journal_mode = WAL");
-    db->setBusyTimeout(kHourlyBusyTimeoutMs);
     return db;
 }
 

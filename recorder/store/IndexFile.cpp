@@ -1,0 +1,344 @@
+#include "recorder/store/IndexFile.h"
+
+#include <atomic>
+#include <mutex>
+#include <random>
+#include <sstream>
+
+#include <SQLiteCpp/SQLiteCpp.h>
+
+#include "common/GlobalNames.h"
+#include "common/Log.h"
+#include "common/Utility.h"
+#include "platform/FileRename.h"
+#include "recorder/database/SqlText.h"
+#include "recorder/store/HourFileName.h"
+#include "recorder/store/HourlyDatabase.h"
+#include "recorder/store/TimelineColumns.h"
+
+namespace orvale::recorder {
+namespace fs = std::filesystem;
+using common::kLogError;
+using common::kLogTrace;
+
+namespace {
+
+constexpr uintmax_t kTemplateSize = 307'200;
+
+const char* const kCreateVersion = "CREATE TABLE [T_VER]( \t\t\t\t\t[VER]INTEGER \t\t\t\t\t)";
+const char* const kInsertVersion = "INSERT INTO [T_VER] VALUES(1)";
+
+std::string CreateIndexTable(const char* name) {
+    return std::string("CREATE TABLE [") + name +
+           "]( \t\t\t\t\t[UTC]INTEGER \t\t\t\t\t,[NAME]VARCHAR(255) \t\t\t\t\t,[OFFSET]INTEGER "
+           "\t\t\t\t\t,[SIZE]INTEGER \t\t\t\t\t,[END] BOOLEAN \t\t\t\t\t,[ENDOFFSET] INTEGER "
+           "\t\t\t\t\t,[ENDTIME] INTEGER \t\t\t\t\t,CONSTRAINT [PK_" +
+           name + "] PRIMARY KEY ([UTC]) \t\t\t\t\t)";
+}
+
+std::string CreateTimelineTable() {
+    std::string sql = "CREATE TABLE [T_TIMELINE]( \t\t\t\t\t[UTC]INTEGER \t\t\t\t\t,[End]BOOLEAN ";
+    for (const auto& column : kTimelineColumns) {
+        sql += std::string("\t\t\t\t\t,[") + column.name + "]BOOLEAN ";
+    }
+    return sql + "\t\t\t\t\t,CONSTRAINT [PK_T_TIMELINE] PRIMARY KEY ([UTC]) \t\t\t\t\t)";
+}
+
+const char* const kCreateDualTrack =
+    "CREATE TABLE [T_DUALTRACKINDEX]( \t\t\t\t\t[UTC]INTEGER \t\t\t\t\t,[HIGH]BOOLEAN "
+    "\t\t\t\t\t,[LOW]BOOLEAN \t\t\t\t\t,CONSTRAINT [PK_T_DUALTRACKINDEX] PRIMARY KEY ([UTC]) "
+    "\t\t\t\t\t)";
+
+const char* IndexTable(int profile) {
+    return profile == 2 ? "[T_LOWINDEX] " : "[T_INDEX] ";
+}
+
+std::string InsertIndexRow(const char* table, const index_row_s& row, const std::string& name) {
+    std::ostringstream sql;
+    sql << "INSERT OR REPLACE INTO " << table << "VALUES(" << row.keyTime << ", " << SqlQuote(name)
+        << " , " << static_cast<int64_t>(row.keyOffset) << " , " << row.keySize << " , "
+        << (row.end ? "1" : "0") << " , " << static_cast<int64_t>(row.endOffset) << " , "
+        << static_cast<int64_t>(row.endTime) << ")";
+    return sql.str();
+}
+
+void AppendIndexRows(std::vector<std::string>& out, const char* table,
+                     const std::vector<index_row_s>& rows, const std::string& dataFileName) {
+    out.reserve(out.size() + rows.size());
+    for (const auto& row : rows) out.push_back(InsertIndexRow(table, row, dataFileName));
+}
+
+void AppendTrackMarks(std::vector<std::string>& out, const char* assignment,
+                      const std::vector<dual_track_row_s>& seconds) {
+    out.reserve(out.size() + seconds.size());
+    for (const auto& second : seconds) {
+        std::ostringstream sql;
+        sql << "UPDATE [T_DUALTRACKINDEX] " << assignment << " WHERE UTC = " << second.time;
+        out.push_back(sql.str());
+    }
+}
+
+void AppendTimeline(std::vector<std::string>& out, const std::vector<timeline_flags_s>& timeline) {
+    out.reserve(out.size() + timeline.size());
+    for (const auto& flags : timeline) out.push_back(IndexFile::BuildTimelineUpdate(flags));
+}
+
+// The pre-filled rows of an hour: 3600 dual-track rows and 3601 timeline rows
+// (the last one, the next hour's first second, closes the hour's timeline).
+// Rows already present stay, so a partly filled file is completed. One
+// prepared statement per table keeps this cheap: every channel opens a new
+// hour at the top of each hour.
+void FillHour(SQLite::Database& db, int64_t hourStart) {
+    std::string timelineRow = "INSERT OR IGNORE INTO [T_TIMELINE] VALUES(?, 1";
+    for (size_t i = 0; i < kTimelineColumns.size(); ++i) timelineRow += ", 0";
+    timelineRow += ")";
+    SQLite::Transaction transaction(db);
+    SQLite::Statement dual(db, "INSERT OR IGNORE INTO [T_DUALTRACKINDEX] VALUES(?, 0 , 0)");
+    for (int64_t t = hourStart; t < hourStart + 3600; ++t) {
+        dual.bind(1, t);
+        dual.exec();
+        dual.reset();
+    }
+    SQLite::Statement timeline(db, timelineRow);
+    for (int64_t t = hourStart; t <= hourStart + 3600; ++t) {
+        timeline.bind(1, t);
+        timeline.exec();
+        timeline.reset();
+    }
+    transaction.commit();
+}
+
+bool HourIsFilled(SQLite::Database& db, int64_t hourStart) {
+    if (!db.tableExists("T_DUALTRACKINDEX") || !db.tableExists("T_TIMELINE")) return false;
+    std::ostringstream sql;
+    sql << "SELECT (SELECT count(*) FROM [T_DUALTRACKINDEX] WHERE UTC BETWEEN " << hourStart
+        << " AND " << hourStart + 3599 << "), (SELECT count(*) FROM [T_TIMELINE] WHERE UTC BETWEEN "
+        << hourStart << " AND " << hourStart + 3600 << ")";
+    SQLite::Statement counts(db, sql.str());
+    counts.executeStep();
+    return counts.getColumn(0).getInt() == 3600 && counts.getColumn(1).getInt() == 3601;
+}
+
+std::string TemporaryName(const fs::path& path) {
+    static std::atomic<unsigned> counter{0};
+    static const unsigned salt = std::random_device{}();
+    std::ostringstream name;
+    name << path.string() << ".new-" << std::hex << salt << "-" << counter++;
+    return name.str();
+}
+
+// Serialises the step that moves a new hour file into place with the removal
+// of the stale companions of its final name.
+std::mutex g_placeMutex;
+
+}  // namespace
+
+IndexFile::IndexFile(fs::path path, std::shared_ptr<FolderInUseContainer> folders)
+    : path_(std::move(path)), folder_(std::move(folders), HourFolderKeyOfFile(path_)) {}
+
+IndexFile::~IndexFile() = default;
+
+fs::path IndexFile::TemplatePath() {
+    return fs::path(common::GetModuleFolder()) / common::kTemplateFolder /
+           common::kIndexTemplateFileName;
+}
+
+bool IndexFile::CreateTemplate() {
+    const fs::path path = TemplatePath();
+    std::error_code error;
+    fs::create_directories(path.parent_path(), error);
+    if (error) {
+        OLOG(kLogError) << "EXCEPTION: " << error.message();
+        return false;
+    }
+    RemoveSqliteFiles(path);
+    if (!CreateTables(path)) return false;
+    // Every hour copy then starts with this much room on disk.
+    fs::resize_file(path, kTemplateSize, error);
+    return true;
+}
+
+bool IndexFile::CreateTables(const fs::path& path) {
+    try {
+        SQLite::Database db(path.string(), SQLite::OPEN_READWRITE | SQLite::OPEN_CREATE);
+        SQLite::Transaction transaction(db);
+        if (!db.tableExists("T_VER")) {
+            db.exec(kCreateVersion);
+            db.exec(kInsertVersion);
+        }
+        if (!db.tableExists("T_INDEX")) db.exec(CreateIndexTable("T_INDEX"));
+        if (!db.tableExists("T_LOWINDEX")) db.exec(CreateIndexTable("T_LOWINDEX"));
+        if (!db.tableExists("T_TIMELINE")) db.exec(CreateTimelineTable());
+        if (!db.tableExists("T_DUALTRACKINDEX")) db.exec(kCreateDualTrack);
+        transaction.commit();
+        return true;
+    } catch (const std::exception& e) {
+        OLOG(kLogError) << "Path: " << path << ", Excpetoion: " << e.what();
+        return false;
+    }
+}
+
+bool IndexFile::CopyTemplate(const fs::path& path) {
+    return CopyDatabaseTemplate(TemplatePath(), path);
+}
+
+std::string IndexFile::MakeFileName(int64_t time) {
+    return HourFileName(time, common::kIndexExtension);
+}
+
+bool IndexFile::Exists() const {
+    std::error_code error;
+    return fs::exists(path_, error) && !error;
+}
+
+bool IndexFile::ReportMissing(int severity) const {
+    OLOG(severity) << "Not exist a Index File(" << path_ << ")";
+    return false;
+}
+
+void IndexFile::LogException(const std::exception& e, const std::string& statement) const {
+    OLOG(kLogError) << "Path: " << path_ << ", Excpetoion: " << e.what()
+                    << (statement.empty() ? "" : ", QUERY: ") << statement;
+}
+
+void IndexFile::Connect() {
+    database_ = OpenHourlyDatabase(path_);
+}
+
+bool IndexFile::EnsureOpen() {
+    if (database_ || !Exists()) return true;
+    try {
+        Connect();
+        return true;
+    } catch (const std::exception& e) {
+        LogException(e);
+        return false;
+    }
+}
+
+bool IndexFile::Open(int64_t hourStart) {
+    hourStart = HourStart(hourStart);
+    try {
+        const bool created = !Exists();
+        if (created && !CreateHourFile(hourStart)) return false;
+        if (!database_) Connect();
+        if (!created && !HourIsFilled(*database_, hourStart)) {
+            // A file left behind without its rows: complete it in place.
+            if (!CreateTables(path_)) return false;
+            FillHour(*database_, hourStart);
+        }
+        return true;
+    } catch (const std::exception& e) {
+        LogException(e);
+        return false;
+    }
+}
+
+bool IndexFile::CreateHourFile(int64_t hourStart) {
+    const fs::path building = TemporaryName(path_);
+    RemoveSqliteFiles(building);
+    if (!CopyTemplate(building) && !CreateTables(building)) return false;
+    try {
+        // Nobody else sees this file until it is complete, so it is filled
+        // without a journal and flushed once before it is moved into place.
+        {
+            SQLite::Database db(building.string(), SQLite::OPEN_READWRITE);
+            db.exec("pragma journal_mode = OFF");
+            db.exec("pragma synchronous = OFF");
+            db.exec("pragma locking_mode = EXCLUSIVE");
+            FillHour(db, hourStart);
+        }
+        platform::SyncFile(building.string());
+    } catch (...) {
+        RemoveSqliteFiles(building);
+        throw;
+    }
+    std::lock_guard lock(g_placeMutex);
+    platform::RenameResult placed = platform::RenameResult::kTargetExists;
+    if (!Exists()) {
+        // A log left by an earlier file of this name would be replayed into the new one.
+        RemoveSqliteFiles(path_);
+        placed = platform::RenameNoReplace(building.string(), path_.string());
+    }
+    if (placed != platform::RenameResult::kDone) RemoveSqliteFiles(building);
+    if (placed == platform::RenameResult::kFailed) {
+        OLOG(kLogError) << "Path: " << path_ << ", Excpetoion: failed to move " << building
+                        << " into place";
+        return false;
+    }
+    return true;
+}
+
+bool IndexFile::RunInTransaction(const std::vector<std::string>& statements) {
+    if (!Exists()) return ReportMissing(kLogTrace);
+    if (!database_ && !EnsureOpen()) return false;
+    const std::string* current = nullptr;
+    try {
+        SQLite::Transaction transaction(*database_);
+        for (const auto& statement : statements) {
+            current = &statement;
+            database_->exec(statement);
+        }
+        transaction.commit();
+        return true;
+    } catch (const std::exception& e) {
+        LogException(e, current != nullptr ? *current : std::string());
+        return false;
+    }
+}
+
+bool IndexFile::WriteSeconds(int profile, const std::vector<dual_track_row_s>& seconds,
+                             const std::vector<index_row_s>& rows, const std::string& dataFileName,
+                             const std::vector<timeline_flags_s>& timeline) {
+    std::vector<std::string> statements;
+    statements.reserve(rows.size() + seconds.size() + timeline.size());
+    AppendIndexRows(statements, IndexTable(profile), rows, dataFileName);
+    AppendTrackMarks(statements, profile == 2 ? "SET LOW = 1" : "SET HIGH = 1", seconds);
+    AppendTimeline(statements, timeline);
+    return RunInTransaction(statements);
+}
+
+bool IndexFile::CloseIndexRow(int profile, const std::string& dataFileName, uint64_t endOffset,
+                              uint64_t endTime) {
+    const char* table = IndexTable(profile);
+    std::ostringstream sql;
+    sql << "UPDATE " << table << "SET END = 1 ,"
+        << "ENDOFFSET = " << static_cast<int64_t>(endOffset)
+        << " , ENDTIME = " << static_cast<int64_t>(endTime) << " WHERE UTC = (SELECT max(UTC) FROM "
+        << table << "WHERE NAME = " << SqlQuote(dataFileName) << ")";
+    return RunInTransaction({sql.str()});
+}
+
+bool IndexFile::InsertIndexRows(const std::vector<index_row_s>& rows,
+                                const std::string& dataFileName) {
+    std::vector<std::string> statements;
+    AppendIndexRows(statements, "[T_INDEX] ", rows, dataFileName);
+    return RunInTransaction(statements);
+}
+
+bool IndexFile::SetHighTrack(int /*profile*/, const std::vector<dual_track_row_s>& seconds) {
+    std::vector<std::string> statements;
+    AppendTrackMarks(statements, "SET HIGH = 1", seconds);
+    return RunInTransaction(statements);
+}
+
+bool IndexFile::UpdateTimeline(const std::vector<timeline_flags_s>& timeline) {
+    std::vector<std::string> statements;
+    AppendTimeline(statements, timeline);
+    return RunInTransaction(statements);
+}
+
+std::string IndexFile::BuildTimelineUpdate(const timeline_flags_s& flags) {
+    std::ostringstream sql;
+    sql << "UPDATE [T_TIMELINE] SET UTC = " << flags.time
+        << (flags.AnyBit() ? ", End = 0" : ", End = 1");
+    // Clear columns are not named, so a second written twice keeps what the
+    // first write set.
+    for (const auto& column : kTimelineColumns) {
+        if (ColumnIsSet(column, flags)) sql << ", " << column.name << " = 1";
+    }
+    sql << " WHERE UTC = " << flags.time;
+    return sql.str();
+}
+
+}  // namespace orvale::recorder

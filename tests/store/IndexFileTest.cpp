@@ -1,0 +1,380 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <future>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <SQLiteCpp/SQLiteCpp.h>
+
+#include "platform/HostFolder.h"
+#include "recorder/storage/FolderInUseContainer.h"
+#include "recorder/store/IndexFile.h"
+#include "tests/support/TempDir.h"
+
+namespace orvale::recorder {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int64_t kHour = 1706742000;  // 2024-01-31 23:00:00 UTC
+
+int Count(const fs::path& file, const std::string& sql) {
+    SQLite::Database db(file.string());
+    return db.execAndGet(sql).getInt();
+}
+
+timeline_flags_s Flags(int64_t time, uint32_t event, uint32_t analytics = 0, uint32_t audio = 0) {
+    timeline_flags_s flags;
+    flags.time = time;
+    flags.eventBits = event;
+    flags.analyticsBits = analytics;
+    flags.audioBits = audio;
+    return flags;
+}
+
+index_row_s Row(int64_t time, uint64_t offset, uint32_t size) {
+    index_row_s row;
+    row.keyTime = time;
+    row.keyOffset = offset;
+    row.keySize = size;
+    return row;
+}
+
+class IndexFileTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        platform::SetHostFolder(host_.Str());
+        ASSERT_TRUE(IndexFile::CreateTemplate());
+        fs::create_directories(Track());
+    }
+    void TearDown() override { platform::SetHostFolder(""); }
+
+    fs::path Track() const {
+        return host_.Path() / "rec" / "cam1" / "2024" / "01" / "31" / "23" / "0001";
+    }
+    fs::path HourPath() const { return Track() / IndexFile::MakeFileName(kHour); }
+
+    std::shared_ptr<IndexFile> OpenHour(int64_t time = kHour) {
+        auto file = std::make_shared<IndexFile>(HourPath(), folders_);
+        EXPECT_TRUE(file->Open(time));
+        return file;
+    }
+
+    // Writes seconds [from, to] of one profile with the given flags, key frames every second.
+    void Write(IndexFile& file, int profile, int64_t from, int64_t to, uint32_t event,
+               const std::string& dataFile = "20240131230000.kvthdt") {
+        std::vector<dual_track_row_s> seconds;
+        std::vector<index_row_s> rows;
+        std::vector<timeline_flags_s> timeline;
+        for (int64_t t = from; t <= to; ++t) {
+            seconds.push_back({t, false, false});
+            rows.push_back(Row(t, static_cast<uint64_t>(t - kHour) * 4096, 1000));
+            timeline.push_back(Flags(t, event));
+        }
+        ASSERT_TRUE(file.WriteSeconds(profile, seconds, rows, dataFile, timeline));
+    }
+
+    test::TempDir host_;
+    std::shared_ptr<FolderInUseContainer> folders_ = FolderInUseContainer::Create();
+};
+
+TEST_F(IndexFileTest, TemplateHasTheExactSchemaAndSize) {
+    const fs::path path = IndexFile::TemplatePath();
+    EXPECT_EQ(fs::file_size(path), 307200u);
+    SQLite::Database db(path.string());
+    auto sql = [&](const char* table) {
+        SQLite::Statement query(db, "SELECT sql FROM sqlite_master WHERE name = ?");
+        query.bind(1, table);
+        return query.executeStep() ? query.getColumn(0).getString() : std::string();
+    };
+    EXPECT_EQ(sql("T_VER"), "CREATE TABLE [T_VER]( \t\t\t\t\t[VER]INTEGER \t\t\t\t\t)");
+    EXPECT_EQ(sql("T_INDEX"),
+              "CREATE TABLE [T_INDEX]( \t\t\t\t\t[UTC]INTEGER \t\t\t\t\t,[NAME]VARCHAR(255) "
+              "\t\t\t\t\t,[OFFSET]INTEGER \t\t\t\t\t,[SIZE]INTEGER \t\t\t\t\t,[END] BOOLEAN "
+              "\t\t\t\t\t,[ENDOFFSET] INTEGER \t\t\t\t\t,[ENDTIME] INTEGER \t\t\t\t\t,CONSTRAINT "
+              "[PK_T_INDEX] PRIMARY KEY ([UTC]) \t\t\t\t\t)");
+    EXPECT_EQ(sql("T_LOWINDEX"),
+              "CREATE TABLE [T_LOWINDEX]( \t\t\t\t\t[UTC]INTEGER \t\t\t\t\t,[NAME]VARCHAR(255) "
+              "\t\t\t\t\t,[OFFSET]INTEGER \t\t\t\t\t,[SIZE]INTEGER \t\t\t\t\t,[END] BOOLEAN "
+              "\t\t\t\t\t,[ENDOFFSET] INTEGER \t\t\t\t\t,[ENDTIME] INTEGER \t\t\t\t\t,CONSTRAINT "
+              "[PK_T_LOWINDEX] PRIMARY KEY ([UTC]) \t\t\t\t\t)");
+    EXPECT_EQ(sql("T_DUALTRACKINDEX"),
+              "CREATE TABLE [T_DUALTRACKINDEX]( \t\t\t\t\t[UTC]INTEGER \t\t\t\t\t,[HIGH]BOOLEAN "
+              "\t\t\t\t\t,[LOW]BOOLEAN \t\t\t\t\t,CONSTRAINT [PK_T_DUALTRACKINDEX] PRIMARY KEY "
+              "([UTC]) \t\t\t\t\t)");
+    EXPECT_EQ(
+        sql("T_TIMELINE"),
+        "CREATE TABLE [T_TIMELINE]( \t\t\t\t\t[UTC]INTEGER \t\t\t\t\t,[End]BOOLEAN "
+        "\t\t\t\t\t,[VIDEOLOSS]BOOLEAN \t\t\t\t\t,[ALARM]BOOLEAN \t\t\t\t\t,[MOTION]BOOLEAN "
+        "\t\t\t\t\t,[MANUAL]BOOLEAN \t\t\t\t\t,[CONTINUOUS]BOOLEAN \t\t\t\t\t,[IV]BOOLEAN "
+        "\t\t\t\t\t,[AUDIODETECT]BOOLEAN \t\t\t\t\t,[ARB]BOOLEAN \t\t\t\t\t,[ENCRYPTED]BOOLEAN "
+        "\t\t\t\t\t,[USERDEFINED]BOOLEAN \t\t\t\t\t,[DEFOCUSED]BOOLEAN "
+        "\t\t\t\t\t,[FOGDETECTION]BOOLEAN "
+        "\t\t\t\t\t,[AUDIOANALYTICS]BOOLEAN \t\t\t\t\t,[PASSING]BOOLEAN "
+        "\t\t\t\t\t,[ENTERING]BOOLEAN "
+        "\t\t\t\t\t,[EXITING]BOOLEAN \t\t\t\t\t,[APPEARING]BOOLEAN "
+        "\t\t\t\t\t,[DISAPPEARING]BOOLEAN "
+        "\t\t\t\t\t,[SCENECHANGE]BOOLEAN \t\t\t\t\t,[TRACKING]BOOLEAN "
+        "\t\t\t\t\t,[FACEDETECTION]BOOLEAN "
+        "\t\t\t\t\t,[NORMAL]BOOLEAN \t\t\t\t\t,[INTRUSION]BOOLEAN \t\t\t\t\t,[LOITERING]BOOLEAN "
+        "\t\t\t\t\t,[SCREAM]BOOLEAN \t\t\t\t\t,[GUNSHOT]BOOLEAN \t\t\t\t\t,[EXPLOSION]BOOLEAN "
+        "\t\t\t\t\t,[GLASSBREAK]BOOLEAN \t\t\t\t\t,[TEMPERATURE]BOOLEAN \t\t\t\t\t,[SHOCK]BOOLEAN "
+        "\t\t\t\t\t,CONSTRAINT [PK_T_TIMELINE] PRIMARY KEY ([UTC]) \t\t\t\t\t)");
+    EXPECT_EQ(db.execAndGet("SELECT count(*) FROM T_VER").getInt(), 1);
+}
+
+// The hour's rows run from its UTC hour floor, wherever in the hour it opens.
+TEST_F(IndexFileTest, NewHourIsPreFilledFromItsHourStart) {
+    for (const int64_t opened : {kHour, kHour + 610}) {
+        SCOPED_TRACE(opened);
+        fs::remove_all(Track());
+        fs::create_directories(Track());
+        auto file = OpenHour(opened);
+        const auto path = HourPath();
+        EXPECT_EQ(Count(path, "SELECT count(*) FROM T_DUALTRACKINDEX"), 3600);
+        EXPECT_EQ(Count(path, "SELECT min(UTC) FROM T_DUALTRACKINDEX"), kHour);
+        EXPECT_EQ(Count(path, "SELECT max(UTC) FROM T_DUALTRACKINDEX"), kHour + 3599);
+        EXPECT_EQ(Count(path, "SELECT count(*) FROM T_DUALTRACKINDEX WHERE HIGH OR LOW"), 0);
+        EXPECT_EQ(Count(path, "SELECT count(*) FROM T_TIMELINE"), 3601);
+        EXPECT_EQ(Count(path, "SELECT min(UTC) FROM T_TIMELINE"), kHour);
+        EXPECT_EQ(Count(path, "SELECT max(UTC) FROM T_TIMELINE"), kHour + 3600);
+        EXPECT_EQ(Count(path,
+                        "SELECT count(*) FROM T_TIMELINE WHERE End = 1 AND MOTION = 0 AND "
+                        "SHOCK = 0 AND VIDEOLOSS = 0"),
+                  3601);
+        EXPECT_EQ(Count(path, "SELECT count(*) FROM T_VER"), 1);
+        // Nothing but the hour file is left in the folder.
+        EXPECT_EQ(test::FilesIn(Track()).size(),
+                  1u + fs::exists(path.string() + "-wal") + fs::exists(path.string() + "-shm"));
+    }
+}
+
+TEST_F(IndexFileTest, ExistingHourGetsNoRowsAndMissingTemplateStillWorks) {
+    fs::remove(IndexFile::TemplatePath());
+    auto first = OpenHour();
+    Write(*first, 1, kHour, kHour, 0x4);
+    auto second = OpenHour();
+    EXPECT_EQ(Count(HourPath(), "SELECT count(*) FROM T_DUALTRACKINDEX"), 3600);
+    EXPECT_EQ(Count(HourPath(), "SELECT count(*) FROM T_INDEX"), 1);
+}
+
+TEST_F(IndexFileTest, FileLeftWithoutItsRowsIsCompleted) {
+    ASSERT_TRUE(IndexFile::CreateTables(HourPath()));
+    {
+        SQLite::Database db(HourPath().string(), SQLite::OPEN_READWRITE);
+        db.exec("INSERT INTO T_DUALTRACKINDEX VALUES(1706742000, 1, 0)");
+    }
+    auto file = OpenHour();
+    EXPECT_EQ(Count(HourPath(), "SELECT count(*) FROM T_DUALTRACKINDEX"), 3600);
+    EXPECT_EQ(Count(HourPath(), "SELECT count(*) FROM T_TIMELINE"), 3601);
+    EXPECT_EQ(Count(HourPath(), "SELECT HIGH FROM T_DUALTRACKINDEX WHERE UTC = 1706742000"), 1);
+
+    file.reset();
+    test::WriteFile(HourPath(), "");  // a zero-length leftover
+    auto again = std::make_shared<IndexFile>(HourPath(), folders_);
+    ASSERT_TRUE(again->Open(kHour));
+    EXPECT_EQ(Count(HourPath(), "SELECT count(*) FROM T_TIMELINE"), 3601);
+}
+
+TEST_F(IndexFileTest, TimelineStatementNamesOnlySetColumns) {
+    struct Case {
+        timeline_flags_s flags;
+        const char* sql;
+    };
+    const Case cases[] = {
+        {Flags(100, 0), "UPDATE [T_TIMELINE] SET UTC = 100, End = 1 WHERE UTC = 100"},
+        {Flags(100, 0x4000, 0x200),
+         "UPDATE [T_TIMELINE] SET UTC = 100, End = 0, DEFOCUSED = 1 WHERE UTC = 100"},
+        {Flags(100, 0x40), "UPDATE [T_TIMELINE] SET UTC = 100, End = 0 WHERE UTC = 100"},
+        {Flags(100, 0x5, 0x2001, 0x8),
+         "UPDATE [T_TIMELINE] SET UTC = 100, End = 0, VIDEOLOSS = 1, MOTION = 1, PASSING = 1, "
+         "GLASSBREAK = 1, SHOCK = 1 WHERE UTC = 100"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(IndexFile::BuildTimelineUpdate(c.flags), c.sql);
+}
+
+TEST_F(IndexFileTest, WrittenSecondsLandInTheirProfileTables) {
+    auto file = OpenHour();
+    Write(*file, 1, kHour + 10, kHour + 12, 0x4);
+    Write(*file, 1, kHour + 10, kHour + 12, 0x4);  // the same batch again changes nothing
+    Write(*file, 2, kHour + 11, kHour + 11, 0x10, "20240131230011.kvtldt");
+    Write(*file, 3, kHour + 20, kHour + 20, 0x800);
+    const auto path = HourPath();
+    EXPECT_EQ(Count(path, "SELECT count(*) FROM T_INDEX"), 4);
+    EXPECT_EQ(Count(path, "SELECT count(*) FROM T_LOWINDEX"), 1);
+    EXPECT_EQ(Count(path, "SELECT OFFSET FROM T_INDEX WHERE UTC = 1706742012"), 12 * 4096);
+    EXPECT_EQ(Count(path, "SELECT count(*) FROM T_DUALTRACKINDEX WHERE HIGH = 1"), 4);
+    EXPECT_EQ(Count(path, "SELECT count(*) FROM T_DUALTRACKINDEX WHERE LOW = 1 AND HIGH = 1"), 1);
+    EXPECT_EQ(Count(path, "SELECT count(*) FROM T_TIMELINE WHERE End = 0 AND MOTION = 1"), 3);
+    EXPECT_EQ(Count(path, "SELECT CONTINUOUS + MOTION FROM T_TIMELINE WHERE UTC = 1706742011"), 2);
+    EXPECT_EQ(Count(path, "SELECT ARB FROM T_TIMELINE WHERE UTC = 1706742020"), 1);
+    EXPECT_EQ(Count(path, "SELECT End FROM T_TIMELINE WHERE UTC = 1706742013"), 1);
+
+    ASSERT_TRUE(file->CloseIndexRow(1, "20240131230000.kvthdt", 999, kHour + 13));
+    EXPECT_EQ(Count(path, "SELECT count(*) FROM T_INDEX WHERE END = 1"), 1);
+    EXPECT_EQ(Count(path, "SELECT ENDOFFSET FROM T_INDEX WHERE UTC = 1706742020"), 999);
+}
+
+TEST_F(IndexFileTest, DeletedFileIsReportedNotRecreated) {
+    auto file = OpenHour();
+    file.reset();
+    fs::remove_all(Track());
+    IndexFile gone(HourPath(), folders_);
+    index_row_s row;
+    int profile = 1;
+    std::vector<timeline_flags_s> timeline;
+    EXPECT_FALSE(gone.WriteSeconds(1, {{kHour, false, false}}, {Row(kHour, 0, 1)}, "x", {}));
+    EXPECT_FALSE(gone.FindIndexRow(1, row, kHour, true));
+    EXPECT_FALSE(gone.ReadTimeline(kHour, kHour + 3600, {}, timeline));
+    EXPECT_EQ(gone.GetDualTrackBound(profile, true), 0);
+    EXPECT_FALSE(fs::exists(HourPath()));
+}
+
+TEST_F(IndexFileTest, FindsRowsByTimeNameAndBounds) {
+    auto file = OpenHour();
+    index_row_s none;
+    EXPECT_FALSE(file->FindIndexRow(1, none, kHour, true));
+    EXPECT_FALSE(file->HasRecord(kHour, kHour + 3599));
+
+    Write(*file, 1, kHour + 10, kHour + 10, 0x4, "a'file");
+    Write(*file, 1, kHour + 20, kHour + 20, 0x4, "b");
+    Write(*file, 2, kHour + 30, kHour + 40, 0x10, "low");
+
+    struct Case {
+        int64_t time;
+        bool forward;
+        bool found;
+        int64_t keyTime;
+    };
+    const Case cases[] = {
+        {kHour + 10, true, true, kHour + 10}, {kHour + 10, false, true, kHour + 10},
+        {kHour + 15, true, true, kHour + 20}, {kHour + 15, false, true, kHour + 10},
+        {kHour + 21, true, false, 0},         {kHour + 9, false, false, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.time - kHour);
+        index_row_s row;
+        EXPECT_EQ(file->FindIndexRow(1, row, c.time, c.forward), c.found);
+        EXPECT_EQ(row.keyTime, c.keyTime);
+    }
+    index_row_s last;
+    ASSERT_TRUE(file->GetLastIndexRow(2, last));
+    EXPECT_EQ(last.keyTime, kHour + 40);
+    EXPECT_EQ(last.name, "low");
+
+    std::vector<index_row_s> byName;
+    ASSERT_TRUE(file->ReadIndexRowsByName(1, byName, "a'file"));
+    ASSERT_EQ(byName.size(), 1u);
+    EXPECT_EQ(byName[0].keySize, 1000u);
+    std::vector<std::string> names;
+    ASSERT_TRUE(file->ListDataFileNames(1, names));
+    EXPECT_EQ(names, (std::vector<std::string>{"a'file", "b"}));
+
+    EXPECT_TRUE(file->HasRecord(kHour + 11, kHour + 20));
+    EXPECT_FALSE(file->HasRecord(kHour + 30, kHour + 40));  // the low profile is not consulted
+    EXPECT_EQ(file->FindPreviousTrackTime(1, kHour + 20), kHour + 10);
+    EXPECT_EQ(file->FindPreviousTrackTime(2, kHour + 30), 0);
+
+    std::vector<dual_track_row_s> dual;
+    ASSERT_TRUE(file->ReadDualTrackRows(dual));
+    EXPECT_EQ(dual.size(), 3600u);
+    std::vector<dual_track_row_s> high;
+    ASSERT_TRUE(file->ReadHighTrackRows(high));
+    EXPECT_EQ(high.size(), 2u);
+}
+
+TEST_F(IndexFileTest, RecordBoundsFollowTheProfileWhenAllowed) {
+    auto file = OpenHour();
+    int profile = 1;
+    unsigned first = 1;
+    EXPECT_EQ(file->GetDualTrackBound(profile, true), 0);
+    Write(*file, 2, kHour + 5, kHour + 8, 0x10);
+
+    EXPECT_EQ(file->GetFirstRecordTime(first, false), 0);
+    EXPECT_EQ(file->GetFirstRecordTime(first, true), kHour + 5);
+    EXPECT_EQ(first, 2u);
+    profile = 1;
+    EXPECT_EQ(file->GetDualTrackBound(profile, true), kHour + 8);
+    EXPECT_EQ(profile, 2);
+    profile = 2;
+    EXPECT_EQ(file->GetDualTrackBound(profile, false), kHour + 8);
+}
+
+TEST_F(IndexFileTest, TimelineComesBackAsChangePoints) {
+    auto file = OpenHour();
+    std::vector<timeline_flags_s> out;
+    ASSERT_TRUE(file->ReadTimeline(kHour, kHour + 3600, {~0u, ~0u, ~0u}, out));
+    EXPECT_TRUE(out.empty());
+
+    Write(*file, 1, kHour, kHour + 9, 0x4);
+    Write(*file, 1, kHour + 15, kHour + 19, 0x4);
+    ASSERT_TRUE(file->ReadTimeline(kHour, kHour + 19, {~0u, ~0u, ~0u}, out));
+    ASSERT_EQ(out.size(), 3u);
+    EXPECT_EQ(out[0].time, kHour);
+    EXPECT_EQ(out[0].eventBits, 0x4u);
+    EXPECT_EQ(out[1].time, kHour + 10);
+    EXPECT_TRUE(out[1].end);
+    EXPECT_EQ(out[2].time, kHour + 15);
+    EXPECT_EQ(out[2].eventBits, 0x4u);
+
+    out.clear();  // masks of 0 keep the change points, with zero words
+    ASSERT_TRUE(file->ReadTimeline(kHour, kHour + 3600, {0, 0, 0}, out));
+    ASSERT_EQ(out.size(), 4u);
+    EXPECT_EQ(out[0].eventBits, 0u);
+    EXPECT_TRUE(out[3].end);
+    EXPECT_EQ(out[3].time, kHour + 20);
+}
+
+TEST_F(IndexFileTest, SecondsWithoutReadableEventsStillCountAsRecorded) {
+    auto file = OpenHour();
+    Write(*file, 1, kHour, kHour + 4, 0x20);  // IV only: written, never read back
+    std::vector<timeline_flags_s> out;
+    ASSERT_TRUE(file->ReadTimeline(kHour, kHour + 10, {~0u, ~0u, ~0u}, out));
+    ASSERT_EQ(out.size(), 2u);
+    EXPECT_FALSE(out[0].end);
+    EXPECT_EQ(out[0].eventBits, 0u);
+    EXPECT_TRUE(out[1].end);
+    EXPECT_EQ(out[1].time, kHour + 5);
+}
+
+TEST_F(IndexFileTest, FilterKeepsOnlyReadableMaskedBits) {
+    timeline_flags_s row = Flags(5, 0x4 | 0x20 | 0x4000, 0x3 | 0x200, 0x9);
+    const timeline_flags_s out = IndexFile::FilterTimelineRow(row, {0x4 | 0x20 | 0x4000, 0x1, 0x8});
+    EXPECT_EQ(out.eventBits, 0x4u);
+    EXPECT_EQ(out.analyticsBits, 0x1u);
+    EXPECT_EQ(out.audioBits, 0x8u);
+    row.end = true;
+    EXPECT_TRUE(IndexFile::FilterTimelineRow(row, {~0u, ~0u, ~0u}).end);
+}
+
+// The low writer and the normal writer's close reach one hour file: a writer
+// that finds the file locked waits instead of losing its seconds.
+TEST_F(IndexFileTest, SecondWriterWaitsForTheFirst) {
+    auto file = OpenHour();
+    SQLite::Database other(HourPath().string(), SQLite::OPEN_READWRITE);
+    other.setBusyTimeout(5000);
+    other.exec("BEGIN IMMEDIATE");
+    other.exec("UPDATE T_DUALTRACKINDEX SET LOW = 1 WHERE UTC = 1706742001");
+    auto release = std::async(std::launch::async, [&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        other.exec("COMMIT");
+    });
+    Write(*file, 1, kHour, kHour, 0x4);
+    release.get();
+    EXPECT_EQ(Count(HourPath(), "SELECT count(*) FROM T_INDEX"), 1);
+    EXPECT_EQ(Count(HourPath(), "SELECT LOW FROM T_DUALTRACKINDEX WHERE UTC = 1706742001"), 1);
+}
+
+TEST_F(IndexFileTest, HoldsItsHourInUse) {
+    auto file = OpenHour();
+    EXPECT_TRUE(folders_->IsInUse(HourFolderKeyOfTrackFolder(Track())));
+    file.reset();
+    EXPECT_FALSE(folders_->IsInUse(HourFolderKeyOfTrackFolder(Track())));
+}
+
+}  // namespace
+}  // namespace orvale::recorder
