@@ -1,0 +1,26 @@
+// Text values inside SQL statements.
+//
+// Statements of the engine's databases are built as text. Every text that
+// comes from a caller, a record or a folder name is placed between single
+// quotes through SqlEscape, so that a quote inside it stays part of the value
+// and can never end it early. Texts without quotes come out unchanged, which
+// keeps the statement texts of the stored files' users as they are.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace orvale::recorder {
+
+// `text` with every single quote doubled.
+inline std::string SqlEscape(std::string_view text) {
+    std::string escaped;
+    escaped.reserve(text.size());
+    for (const char c : text) {
+        escaped += c;
+        if (c == '\'') escaped += '\'';
+    }
+    return escaped;
+}
+
+}  // namespace orvale::recorder
