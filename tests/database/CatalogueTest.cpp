@@ -251,10 +251,16 @@ TEST_F(CatalogueTest, ClosedCatalogueKeepsItsTablesButReportsNoConnection) {
 
 // Every table operation, with the statement it runs and whether it writes.
 struct Operation {
-    const char* name;
+    const char* name;  // class::method
     std::function<bool(QzDatabase&)> run;
     std::string statement;
     bool writes;
+
+    // Log lines name the table's own source file.
+    std::string LinePrefix() const {
+        const std::string text = name;
+        return "[" + text.substr(0, text.find("::")) + "](LINE:";
+    }
 };
 
 media_channel_s Channel() {
@@ -438,6 +444,7 @@ TEST_F(CatalogueTest, BrokenStatementLogsItsTextAndFails) {
         ASSERT_EQ(lines.size(), 1u);
         EXPECT_EQ(lines[0].severity, common::kLogError);
         EXPECT_NE(lines[0].text.find("no such table"), std::string::npos) << lines[0].text;
+        EXPECT_EQ(lines[0].text.rfind(operation.LinePrefix(), 0), 0u) << lines[0].text;
         EXPECT_TRUE(test::EndsWith(lines[0].text, ", Query:" + operation.statement))
             << lines[0].text;
         EXPECT_FALSE(db_->Modified());
@@ -455,6 +462,7 @@ TEST_F(CatalogueTest, EveryOperationReportsAMissingConnection) {
         ASSERT_EQ(lines.size(), 1u);
         EXPECT_EQ(lines[0].severity, common::kLogFatal);
         EXPECT_TRUE(test::EndsWith(lines[0].text, "): Failed to connect db.")) << lines[0].text;
+        EXPECT_EQ(lines[0].text.rfind(operation.LinePrefix(), 0), 0u) << lines[0].text;
     }
 }
 
