@@ -40,6 +40,8 @@ class DatabaseConnection {
     int64_t NoteInsert();
 
     // The row id of the calling thread's last insert; 0 before its first.
+    // (Threads are told apart by id; the engine's pool threads live as long
+    // as the connection.)
     int64_t LastInsertRowId();
 
   private:
