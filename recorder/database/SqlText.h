@@ -1,5 +1,11 @@
-// Texts placed into SQL statements. Every text goes through SqlQuote, which
-// doubles single quotes, so a caller's text can never end the literal early.
+// Text values inside SQL statements.
+//
+// Statements of the engine's databases are built as text. Every text that
+// comes from a caller, a record or a folder name is placed between single
+// quotes through SqlEscape (or SqlQuote), so that a quote inside it stays part
+// of the value and can never end it early. Texts without quotes come out
+// unchanged, which keeps the statement texts of the stored files' users as
+// they are.
 #pragma once
 
 #include <string>
@@ -7,17 +13,18 @@
 
 namespace orvale::recorder {
 
-// The text as a SQL string literal: 'text', with every ' doubled.
-inline std::string SqlQuote(std::string_view text) {
-    std::string out;
-    out.reserve(text.size() + 2);
-    out += '\'';
+// `text` with every single quote doubled.
+inline std::string SqlEscape(std::string_view text) {
+    std::string escaped;
+    escaped.reserve(text.size());
     for (const char c : text) {
-        out += c;
-        if (c == '\'') out += '\'';
+        escaped += c;
+        if (c == '\'') escaped += '\'';
     }
-    out += '\'';
-    return out;
+    return escaped;
 }
+
+// `text` as a SQL string literal: '...' with every single quote doubled.
+inline std::string SqlQuote(std::string_view text) { return "'" + SqlEscape(text) + "'"; }
 
 }  // namespace orvale::recorder

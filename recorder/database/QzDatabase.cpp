@@ -1,0 +1,90 @@
+#include "recorder/database/QzDatabase.h"
+
+#include <exception>
+#include <filesystem>
+
+#include "common/Log.h"
+#include "recorder/database/DatabaseFile.h"
+
+namespace orvale::recorder {
+
+QzDatabase::QzDatabase() : modified_(std::make_shared<std::atomic<bool>>(false)) {}
+
+// The members go in reverse order: the table objects before the connection.
+QzDatabase::~QzDatabase() = default;
+
+bool QzDatabase::Open(const std::wstring& path) {
+    try {
+        const std::filesystem::path file = PathFromWide(path);
+        if (NeedsNewDatabase(file) && !CreateTables(path)) return false;
+
+        const std::lock_guard lock(mutex_);
+        if (!connection_) {
+            connection_ = std::make_shared<DatabaseConnection>(file.string());
+            const auto statementLock = connection_->Lock();
+            UseWriteAheadLog(connection_->Database());
+        }
+        commonTable_ = std::make_shared<CommonTable>(connection_, modified_);
+        channelTable_ = std::make_shared<ChannelTable>(connection_, modified_);
+        driveTable_ = std::make_shared<DriveTable>(connection_, modified_);
+        bookmarkTable_ = std::make_shared<BookmarkTable>(connection_, modified_);
+        arbTable_ = std::make_shared<ArbTable>(connection_, modified_);
+        return true;
+    } catch (const std::exception& e) {
+        OLOG(common::kLogError) << e.what();
+        return false;
+    }
+}
+
+bool QzDatabase::CreateTables(const std::wstring& path) {
+    try {
+        MakeDatabase(PathFromWide(path), [](SQLite::Database& database) {
+            if (!database.tableExists("T_VER")) {
+                database.exec("CREATE TABLE [T_VER]( \t\t\t\t\t[VER]INTEGER \t\t\t\t\t)");
+            }
+            database.exec("INSERT INTO [T_VER] VALUES(1)");
+            CommonTable::CreateTable(database);
+            ChannelTable::CreateTable(database);
+            DriveTable::CreateTable(database);
+            BookmarkTable::CreateTable(database);
+            ArbTable::CreateTable(database);
+        });
+        return true;
+    } catch (const std::exception& e) {
+        OLOG(common::kLogError) << e.what();
+        return false;
+    }
+}
+
+void QzDatabase::Close() {
+    std::shared_ptr<DatabaseConnection> released;
+    const std::lock_guard lock(mutex_);
+    released.swap(connection_);
+}
+
+std::shared_ptr<CommonTable> QzDatabase::GetCommonTable() const {
+    const std::lock_guard lock(mutex_);
+    return commonTable_;
+}
+
+std::shared_ptr<ChannelTable> QzDatabase::GetChannelTable() const {
+    const std::lock_guard lock(mutex_);
+    return channelTable_;
+}
+
+std::shared_ptr<DriveTable> QzDatabase::GetDriveTable() const {
+    const std::lock_guard lock(mutex_);
+    return driveTable_;
+}
+
+std::shared_ptr<BookmarkTable> QzDatabase::GetBookmarkTable() const {
+    const std::lock_guard lock(mutex_);
+    return bookmarkTable_;
+}
+
+std::shared_ptr<ArbTable> QzDatabase::GetArbTable() const {
+    const std::lock_guard lock(mutex_);
+    return arbTable_;
+}
+
+}  // namespace orvale::recorder
