@@ -2,6 +2,10 @@
 
 #include <SQLiteCpp/SQLiteCpp.h>
 
+#include "common/GlobalNames.h"
+#include "common/Utility.h"
+#include "recorder/database/DatabaseFile.h"
+
 namespace orvale::recorder {
 namespace fs = std::filesystem;
 
@@ -18,8 +22,7 @@ std::unique_ptr<SQLite::Database> OpenHourlyDatabase(const fs::path& path) {
     // Set first: switching a fresh copy to write-ahead logging needs a lock
     // that another writer of the hour may hold for a moment.
     db->setBusyTimeout(kHourlyBusyTimeoutMs);
-    db->exec("pragma synchronous=NORMAL");
-    db->exec("pragma journal_mode = WAL");
+    UseWriteAheadLog(*db);
     return db;
 }
 
@@ -31,14 +34,16 @@ bool CopyDatabaseTemplate(const fs::path& templatePath, const fs::path& path) {
     return fs::copy_file(templatePath, path, fs::copy_options::overwrite_existing, error) && !error;
 }
 
-bool RemoveSqliteFiles(const fs::path& path) {
-    bool removed = true;
-    for (const char* suffix : {"", "-wal", "-shm"}) {
-        std::error_code error;
-        fs::remove(WithSuffix(path, suffix), error);
-        removed = removed && !error;
-    }
-    return removed;
+fs::path TemplateFile(const std::string& name) {
+    return fs::path(common::GetModuleFolder()) / common::kTemplateFolder / name;
+}
+
+bool ClearTemplate(const fs::path& templatePath) {
+    std::error_code error;
+    fs::create_directories(templatePath.parent_path(), error);
+    if (error) return false;
+    RemoveDatabaseFiles(templatePath);
+    return true;
 }
 
 }  // namespace orvale::recorder

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <string>
 
 namespace SQLite {
 class Database;
@@ -26,7 +27,11 @@ std::unique_ptr<SQLite::Database> OpenHourlyDatabase(const std::filesystem::path
 bool CopyDatabaseTemplate(const std::filesystem::path& templatePath,
                           const std::filesystem::path& path);
 
-// Removes a database file with its -wal and -shm files; true when none is left.
-bool RemoveSqliteFiles(const std::filesystem::path& path);
+// The path of a template database in DBTemp beside the host program.
+std::filesystem::path TemplateFile(const std::string& name);
+
+// Makes the template folder and removes an earlier template, so that every
+// start-up builds a fresh one; false when the folder cannot be made.
+bool ClearTemplate(const std::filesystem::path& templatePath);
 
 }  // namespace orvale::recorder

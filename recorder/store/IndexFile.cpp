@@ -9,8 +9,8 @@
 
 #include "common/GlobalNames.h"
 #include "common/Log.h"
-#include "common/Utility.h"
 #include "platform/FileRename.h"
+#include "recorder/database/DatabaseFile.h"
 #include "recorder/database/SqlText.h"
 #include "recorder/store/HourFileName.h"
 #include "recorder/store/HourlyDatabase.h"
@@ -139,21 +139,18 @@ IndexFile::IndexFile(fs::path path, std::shared_ptr<FolderInUseContainer> folder
 IndexFile::~IndexFile() = default;
 
 fs::path IndexFile::TemplatePath() {
-    return fs::path(common::GetModuleFolder()) / common::kTemplateFolder /
-           common::kIndexTemplateFileName;
+    return TemplateFile(common::kIndexTemplateFileName);
 }
 
 bool IndexFile::CreateTemplate() {
     const fs::path path = TemplatePath();
-    std::error_code error;
-    fs::create_directories(path.parent_path(), error);
-    if (error) {
-        OLOG(kLogError) << "EXCEPTION: " << error.message();
+    if (!ClearTemplate(path)) {
+        OLOG(kLogError) << "EXCEPTION: cannot make the folder of " << path;
         return false;
     }
-    RemoveSqliteFiles(path);
     if (!CreateTables(path)) return false;
     // Every hour copy then starts with this much room on disk.
+    std::error_code error;
     fs::resize_file(path, kTemplateSize, error);
     return true;
 }
@@ -236,7 +233,7 @@ bool IndexFile::Open(int64_t hourStart) {
 
 bool IndexFile::CreateHourFile(int64_t hourStart) {
     const fs::path building = TemporaryName(path_);
-    RemoveSqliteFiles(building);
+    RemoveDatabaseFiles(building);
     if (!CopyTemplate(building) && !CreateTables(building)) return false;
     try {
         // Nobody else sees this file until it is complete, so it is filled
@@ -250,17 +247,17 @@ bool IndexFile::CreateHourFile(int64_t hourStart) {
         }
         platform::SyncFile(building.string());
     } catch (...) {
-        RemoveSqliteFiles(building);
+        RemoveDatabaseFiles(building);
         throw;
     }
     std::lock_guard lock(g_placeMutex);
     platform::RenameResult placed = platform::RenameResult::kTargetExists;
     if (!Exists()) {
         // A log left by an earlier file of this name would be replayed into the new one.
-        RemoveSqliteFiles(path_);
+        RemoveDatabaseFiles(path_);
         placed = platform::RenameNoReplace(building.string(), path_.string());
     }
-    if (placed != platform::RenameResult::kDone) RemoveSqliteFiles(building);
+    if (placed != platform::RenameResult::kDone) RemoveDatabaseFiles(building);
     if (placed == platform::RenameResult::kFailed) {
         OLOG(kLogError) << "Path: " << path_ << ", Excpetoion: failed to move " << building
                         << " into place";

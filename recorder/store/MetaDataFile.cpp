@@ -6,7 +6,6 @@
 
 #include "common/GlobalNames.h"
 #include "common/Log.h"
-#include "common/Utility.h"
 #include "recorder/database/SqlText.h"
 #include "recorder/store/HourFileName.h"
 #include "recorder/store/HourlyDatabase.h"
@@ -52,16 +51,12 @@ MetaDataFile::MetaDataFile(fs::path path, std::shared_ptr<FolderInUseContainer> 
 MetaDataFile::~MetaDataFile() = default;
 
 fs::path MetaDataFile::TemplatePath() {
-    return fs::path(common::GetModuleFolder()) / common::kTemplateFolder /
-           common::kMetaTemplateFileName;
+    return TemplateFile(common::kMetaTemplateFileName);
 }
 
 bool MetaDataFile::CreateTemplate() {
     const fs::path path = TemplatePath();
-    std::error_code error;
-    fs::create_directories(path.parent_path(), error);
-    RemoveSqliteFiles(path);
-    return CreateTables(path);
+    return ClearTemplate(path) && CreateTables(path);
 }
 
 bool MetaDataFile::CreateTables(const fs::path& path) {
