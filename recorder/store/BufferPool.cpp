@@ -1,0 +1,36 @@
+#include "recorder/store/BufferPool.h"
+
+#include <utility>
+
+namespace orvale::recorder {
+
+BufferPool::BufferPool(uint32_t readBufferSize) : readBufferSize_(readBufferSize) {}
+
+std::shared_ptr<ReadBuffer> BufferPool::GetReadBuffer() {
+    {
+        std::lock_guard lock(mutex_);
+        if (!free_.empty()) {
+            auto buffer = std::move(free_.back());
+            free_.pop_back();
+            return buffer;
+        }
+    }
+    return std::make_shared<ReadBuffer>(readBufferSize_);
+}
+
+void BufferPool::PutReadBuffer(std::shared_ptr<ReadBuffer> buffer) {
+    // A buffer that someone else still holds (a read that has not landed
+    // yet) is not reused: it goes away with its last holder.
+    if (!buffer || buffer.use_count() > 1) return;
+    // Reset outside the lock: it may allocate.
+    buffer->Reset();
+    std::lock_guard lock(mutex_);
+    free_.push_back(std::move(buffer));
+}
+
+size_t BufferPool::FreeCount() const {
+    std::lock_guard lock(mutex_);
+    return free_.size();
+}
+
+}  // namespace orvale::recorder
