@@ -325,6 +325,22 @@ bool IndexFile::UpdateTimeline(const std::vector<timeline_flags_s>& timeline) {
     return RunInTransaction(statements);
 }
 
+bool IndexFile::MergeArbRows(const std::vector<index_row_s>& rows,
+                             const std::vector<dual_track_row_s>& highSeconds) {
+    constexpr uint32_t kArbEvent = 0x800;
+    std::vector<std::string> statements;
+    statements.reserve(rows.size() + 2 * highSeconds.size());
+    for (const auto& row : rows) statements.push_back(InsertIndexRow("[T_INDEX] ", row, row.name));
+    AppendTrackMarks(statements, "SET HIGH = 1", highSeconds);
+    for (const auto& second : highSeconds) {
+        timeline_flags_s flags;
+        flags.time = second.time;
+        flags.eventBits = kArbEvent;
+        statements.push_back(BuildTimelineUpdate(flags));
+    }
+    return RunInTransaction(statements);
+}
+
 std::string IndexFile::BuildTimelineUpdate(const timeline_flags_s& flags) {
     std::ostringstream sql;
     sql << "UPDATE [T_TIMELINE] SET UTC = " << flags.time

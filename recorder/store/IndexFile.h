@@ -63,6 +63,11 @@ class IndexFile : public std::enable_shared_from_this<IndexFile> {
     bool SetHighTrack(int profile, const std::vector<dual_track_row_s>& seconds);
     bool UpdateTimeline(const std::vector<timeline_flags_s>& timeline);
     static std::string BuildTimelineUpdate(const timeline_flags_s& flags);
+    // The whole merge of an ARB index in one transaction: its rows (each
+    // under its own data-file name), HIGH on its recorded seconds, and the
+    // ARB event on them in the timeline.
+    bool MergeArbRows(const std::vector<index_row_s>& rows,
+                      const std::vector<dual_track_row_s>& highSeconds);
 
     // --- read side ---
     bool HasRecord(int64_t start, int64_t end);

@@ -1,0 +1,112 @@
+// Writes one data file of one channel, hour and profile, with that hour's
+// index database.
+//
+// The owner hands it finished write buffers; the drive's write command
+// handler runs one asynchronous data-file write per buffer, in order, under
+// the channel id (so all writers of a channel on a drive take turns). After
+// each successful write the buffer's seconds go into the index database in
+// one transaction. Close waits for the queued buffers, marks the data file's
+// last index row, trims the file and, for an ARB writer, merges its ".kvtarb"
+// index into the hour's ".kvtidx".
+//
+// Lock order: the handler's lock, then `mutex_`, then the queue's lock. The
+// writer never calls into the handler while it holds `mutex_`, and Close
+// waits for its queue without it. Registers its hour folder as in use.
+// Held by shared pointers (queued commands keep it alive).
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include <boost/asio/io_context.hpp>
+
+#include "common/ConcurrentVector.h"
+#include "recorder/storage/FolderInUseContainer.h"
+#include "recorder/store/DataFile.h"
+#include "recorder/store/IndexFile.h"
+#include "recorder/store/RecordFileInfo.h"
+#include "recorder/store/WriteBuffer.h"
+#include "recorder/store/WriteCommandHandler.h"
+
+namespace orvale::recorder {
+
+class FileWriter : public std::enable_shared_from_this<FileWriter> {
+  public:
+    // (queue index, error code (0 = success), error text, bytes written,
+    // time of the last written second, track id).
+    using ResultCallback = WriteCommandHandler::Done;
+
+    // `driveName` is the letter of the drive the track folder lies on; an
+    // empty name means a folder outside the drive map (no presence check).
+    static std::shared_ptr<FileWriter> Create(int32_t trackId, std::filesystem::path trackFolder,
+                                              std::string driveName, boost::asio::io_context& io,
+                                              std::shared_ptr<WriteCommandHandler> handler,
+                                              std::shared_ptr<FolderInUseContainer> folders);
+
+    FileWriter(const FileWriter&) = delete;
+    FileWriter& operator=(const FileWriter&) = delete;
+
+    // Creates the track folder and the preallocated data file.
+    bool CreateDataFile(const record_file_info_s& location, int64_t requiredSize);
+    // Creates the track folder and the hour's index database when missing.
+    bool CreateIndexFile(const record_file_info_s& location);
+    // Queues one buffer; the callback gets the write's result. Always true.
+    bool Write(std::shared_ptr<WriteBuffer> buffer, ResultCallback callback);
+    // Waits for the queued buffers, then finishes the index and the data file.
+    void Close();
+
+    // Bytes still free in the data file after the queued buffers.
+    int64_t GetRemainingSize() const;
+    int64_t GetStartTime() const;
+    int32_t GetTrackId() const { return trackId_; }
+    int32_t GetProfile() const;
+    // Whether the writer's track folder still exists (a removed hour or an
+    // unmounted drive stops the writer).
+    bool FolderExists() const;
+    const std::string& GetDriveName() const { return driveName_; }
+    const std::filesystem::path& GetFolderPath() const { return folderPath_; }
+    std::shared_ptr<DataFile> GetDataFile() const;
+    std::shared_ptr<IndexFile> GetIndexFile() const;
+
+    // "YYYYMMDDHH0000" + ".kvtidx" (".kvtarb" for the ARB profile).
+    static std::string MakeIndexFileName(int64_t time, int profile);
+    // "YYYYMMDDhhmmss" + ".kvtldt" for the low profile, ".kvthdt" otherwise.
+    static std::string MakeDataFileName(int64_t time, int profile);
+
+    // The start function of the writer's write command.
+    void OnWriteCommand(unsigned queue, WriteCommandHandler::Done done);
+
+  private:
+    FileWriter(int32_t trackId, std::filesystem::path trackFolder, std::string driveName,
+               boost::asio::io_context& io, std::shared_ptr<WriteCommandHandler> handler,
+               std::shared_ptr<FolderInUseContainer> folders);
+
+    bool MakeFolder() const;
+    void OnWriteDone(const std::error_code& error, uint64_t bytes, int64_t lastTime);
+    void WriteIndexRows();
+    void MergeArbIndex();
+
+    mutable std::recursive_mutex mutex_;
+    boost::asio::io_context& io_;
+    const int32_t trackId_;
+    ConcurrentVector<std::shared_ptr<WriteBuffer>> writeBuffers_;  // front = being written
+    std::shared_ptr<IndexFile> indexFile_;
+    std::shared_ptr<DataFile> dataFile_;
+    record_file_info_s location_;
+    const std::filesystem::path folderPath_;
+    const std::string driveName_;
+    std::atomic<bool> opened_{false};
+    std::shared_ptr<WriteCommandHandler> commandHandler_;
+    std::shared_ptr<FolderInUseContainer> folders_;
+    FolderInUseRegistration hour_;
+    std::mutex drainedMutex_;  // with `drained_`: Close waits for the queue
+    std::condition_variable drained_;
+};
+
+}  // namespace orvale::recorder
