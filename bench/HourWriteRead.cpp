@@ -1,0 +1,192 @@
+// One channel hour of 4 Mbit/s video (30 frames a second, a key frame each
+// second) written through the file writer and read back through the file
+// reader, against plain O_DIRECT writes and reads of the same bytes in the
+// same folder. Last line: hour_ratio=<the smaller of the two ratios>.
+//
+//   hour_write_read [folder] [seconds]
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <future>
+#include <memory>
+#include <vector>
+
+#include "common/AsioThreadPool.h"
+#include "platform/DirectFile.h"
+#include "platform/HostFolder.h"
+#include "recorder/store/FileReader.h"
+#include "recorder/store/FileWriter.h"
+#include "recorder/store/FrameBuffer.h"
+#include "recorder/store/IndexFile.h"
+
+namespace fs = std::filesystem;
+using namespace orvale;
+using recorder::WriteBuffer;
+
+namespace {
+
+constexpr int64_t kHour = 1704114000;
+constexpr uint32_t kFramesPerSecond = 30;
+constexpr uint32_t kBytesPerSecond = 4'000'000 / 8;
+constexpr uint32_t kBufferSize = 4 << 20;
+constexpr size_t kInFlight = 3;
+
+using Clock = std::chrono::steady_clock;
+
+double Seconds(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+std::shared_ptr<recorder::FrameBuffer> MakeSecond(int64_t time) {
+    static const std::vector<uint8_t> payload(kBytesPerSecond / kFramesPerSecond, 0x5A);
+    auto second = recorder::FrameBuffer::Create();
+    for (uint32_t f = 0; f < kFramesPerSecond; ++f) {
+        recorder::record_header_s header;
+        header.type = recorder::RECORD_TYPE_VIDEO;
+        header.infoLength = recorder::kVideoInfoLength;
+        header.payloadLength = static_cast<uint32_t>(payload.size()) + recorder::kVideoInfoLength;
+        recorder::video_frame_info_s info;
+        info.time = static_cast<uint64_t>(time);
+        info.frameType = f == 0 ? 1 : 2;
+        second->AddVideoFrame(header, info, payload.data(), static_cast<uint32_t>(payload.size()),
+                              {});
+    }
+    return second;
+}
+
+// The hour's seconds in write buffers, as the recording pipeline hands them
+// over; built before the clock starts, since they are not the store's work.
+std::vector<std::shared_ptr<WriteBuffer>> BuildBuffers(int seconds) {
+    std::vector<std::shared_ptr<WriteBuffer>> buffers;
+    auto buffer = std::make_shared<WriteBuffer>(kBufferSize);
+    for (int s = 0; s < seconds; ++s) {
+        auto second = MakeSecond(kHour + s);
+        if (buffer->UsedLength() + second->Length() + 2 * recorder::kSectorSize > kBufferSize) {
+            buffers.push_back(std::exchange(buffer, std::make_shared<WriteBuffer>(kBufferSize)));
+        }
+        buffer->Append(second);
+    }
+    buffers.push_back(buffer);
+    return buffers;
+}
+
+// Writes the buffers through a file writer, a few in flight as the recorder
+// keeps them; returns the bytes written.
+uint64_t WriteHour(const fs::path& track, int seconds,
+                   std::vector<std::shared_ptr<WriteBuffer>> buffers,
+                   common::AsioThreadPool& pool) {
+    auto handler = std::make_shared<recorder::WriteCommandHandler>();
+    auto writer = recorder::FileWriter::Create(1, track, "", pool.IoService(), handler, nullptr);
+    const recorder::record_file_info_s location{"bench", 1, kHour, recorder::kProfileNormal};
+    const int64_t size = int64_t{seconds + 60} * (kBytesPerSecond + 8192) + (64 << 20);
+    if (!writer->CreateDataFile(location, size) || !writer->CreateIndexFile(location)) std::exit(1);
+
+    std::vector<std::future<uint64_t>> pending;
+    uint64_t written = 0;
+    for (auto& buffer : buffers) {
+        if (pending.size() == kInFlight) {
+            written += pending.front().get();
+            pending.erase(pending.begin());
+        }
+        auto done = std::make_shared<std::promise<uint64_t>>();
+        pending.push_back(done->get_future());
+        writer->Write(std::move(buffer), [done](uint32_t, int32_t error, const std::string&,
+                                                uint64_t bytes, int64_t, int32_t) {
+            if (error != 0) std::exit(1);
+            done->set_value(bytes);
+        });
+    }
+    for (auto& f : pending) written += f.get();
+    writer->Close();
+    return written;
+}
+
+// Reads the hour's data file through a file reader, 4 MiB windows in order.
+uint64_t ReadHour(const fs::path& track, common::AsioThreadPool& pool) {
+    auto reads = std::make_shared<recorder::ReadCommandHandler>();
+    auto reader = recorder::FileReader::Create(track, 1, "", pool.IoService(), nullptr, nullptr);
+    if (!reader->OpenIndexFile(kHour) || !reader->OpenDataFileAt(0, true)) std::exit(1);
+    const int64_t end = reader->GetCurrentDataFile()->GetFileSize();
+    uint64_t total = 0;
+    auto request = std::make_shared<recorder::ReadBuffer>(kBufferSize);
+    for (int64_t offset = recorder::DataFile::kDataStart; offset < end; offset += kBufferSize) {
+        request->Reset();
+        request->windowStart = offset;
+        request->windowEnd = std::min<int64_t>(offset + kBufferSize, end);
+        reader->QueueRead(request);
+        std::promise<uint64_t> done;
+        reads->Enqueue("bench",
+                       {[reader](unsigned q, recorder::ReadCommandHandler::Done d) {
+                            reader->OnReadCommand(q, std::move(d));
+                        },
+                        [&done](uint32_t, uint32_t, uint64_t bytes) { done.set_value(bytes); }});
+        total += done.get_future().get();
+    }
+    return total;
+}
+
+void RawWrite(const fs::path& file, uint64_t bytes, boost::asio::io_context& io) {
+    platform::CreatePreallocatedFile(file, static_cast<int64_t>(bytes));
+    platform::DirectFile out(io);
+    out.Open(file, platform::DirectFile::Access::kReadWrite);
+    recorder::AlignedBytes block(kBufferSize);
+    std::fill(block.Data(), block.Data() + kBufferSize, 0x5A);
+    for (uint64_t offset = 0; offset < bytes; offset += kBufferSize) {
+        out.WriteAt(static_cast<int64_t>(offset), block.Data(), kBufferSize);
+    }
+    out.Sync();
+}
+
+void RawRead(const fs::path& file, uint64_t bytes, boost::asio::io_context& io) {
+    platform::DirectFile in(io);
+    in.Open(file, platform::DirectFile::Access::kRead);
+    recorder::AlignedBytes block(kBufferSize);
+    size_t read = 0;
+    for (uint64_t offset = 0; offset < bytes; offset += kBufferSize) {
+        in.ReadAt(static_cast<int64_t>(offset), block.Data(), kBufferSize, read);
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const fs::path base = argc > 1 ? fs::path(argv[1]) : fs::temp_directory_path();
+    const int seconds = argc > 2 ? std::atoi(argv[2]) : 3600;
+    const fs::path root = base / "hour_write_read_bench";
+    fs::remove_all(root);
+    const fs::path track = root / "KVTRecordData" / "bench" / "2024" / "01" / "01" / "13" / "0001";
+    fs::create_directories(track);
+    platform::SetHostFolder(root.string());
+    recorder::IndexFile::CreateTemplate();
+    common::AsioThreadPool pool(8);
+
+    auto buffers = BuildBuffers(seconds);
+    auto start = Clock::now();
+    const uint64_t written = WriteHour(track, seconds, std::move(buffers), pool);
+    const double writeSeconds = Seconds(start);
+    start = Clock::now();
+    const uint64_t read = ReadHour(track, pool);
+    const double readSeconds = Seconds(start);
+
+    const fs::path raw = root / "raw.bin";
+    start = Clock::now();
+    RawWrite(raw, written, pool.IoService());
+    const double rawWriteSeconds = Seconds(start);
+    start = Clock::now();
+    RawRead(raw, read, pool.IoService());
+    const double rawReadSeconds = Seconds(start);
+    fs::remove_all(root);
+
+    const double mb = 1e6;
+    const double writeRatio = (written / writeSeconds) / (written / rawWriteSeconds);
+    const double readRatio = (read / readSeconds) / (read / rawReadSeconds);
+    std::printf("seconds=%d written_MB=%.1f read_MB=%.1f\n", seconds, written / mb, read / mb);
+    std::printf("write engine_MBps=%.1f raw_MBps=%.1f ratio=%.3f\n", written / mb / writeSeconds,
+                written / mb / rawWriteSeconds, writeRatio);
+    std::printf("read engine_MBps=%.1f raw_MBps=%.1f ratio=%.3f\n", read / mb / readSeconds,
+                read / mb / rawReadSeconds, readRatio);
+    std::printf("hour_ratio=%.3f\n", std::min(writeRatio, readRatio));
+    return 0;
+}
