@@ -99,6 +99,7 @@ bool DataFile::Create(const std::string& channelId, int trackId, int64_t allocSi
 
     // The header sector and the sector of the first end record, as one write.
     std::memset(image.Data(), 0, 2 * kSectorSize);
+    std::memset(header_.channelId, 0, sizeof(header_.channelId));
     std::memcpy(header_.channelId, channelId.data(),
                 std::min(channelId.size(), sizeof(header_.channelId)));
     header_.trackId = trackId;
@@ -108,8 +109,9 @@ bool DataFile::Create(const std::string& channelId, int trackId, int64_t allocSi
     const record_header_s end = EndRecord();
     std::memcpy(image.Data() + kDataStart, &end, kRecordHeaderSize);
     error = writeFile_.WriteAt(0, image.Data(), 2 * kSectorSize);
-    if (error)
+    if (error) {
         return CreateFailed("Failed to write a header of a data file. path = ", error.message());
+    }
 
     writeOffset_ = kDataStart;
     writtenEnd_ = kDataStart + kSector;

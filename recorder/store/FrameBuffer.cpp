@@ -72,7 +72,6 @@ bool FrameBuffer::AddVideoFrame(const record_header_s& header, const video_frame
 bool FrameBuffer::AddAudioFrame(const record_header_s& header, const audio_frame_info_s& info,
                                 const void* data, uint32_t size) {
     if (!Accepts(header, RECORD_TYPE_AUDIO, kAudioInfoLength, data, size)) return false;
-    ++info_->audioFrameCount;
     const uint64_t record = uint64_t{kRecordHeaderSize} + kAudioInfoLength + size;
     if (Capacity() - length_ < record) Grow(length_ + record);
 
@@ -80,6 +79,7 @@ bool FrameBuffer::AddAudioFrame(const record_header_s& header, const audio_frame
     Copy(&info, kAudioInfoLength);
     Copy(data, size);
     info_->lastOffset = length_ - 1;
+    ++info_->audioFrameCount;
     return true;
 }
 

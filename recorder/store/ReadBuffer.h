@@ -9,7 +9,8 @@
 //
 // The playback code owns every other field; they are set under its lock and
 // kept as they are by the read. The array and both sizes belong to the buffer;
-// capacities are whole sectors.
+// capacities are whole sectors. While a read is in flight the array is the
+// read's: no Resize or Reset until its completion.
 #pragma once
 
 #include <atomic>
