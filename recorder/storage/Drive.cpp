@@ -85,7 +85,9 @@ Drive::Drive(const media_drive_s& drive, uint64_t minFreeSpace)
       busType_(drive.busType),
       status_(drive.status),
       minFreeSpace_(minFreeSpace),
-      operationDatabase_(std::make_shared<OperationDatabase>()) {
+      operationDatabase_(std::make_shared<OperationDatabase>()),
+      writeCommands_(std::make_shared<WriteCommandHandler>()),
+      readCommands_(std::make_shared<ReadCommandHandler>()) {
     if (Letter() != 0) volumeRoot_ = platform::CurrentVolumeProvider()->RootFolder(Letter());
     if (!volumeRoot_.empty()) {
         rootPath_ = fs::path(volumeRoot_) / common::kRecordDataFolder;
@@ -288,6 +290,22 @@ std::shared_ptr<MetaDataWriter> Drive::CreateMetaDataWriter(
     MakeWriter(location, requiredSize, "Meta", [&](const fs::path& trackFolder) {
         writer = std::make_shared<MetaDataWriter>(location.trackId, trackFolder, folders);
         if (writer->Open(location, requiredSize)) return true;
+        writer->Close();
+        writer.reset();
+        return false;
+    });
+    return writer;
+}
+
+std::shared_ptr<FileWriter> Drive::CreateFileWriter(const record_file_info_s& location,
+                                                    int64_t requiredSize,
+                                                    boost::asio::io_context& io,
+                                                    std::shared_ptr<FolderInUseContainer> folders) {
+    std::shared_ptr<FileWriter> writer;
+    MakeWriter(location, requiredSize, "Data", [&](const fs::path& trackFolder) {
+        writer =
+            FileWriter::Create(location.trackId, trackFolder, name_, io, writeCommands_, folders);
+        if (writer->CreateDataFile(location, requiredSize)) return true;
         writer->Close();
         writer.reset();
         return false;

@@ -32,12 +32,17 @@
 #include <string>
 #include <vector>
 
+#include <boost/asio/io_context.hpp>
+
 #include "recorder/api/MediaTypes.h"
 #include "recorder/database/OperationDatabase.h"
 #include "recorder/storage/FolderInUseContainer.h"
 #include "recorder/storage/ReservedSpaceContainer.h"
+#include "recorder/store/FileWriter.h"
 #include "recorder/store/MetaDataWriter.h"
+#include "recorder/store/ReadCommandHandler.h"
 #include "recorder/store/RecordFileInfo.h"
+#include "recorder/store/WriteCommandHandler.h"
 
 namespace orvale::platform {
 struct VolumeSpace;
@@ -141,10 +146,22 @@ class Drive : public std::enable_shared_from_this<Drive> {
         const record_file_info_s& location, int64_t requiredSize,
         std::shared_ptr<FolderInUseContainer> folders);
 
-    // To come with the data-file writer: CreateFileWriter(location, required,
-    // folders, pool) built on MakeWriter like CreateMetaDataWriter, and the
-    // drive's WriteCommandHandler and ReadCommandHandler, made by the
-    // constructor, handed to every file writer and to the channels.
+    // Makes the data-file writer of a channel hour on this drive: the room
+    // check, the preallocated data file and the reservation, as for metadata
+    // writers. Its writes run on the drive's write queues and complete on
+    // `io`. Empty when refused or when the file could not be made.
+    std::shared_ptr<FileWriter> CreateFileWriter(const record_file_info_s& location,
+                                                 int64_t requiredSize, boost::asio::io_context& io,
+                                                 std::shared_ptr<FolderInUseContainer> folders);
+
+    // The drive's command queues: every writer and reader of the drive runs
+    // its transfers through them, one at a time per channel.
+    const std::shared_ptr<WriteCommandHandler>& GetWriteCommandHandler() const {
+        return writeCommands_;
+    }
+    const std::shared_ptr<ReadCommandHandler>& GetReadCommandHandler() const {
+        return readCommands_;
+    }
 
   private:
     // A path as log lines show it: in double quotes, '&' escaping.
@@ -181,6 +198,8 @@ class Drive : public std::enable_shared_from_this<Drive> {
     std::mutex mutex_;  // the operation database and the writer factories
     ReservedSpaceContainer reservations_;
     std::shared_ptr<OperationDatabase> operationDatabase_;
+    const std::shared_ptr<WriteCommandHandler> writeCommands_;
+    const std::shared_ptr<ReadCommandHandler> readCommands_;
     bool operationOpened_ = false;  // under mutex_
 };
 

@@ -102,6 +102,7 @@ class IndexFile : public std::enable_shared_from_this<IndexFile> {
     bool RunInTransaction(const std::vector<std::string>& statements);
     template <class Visit>
     bool Query(int missingSeverity, const std::string& sql, Visit&& visit);
+    bool ReadFirstIndexRow(const std::string& sql, index_row_s& row);
     int64_t ScanDualTrack(const char* order, int& profile, bool allowSwitch);
 
     const std::filesystem::path path_;

@@ -62,6 +62,17 @@ bool IndexFile::Query(int missingSeverity, const std::string& sql, Visit&& visit
     }
 }
 
+// Reads the query's first row into `row`; false when there is none.
+bool IndexFile::ReadFirstIndexRow(const std::string& sql, index_row_s& row) {
+    bool found = false;
+    const bool ok = Query(kLogWarning, sql, [&](SQLite::Statement& statement) {
+        row = IndexRowFrom(statement);
+        found = true;
+        return false;
+    });
+    return ok && found;
+}
+
 bool IndexFile::HasRecord(int64_t start, int64_t end) {
     std::ostringstream sql;
     sql << "SELECT * FROM "
@@ -86,13 +97,7 @@ bool IndexFile::FindIndexRow(int profile, index_row_s& row, int64_t time, bool f
     sql << "SELECT * FROM " << IndexTable(profile)
         << (forward ? " WHERE UTC >= " : " WHERE UTC <= ") << time
         << (forward ? " ORDER BY UTC ASC" : " ORDER BY UTC DESC");
-    bool found = false;
-    const bool ok = Query(kLogWarning, sql.str(), [&](SQLite::Statement& statement) {
-        row = IndexRowFrom(statement);
-        found = true;
-        return false;
-    });
-    return ok && found;
+    return ReadFirstIndexRow(sql.str(), row);
 }
 
 bool IndexFile::ReadIndexRowsByName(int profile, std::vector<index_row_s>& rows,
@@ -109,13 +114,7 @@ bool IndexFile::GetLastIndexRow(int profile, index_row_s& row) {
     std::ostringstream sql;
     sql << "SELECT * FROM " << IndexTable(profile) << "WHERE UTC = (SELECT max(UTC) FROM "
         << (profile == 2 ? "[T_LOWINDEX])" : "[T_INDEX])");
-    bool found = false;
-    const bool ok = Query(kLogWarning, sql.str(), [&](SQLite::Statement& statement) {
-        row = IndexRowFrom(statement);
-        found = true;
-        return false;
-    });
-    return ok && found;
+    return ReadFirstIndexRow(sql.str(), row);
 }
 
 bool IndexFile::ListDataFileNames(int profile, std::vector<std::string>& names) {

@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 
+#include "common/AsioThreadPool.h"
 #include "platform/HostFolder.h"
 #include "platform/LinuxVolumeProvider.h"
 #include "recorder/storage/Drive.h"
@@ -92,6 +93,30 @@ TEST_F(DriveMountTest, FreeSpaceAndReservationsMatchStatvfs) {
     EXPECT_LE(drive->GetFreeSize(), left - static_cast<int64_t>(16 * kMiB));
 }
 
+// A data-file writer takes its preallocated room on the real volume and
+// reserves what is left for its channel; a request beyond the room is refused.
+TEST_F(DriveMountTest, FileWriterTakesItsRoomAndReserves) {
+    std::vector<media_drive_s> drives;
+    Drive::EnumerateLocalDrives(drives, 32 * kMiB);
+    ASSERT_EQ(drives.size(), 1u);
+    const auto drive = MakeDrive(drives[0], kMinFree);
+    drive->ChangeStatus(MEDIA_DRIVE_STATUS_ALLOCATE);
+    common::AsioThreadPool pool(1);
+    auto folders = FolderInUseContainer::Create();
+
+    const int64_t before = Available(mount_);
+    EXPECT_FALSE(drive->CreateFileWriter({"cam1", 1, kTime, 1}, before, pool.IoService(), folders));
+    auto writer =
+        drive->CreateFileWriter({"cam1", 1, kTime, 1}, 8 * kMiB, pool.IoService(), folders);
+    ASSERT_TRUE(writer);
+    EXPECT_EQ(writer->GetDriveName(), drives[0].name);
+    EXPECT_EQ(writer->GetRemainingSize(), 8 * kMiB - 2 * 4096);
+    EXPECT_LE(Available(mount_), before - static_cast<int64_t>(8 * kMiB));
+    EXPECT_EQ(drive->Reservations().Get("cam1"), Available(mount_) - kMinFree);
+    EXPECT_TRUE(folders->IsInUse(drive->GetHourKey("cam1", kTime)));
+    writer->Close();
+}
+
 TEST_F(DriveMountTest, NothingIsWrittenIntoTheEmptyFolderOfAnUnmountedVolume) {
     const auto drive =
         MakeDrive({"D", MEDIA_DRIVE_TYPE_FIXED, MEDIA_DRIVE_STATUS_RELEASE, 0}, kMinFree);
@@ -105,6 +130,9 @@ TEST_F(DriveMountTest, NothingIsWrittenIntoTheEmptyFolderOfAnUnmountedVolume) {
     EXPECT_FALSE(drive->SetTrackId(3));
     EXPECT_FALSE(
         drive->CreateMetaDataWriter({"cam1", 1, kTime, 1}, 0, FolderInUseContainer::Create()));
+    common::AsioThreadPool pool(1);
+    EXPECT_FALSE(drive->CreateFileWriter({"cam1", 1, kTime, 1}, 0, pool.IoService(),
+                                         FolderInUseContainer::Create()));
     EXPECT_EQ(drive->GetFreeSize(), 0);
     EXPECT_TRUE(fs::is_empty(mount_));
 }
