@@ -288,7 +288,7 @@ std::shared_ptr<MetaDataWriter> Drive::CreateMetaDataWriter(
     std::shared_ptr<FolderInUseContainer> folders) {
     std::shared_ptr<MetaDataWriter> writer;
     MakeWriter(location, requiredSize, "Meta", [&](const fs::path& trackFolder) {
-        writer = std::make_shared<MetaDataWriter>(location.trackId, trackFolder, folders);
+        writer = std::make_shared<MetaDataWriter>(location.trackId, trackFolder, folders, name_);
         if (writer->Open(location, requiredSize)) return true;
         writer->Close();
         writer.reset();

@@ -8,9 +8,9 @@
 #include "common/GlobalNames.h"
 #include "common/Log.h"
 #include "platform/Time.h"
-#include "platform/VolumeProvider.h"
 #include "recorder/database/DatabaseFile.h"
 #include "recorder/store/HourFileName.h"
+#include "recorder/store/TrackFolder.h"
 
 namespace orvale::recorder {
 namespace fs = std::filesystem;
@@ -65,18 +65,10 @@ std::string FileWriter::MakeDataFileName(int64_t time, int profile) {
            (profile == kProfileLow ? common::kLowDataExtension : common::kNormalDataExtension);
 }
 
-// Folders are made only while the writer's drive is present, so nothing is
-// ever written into an empty mount point on the system disk.
 bool FileWriter::MakeFolder() const {
-    std::error_code error;
-    if (fs::is_directory(folderPath_, error)) return true;
-    const bool present =
-        driveName_.empty() || platform::CurrentVolumeProvider()->IsPresent(driveName_.front());
-    if (!present || (!fs::create_directories(folderPath_, error) && error)) {
-        OLOG(kLogFatal) << "Failed to create a directory. path = " << folderPath_;
-        return false;
-    }
-    return true;
+    if (MakeTrackFolder(folderPath_, driveName_)) return true;
+    OLOG(kLogFatal) << "Failed to create a directory. path = " << folderPath_;
+    return false;
 }
 
 bool FileWriter::FolderExists() const {

@@ -3,6 +3,7 @@
 #include <boost/timer/timer.hpp>
 
 #include "common/Log.h"
+#include "recorder/store/TrackFolder.h"
 
 namespace orvale::recorder {
 namespace fs = std::filesystem;
@@ -10,15 +11,15 @@ using common::kLogFatal;
 using common::kLogTrace;
 
 MetaDataWriter::MetaDataWriter(int32_t trackId, fs::path folder,
-                               std::shared_ptr<FolderInUseContainer> folders)
+                               std::shared_ptr<FolderInUseContainer> folders, std::string driveName)
     : trackId_(trackId),
       folder_(std::move(folder)),
+      driveName_(std::move(driveName)),
       folders_(std::move(folders)),
       hour_(folders_, HourFolderKeyOfTrackFolder(folder_)) {}
 
 bool MetaDataWriter::Open(const record_file_info_s& location, int64_t preallocSize) {
-    std::error_code error;
-    if (!fs::exists(folder_, error) && !fs::create_directories(folder_, error)) {
+    if (!MakeTrackFolder(folder_, driveName_)) {
         OLOG(kLogFatal) << "Failed to create a directory. path = " << folder_;
         return false;
     }

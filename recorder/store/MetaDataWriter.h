@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <string>
 
 #include "recorder/storage/FolderInUseContainer.h"
 #include "recorder/store/MetaDataFile.h"
@@ -16,8 +17,10 @@ namespace orvale::recorder {
 
 class MetaDataWriter {
   public:
+    // `driveName`: the letter of the drive the folder lies on (empty: a
+    // folder outside the drive map).
     MetaDataWriter(int32_t trackId, std::filesystem::path folder,
-                   std::shared_ptr<FolderInUseContainer> folders);
+                   std::shared_ptr<FolderInUseContainer> folders, std::string driveName = {});
 
     MetaDataWriter(const MetaDataWriter&) = delete;
     MetaDataWriter& operator=(const MetaDataWriter&) = delete;
@@ -33,6 +36,7 @@ class MetaDataWriter {
   private:
     int32_t trackId_;
     std::filesystem::path folder_;
+    std::string driveName_;
     record_file_info_s location_;
     std::shared_ptr<MetaDataFile> file_;
     std::shared_ptr<FolderInUseContainer> folders_;

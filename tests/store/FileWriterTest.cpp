@@ -6,6 +6,7 @@
 #include <SQLiteCpp/SQLiteCpp.h>
 
 #include "platform/VolumeProvider.h"
+#include "recorder/store/MetaDataWriter.h"
 #include "tests/storage/FakeVolumeProvider.h"
 #include "tests/store/HourFixture.h"
 
@@ -173,6 +174,8 @@ TEST_F(FileWriterTest, AbsentDriveGetsNoFolders) {
     const recorder::record_file_info_s location{"cam1", 1, kHourStart, kProfileNormal};
     EXPECT_FALSE(writer->CreateDataFile(location, 1 << 20));
     EXPECT_FALSE(writer->CreateIndexFile(location));
+    recorder::MetaDataWriter meta(1, Track(), folders_, "D");
+    EXPECT_FALSE(meta.Open(location, 0));
     EXPECT_FALSE(fs::exists(Track()));
     platform::InstallVolumeProvider(nullptr);
 }
