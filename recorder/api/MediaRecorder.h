@@ -6,6 +6,9 @@
 // handles would destroy one engine twice.
 #pragma once
 
+#include <string>
+#include <vector>
+
 #include "recorder/api/Export.h"
 #include "recorder/api/Interfaces.h"
 #include "recorder/api/Logging.h"
@@ -22,6 +25,34 @@ class OSTREL_API MediaRecorder {
 
     MediaRecorder(const MediaRecorder&) = delete;
     MediaRecorder& operator=(const MediaRecorder&) = delete;
+
+    // Start-up and shut-down: templates, catalogue, drives, track id and the
+    // maintenance job; Finalize(true) also removes the catalogue files.
+    void Initialize();
+    void Finalize(bool removeFiles);
+    unsigned GetTrackId();
+
+    // Settings. Overwrite and dual record persist in the catalogue.
+    void SetUseOverwrite(bool use);
+    bool GetUseOverwrite();
+    void SetUseDualRecord(bool use);
+    bool GetUseDualRecord();
+    void SetMinFreeSpace(unsigned mib);
+    unsigned GetMinFreeSpace();
+    void SetDataFileSize(long long mib);
+    long long GetDataFileSize();
+    void SetBufferSize(unsigned bytes);
+    unsigned GetBufferSize();
+    void SetEncryptionInfo(media_encrypt_s& info);
+    media_encrypt_s GetEncryptionInfo();
+    unsigned GetMaxPreRecordTimeForSetUp();
+    void RegisterEventHandler(ConfigEventHandler handler);
+
+    // Drives: listed (appended), allocated to or released from recording,
+    // and their space.
+    bool GetMediaDrive(std::vector<media_drive_s>& drives);
+    bool SetMediaDrive(std::string& name, media_drive_status_e status);
+    media_drive_info_s GetMediaDriveSpace(std::string name);
 
   private:
     MediaRecorderImpl* impl;

@@ -1,16 +1,107 @@
-// The engine object behind MediaRecorder. It owns every registry, pool and
-// timer of the engine; the exported handle owns it.
+// The engine object behind MediaRecorder. It owns every long-lived piece of
+// the engine: the thread pools, the buffer pool, the drive registry, the
+// catalogue and the maintenance timer. The exported handle owns it.
+//
+// `mutex_` is the engine lock: Initialize and Finalize hold it for their whole
+// run; the catalogue backup, the drive refresh, the drive and setting
+// changes that touch the catalogue, and the configuration event take it. The
+// registries guard themselves. The maintenance job runs on the service pool
+// and stops for good once Finalize cleared `maintenanceEnabled_`.
 #pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "common/AsioThreadPool.h"
+#include "common/ConcurrentMap.h"
+#include "common/DeadlineTimer.h"
+#include "recorder/api/MediaTypes.h"
+#include "recorder/core/CatalogueFiles.h"
+#include "recorder/database/QzDatabase.h"
+#include "recorder/storage/Drive.h"
+#include "recorder/store/BufferPool.h"
 
 namespace orvale::recorder {
 
 class MediaRecorderImpl {
   public:
-    MediaRecorderImpl() = default;
-    ~MediaRecorderImpl() = default;
+    static constexpr int kMaintenancePeriodMs = 60'000;
+
+    MediaRecorderImpl();
+    ~MediaRecorderImpl();
 
     MediaRecorderImpl(const MediaRecorderImpl&) = delete;
     MediaRecorderImpl& operator=(const MediaRecorderImpl&) = delete;
+
+    void Initialize();
+    void Finalize(bool removeFiles);
+    unsigned GetTrackId() const { return trackId_.load(); }
+
+    // --- settings ---
+    void SetUseOverwrite(bool value);
+    bool GetUseOverwrite() const { return useOverwrite_.load(); }
+    void SetUseDualRecord(bool value);
+    bool GetUseDualRecord() const { return useDualRecord_.load(); }
+    void SetMinFreeSpace(unsigned mib);
+    unsigned GetMinFreeSpace() const;
+    void SetDataFileSize(int64_t mib);
+    int64_t GetDataFileSize() const;
+    void SetBufferSize(unsigned bytes) { bufferSize_ = bytes; }
+    unsigned GetBufferSize() const { return bufferSize_.load(); }
+    void SetEncryptionInfo(const media_encrypt_s& info);
+    media_encrypt_s GetEncryptionInfo() const;
+    unsigned GetMaxPreRecordTimeForSetUp() const;
+    void RegisterEventHandler(ConfigEventHandler handler);
+
+    // --- drives ---
+    void RefreshDrives();
+    bool GetMediaDrive(std::vector<media_drive_s>& out);
+    bool SetMediaDrive(const std::string& name, media_drive_status_e status);
+    media_drive_info_s GetMediaDriveSpace(const std::string& name) const;
+
+    // The maintenance job, callable directly (tests run it without waiting).
+    void RunMaintenance();
+
+  private:
+    void OpenCatalogue();
+    void TakeImportCopy();
+    bool OpenCatalogueFile(const std::filesystem::path& path);
+    void ReadSettings();
+    void BackupCatalogue();
+    void LoadTrackId();
+    void ArmMaintenance();
+    void OnMaintenanceTimer(const boost::system::error_code& error);
+    void AddDrive(const media_drive_s& record);
+    void ForgetVanishedDrives(std::map<std::string, media_drive_s>& stored);
+    std::vector<std::shared_ptr<Drive>> DrivesInUse() const;
+
+    mutable std::recursive_mutex mutex_;
+    ConfigEventHandler eventHandler_;  // under mutex_
+    std::atomic<unsigned> trackId_{1};
+    int64_t lastTime_ = 0;
+    mutable std::mutex encryptMutex_;
+    media_encrypt_s encryptInfo_;
+    std::atomic<bool> useOverwrite_{true};
+    std::atomic<bool> useDualRecord_{true};
+    std::atomic<uint64_t> minFreeSpace_{0x80000000ULL};
+    std::atomic<int64_t> dataFileSize_{0x19000000LL};
+    std::atomic<unsigned> bufferSize_{0x400000U};
+
+    std::shared_ptr<common::AsioThreadPool> drivePool_;
+    std::shared_ptr<common::AsioThreadPool> recorderPool_;
+    std::shared_ptr<common::AsioThreadPool> servicePool_;
+    std::shared_ptr<BufferPool> bufferPool_;
+    std::shared_ptr<ConcurrentMap<std::string, std::shared_ptr<Drive>>> drives_;
+    std::shared_ptr<common::DeadlineTimer> maintenanceTimer_;
+    bool maintenanceEnabled_ = false;  // under mutex_
+    std::shared_ptr<QzDatabase> catalogue_;
+    CatalogueFiles catalogueFiles_;
 };
 
 }  // namespace orvale::recorder

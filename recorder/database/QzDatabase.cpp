@@ -3,7 +3,12 @@
 #include <exception>
 #include <filesystem>
 
+#include <SQLiteCpp/Backup.h>
+#include <SQLiteCpp/Database.h>
+#include <sqlite3.h>
+
 #include "common/Log.h"
+#include "recorder/database/DatabaseConnection.h"
 #include "recorder/database/DatabaseFile.h"
 
 namespace orvale::recorder {
@@ -85,6 +90,24 @@ std::shared_ptr<BookmarkTable> QzDatabase::GetBookmarkTable() const {
 std::shared_ptr<ArbTable> QzDatabase::GetArbTable() const {
     const std::lock_guard lock(mutex_);
     return arbTable_;
+}
+
+bool QzDatabase::BackupTo(const std::string& file) {
+    std::shared_ptr<DatabaseConnection> connection;
+    {
+        std::lock_guard lock(mutex_);
+        connection = connection_;
+    }
+    if (!connection) return false;
+    try {
+        auto lock = connection->Lock();
+        SQLite::Database copy(file, SQLite::OPEN_READWRITE | SQLite::OPEN_CREATE);
+        SQLite::Backup backup(copy, connection->Database());
+        return backup.executeStep() == SQLITE_DONE;
+    } catch (const std::exception& e) {
+        OLOG(common::kLogWarning) << "Failed to back up a db, Exception: " << e.what();
+        return false;
+    }
 }
 
 }  // namespace orvale::recorder

@@ -49,6 +49,10 @@ class QzDatabase : public std::enable_shared_from_this<QzDatabase> {
 
     // Releases the connection.
     void Close();
+    // Copies the open catalogue into `file` with SQLite's online backup (a
+    // plain copy of a live write-ahead-logged file can be torn); false when
+    // the catalogue is closed or the copy failed.
+    bool BackupTo(const std::string& file);
 
     std::atomic<bool>& Modified() { return *modified_; }
 

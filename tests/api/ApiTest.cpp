@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <string>
 #include <type_traits>
+#include <vector>
 
 #include "recorder/api/MediaRecorder.h"
 
@@ -33,6 +34,29 @@ TEST(ExportedApiTest, HostSetsUpLoggingAndCreatesTheEngine) {
     auto* engine = new MediaRecorder();
     delete engine;
     LOG_INIT();
+    std::filesystem::remove_all(host);
+}
+
+TEST(ExportedApiTest, EngineStartsListsDrivesAndStops) {
+    const auto host = std::filesystem::temp_directory_path() / "ostrel-api-engine";
+    std::filesystem::remove_all(host);
+    std::filesystem::create_directories(host / "drive-d");
+    ::setenv("OSTREL_HOST_DIR", host.c_str(), 1);
+    ::setenv("OSTREL_DRIVES", ("D=" + (host / "drive-d").string()).c_str(), 1);
+    {
+        MediaRecorder engine;
+        engine.Initialize();
+        std::vector<media_drive_s> drives;
+        EXPECT_TRUE(engine.GetMediaDrive(drives));
+        ASSERT_EQ(drives.size(), 1u);
+        EXPECT_EQ(drives[0].name, "D");
+        engine.SetUseOverwrite(false);
+        EXPECT_FALSE(engine.GetUseOverwrite());
+        EXPECT_TRUE(std::filesystem::exists(host / "DB" / "orvale.kvtdb"));
+        engine.Finalize(true);
+        EXPECT_FALSE(std::filesystem::exists(host / "DB" / "orvale.kvtdb"));
+    }
+    ::unsetenv("OSTREL_DRIVES");
     std::filesystem::remove_all(host);
 }
 

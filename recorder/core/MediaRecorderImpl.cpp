@@ -1,0 +1,256 @@
+#include "recorder/core/MediaRecorderImpl.h"
+
+#include <chrono>
+#include <ctime>
+#include <thread>
+
+#include "common/GlobalNames.h"
+#include "common/Log.h"
+#include "common/LogSetting.h"
+#include "common/Utility.h"
+#include "recorder/database/CommonTable.h"
+#include "recorder/database/DatabaseFile.h"
+#include "recorder/store/IndexFile.h"
+#include "recorder/store/MetaDataFile.h"
+
+namespace orvale::recorder {
+namespace fs = std::filesystem;
+using common::kLogError;
+using common::kLogFatal;
+using common::kLogInfo;
+using common::kLogTrace;
+using common::kLogWarning;
+
+namespace {
+
+int64_t NowUtc() {
+    return static_cast<int64_t>(std::time(nullptr));
+}
+
+bool InUse(const Drive& drive) {
+    const uint32_t status = drive.GetStatus();
+    return status == MEDIA_DRIVE_STATUS_ALLOCATE || status == MEDIA_DRIVE_STATUS_RELEASE;
+}
+
+std::wstring Wide(const fs::path& path) {
+    return path.wstring();
+}
+
+}  // namespace
+
+MediaRecorderImpl::MediaRecorderImpl()
+    : drivePool_(std::make_shared<common::AsioThreadPool>(8)),
+      recorderPool_(std::make_shared<common::AsioThreadPool>(8)),
+      servicePool_(std::make_shared<common::AsioThreadPool>(16)),
+      drives_(std::make_shared<ConcurrentMap<std::string, std::shared_ptr<Drive>>>()),
+      maintenanceTimer_(std::make_shared<common::DeadlineTimer>(&servicePool_->IoService(),
+                                                                kMaintenancePeriodMs)),
+      catalogue_(std::make_shared<QzDatabase>()),
+      catalogueFiles_(common::GetModuleFolder()) {}
+
+// Jobs posted to the pools use the members: the timer goes first, then the
+// pools are stopped and joined while every member is still whole.
+MediaRecorderImpl::~MediaRecorderImpl() {
+    try {
+        {
+            std::lock_guard lock(mutex_);
+            maintenanceEnabled_ = false;
+        }
+        maintenanceTimer_->Stop();
+        maintenanceTimer_.reset();
+        servicePool_.reset();
+        recorderPool_.reset();
+        drivePool_.reset();
+        drives_->Clear();
+    } catch (...) {
+        // Only a broken lock can throw here; the members go in their order.
+    }
+}
+
+void MediaRecorderImpl::Initialize() {
+    OLOG(kLogTrace) << "Initialize!";
+    std::lock_guard lock(mutex_);
+    try {
+        IndexFile::CreateTemplate();
+        MetaDataFile::CreateTemplate();
+        catalogueFiles_.CreateFolders();
+        OpenCatalogue();
+        bufferPool_ = std::make_shared<BufferPool>(bufferSize_.load());
+        RefreshDrives();
+        LoadTrackId();
+        maintenanceEnabled_ = true;
+        ArmMaintenance();
+    } catch (const std::exception& e) {
+        OLOG(kLogFatal) << "Failed to initialize, Exception: " << e.what();
+    }
+    OLOG(kLogInfo) << "Initialized RadirAdozarod.";
+}
+
+void MediaRecorderImpl::Finalize(bool removeFiles) {
+    std::lock_guard lock(mutex_);
+    try {
+        maintenanceEnabled_ = false;
+        maintenanceTimer_->Stop();
+        catalogue_->Close();
+        if (removeFiles) {
+            catalogueFiles_.Remove(catalogueFiles_.Base());
+            catalogueFiles_.Remove(catalogueFiles_.Import());
+            catalogueFiles_.Remove(catalogueFiles_.Backup());
+        }
+        const int64_t now = NowUtc();
+        for (const auto& drive : DrivesInUse()) drive->SetLastTime(static_cast<uint64_t>(now));
+    } catch (const std::exception& e) {
+        OLOG(kLogFatal) << "Failed to finalize, Exception: " << e.what();
+    }
+    OLOG(kLogInfo) << "Finalized RadirAdozarod.";
+    common::ReleaseLogSetting();
+}
+
+// --- catalogue ---
+
+void MediaRecorderImpl::OpenCatalogue() {
+    const fs::path path = catalogueFiles_.MainFile(catalogueFiles_.Base());
+    try {
+        TakeImportCopy();
+        if (OpenCatalogueFile(path)) {
+            ReadSettings();
+            return;
+        }
+        catalogue_->Close();
+        catalogue_ = std::make_shared<QzDatabase>();
+        if (catalogueFiles_.Exists(catalogueFiles_.Backup())) {
+            catalogueFiles_.Remove(catalogueFiles_.Base());
+            catalogueFiles_.Copy(catalogueFiles_.Backup(), catalogueFiles_.Base());
+            OLOG(kLogInfo) << "Success to copy Backup File of QzDatabase.";
+        }
+        if (!OpenCatalogueFile(path)) {
+            OLOG(kLogWarning) << "Failed to open QzDatabase : " << path;
+            catalogue_->Close();
+            catalogue_ = std::make_shared<QzDatabase>();
+            if (!fs::exists(path)) {
+                OLOG(kLogFatal) << "Failed to remove QzDatabase : " << path;
+                return;
+            }
+            RemoveDatabaseFiles(path);
+            if (!OpenCatalogueFile(path)) {
+                OLOG(kLogFatal) << "Failed to open QzDatabase : " << path;
+                return;
+            }
+        }
+        ReadSettings();
+        OLOG(kLogInfo) << "Success to open QzDatabase.";
+    } catch (const std::exception& e) {
+        OLOG(kLogFatal) << "Failed to open QzDatabase : " << e.what();
+    }
+}
+
+// An import copy replaces the working catalogue only once it has proved
+// sound; the old backup goes only then. A broken one stays where it is.
+void MediaRecorderImpl::TakeImportCopy() {
+    if (!catalogueFiles_.Exists(catalogueFiles_.Import())) return;
+    if (!catalogueFiles_.IsSound(catalogueFiles_.Import())) {
+        OLOG(kLogError) << "Failed to open the import copy of QzDatabase : "
+                        << catalogueFiles_.MainFile(catalogueFiles_.Import());
+        return;
+    }
+    catalogueFiles_.Remove(catalogueFiles_.Base());
+    catalogueFiles_.Copy(catalogueFiles_.Import(), catalogueFiles_.Base());
+    catalogueFiles_.Remove(catalogueFiles_.Import());
+    catalogueFiles_.Remove(catalogueFiles_.Backup());
+    OLOG(kLogInfo) << "Success to copy Import File of QzDatabase.";
+}
+
+bool MediaRecorderImpl::OpenCatalogueFile(const fs::path& path) {
+    return catalogue_->Open(Wide(path)) && catalogue_->GetCommonTable() != nullptr;
+}
+
+void MediaRecorderImpl::ReadSettings() {
+    if (auto common = catalogue_->GetCommonTable()) {
+        bool value = useOverwrite_;
+        if (common->GetValue(common::kOverwriteSetting, value)) useOverwrite_ = value;
+        value = useDualRecord_;
+        if (common->GetValue(common::kDualRecordSetting, value)) useDualRecord_ = value;
+    }
+    OLOG(kLogInfo) << "Setting Value: Overwrite = " << (useOverwrite_ ? 1 : 0)
+                   << "Dual Record = " << (useDualRecord_ ? 1 : 0);
+}
+
+// The mark is cleared before the copy, so a write during the copy marks the
+// catalogue again; a failed copy sets it again for the next run.
+void MediaRecorderImpl::BackupCatalogue() {
+    std::lock_guard lock(mutex_);
+    if (!catalogue_->Modified().exchange(false)) return;
+    const fs::path backup = catalogueFiles_.MainFile(catalogueFiles_.Backup());
+    RemoveDatabaseFiles(backup);
+    if (!catalogue_->BackupTo(backup.string())) catalogue_->Modified() = true;
+}
+
+// --- track id ---
+
+void MediaRecorderImpl::LoadTrackId() {
+    const auto drives = DrivesInUse();
+    int track = 1;
+    int64_t last = 0;
+    for (const auto& drive : drives) {
+        int driveTrack = 1;
+        if (drive->GetTrackId(driveTrack)) track = std::max(track, driveTrack);
+        int64_t driveLast = 0;
+        if (drive->GetLastTime(driveLast)) last = std::max(last, driveLast);
+    }
+    trackId_ = static_cast<unsigned>(track);
+    lastTime_ = last;
+    const int64_t now = NowUtc();
+    if (now < lastTime_) {
+        ++trackId_;
+        lastTime_ = now;
+        OLOG(kLogInfo) << "Changed trackID = " << trackId_.load()
+                       << " , lastTime = " << common::TimeText(now);
+    } else {
+        OLOG(kLogInfo) << "Stting Value trackID = " << trackId_.load()
+                       << " , lastTime = " << lastTime_;
+        lastTime_ = now;
+    }
+    for (const auto& drive : drives) {
+        drive->SetTrackId(static_cast<int>(trackId_.load()));
+        drive->SetLastTime(static_cast<uint64_t>(lastTime_));
+    }
+}
+
+// --- maintenance ---
+
+void MediaRecorderImpl::ArmMaintenance() {
+    maintenanceTimer_->Restart(
+        [this](const boost::system::error_code& error) { OnMaintenanceTimer(error); });
+}
+
+void MediaRecorderImpl::OnMaintenanceTimer(const boost::system::error_code& error) {
+    if (error) return;
+    RunMaintenance();
+    std::lock_guard lock(mutex_);
+    if (maintenanceEnabled_) ArmMaintenance();
+}
+
+void MediaRecorderImpl::RunMaintenance() {
+    {
+        std::lock_guard lock(mutex_);
+        if (!maintenanceEnabled_) return;
+    }
+    try {
+        BackupCatalogue();
+        RefreshDrives();
+    } catch (const std::exception& e) {
+        OLOG(kLogError) << "Maintenance failed, Exception: " << e.what();
+    }
+}
+
+std::vector<std::shared_ptr<Drive>> MediaRecorderImpl::DrivesInUse() const {
+    std::vector<std::shared_ptr<Drive>> all;
+    drives_->Values(all);
+    std::vector<std::shared_ptr<Drive>> used;
+    for (auto& drive : all) {
+        if (drive && InUse(*drive)) used.push_back(std::move(drive));
+    }
+    return used;
+}
+
+}  // namespace orvale::recorder
