@@ -6,7 +6,7 @@
 namespace orvale::converter {
 
 NmtReader::NmtReader(const std::filesystem::path& path) : file_(path) {
-    std::array<uint8_t, kNmtFileHeaderSize> bytes;
+    std::array<uint8_t, kNmtFileHeaderSize> bytes{};
     if (!file_.ReadAt(0, bytes)) return;
     const nmt_file_header_s header = DecodeNmtFileHeader(bytes);
     if (header.marker != 0) return;
@@ -18,7 +18,7 @@ NmtReader::NmtReader(const std::filesystem::path& path) : file_(path) {
 }
 
 bool NmtReader::ReadRecordHeader() {
-    std::array<uint8_t, kNmtRecordHeaderSize> bytes;
+    std::array<uint8_t, kNmtRecordHeaderSize> bytes{};
     if (!file_.Read(bytes)) return false;
     header_ = DecodeNmtRecordHeader(bytes);
     return header_.recordType >= 1 && header_.recordType <= kNmtMaxRecordType &&
@@ -27,7 +27,7 @@ bool NmtReader::ReadRecordHeader() {
 }
 
 bool NmtReader::SkipTrailer() {
-    std::array<uint8_t, kNmtTrailerSize> trailer;
+    std::array<uint8_t, kNmtTrailerSize> trailer{};
     if (!file_.Read(trailer)) return false;
     const uint32_t count = DecodeNmtEntryCount(std::span(trailer).last<12>());
     if (count > kNmtMaxEntries) return false;

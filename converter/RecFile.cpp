@@ -30,7 +30,7 @@ CRecFile::CRecFile(const std::filesystem::path& path) : path_(path), file_(path)
 
 RecFileStatus CRecFile::Open() {
     if (!file_.IsOpen()) return RecFileStatus::kCannotOpen;
-    std::array<uint8_t, kFileHeaderSize> bytes;
+    std::array<uint8_t, kFileHeaderSize> bytes{};
     if (!file_.ReadAt(0, bytes)) return RecFileStatus::kShortHeader;
     header_ = DecodeFileHeader(bytes);
     if (std::memcmp(header_.version, kRecVersion, sizeof(kRecVersion)) != 0) {

@@ -31,7 +31,7 @@ bool CRecReader::CheckFileHeader(const rec_file_header_s& header) {
 }
 
 bool CRecReaderCurrent::ReadSegmentTable() {
-    std::array<uint8_t, kSegmentTableSize> bytes;
+    std::array<uint8_t, kSegmentTableSize> bytes{};
     if (!IsOpen() || !file_->Read(bytes)) return false;
     table_ = DecodeSegmentTable(bytes);
     return true;
@@ -63,14 +63,14 @@ bool CRecReaderCurrent::GetSegmentTable(rec_segment_table_s& table) const {
 }
 
 bool CRecReaderCurrent::ReadMinuteBlock(uint64_t offset, rec_minute_block_s& block) {
-    std::array<uint8_t, kMinuteBlockSize> bytes;
+    std::array<uint8_t, kMinuteBlockSize> bytes{};
     if (!IsOpen() || !file_->ReadAt(offset, bytes)) return false;
     block = DecodeMinuteBlock(bytes);
     return true;
 }
 
 bool CRecReaderCurrent::ReadSecondRecord(uint64_t offset, rec_second_record_s& record) {
-    std::array<uint8_t, kSecondRecordSize> bytes;
+    std::array<uint8_t, kSecondRecordSize> bytes{};
     if (!IsOpen() || !file_->ReadAt(offset, bytes)) return false;
     record = DecodeSecondRecord(bytes);
     return true;
@@ -78,7 +78,7 @@ bool CRecReaderCurrent::ReadSecondRecord(uint64_t offset, rec_second_record_s& r
 
 bool CRecReaderCurrent::ReadExtraFrameEntry(uint64_t chunkOffset, uint32_t index,
                                             rec_extra_frame_s& entry) {
-    std::array<uint8_t, kExtraFrameSize> bytes;
+    std::array<uint8_t, kExtraFrameSize> bytes{};
     const uint64_t at =
         chunkOffset + kChunkHeaderSize + static_cast<uint64_t>(kExtraFrameSize) * index;
     if (!IsOpen() || !file_->ReadAt(at, bytes)) return false;
@@ -101,7 +101,7 @@ bool CRecReaderCurrent::ReadChunk(std::span<uint8_t> buffer, uint64_t offset, ui
 }
 
 bool CRecReaderCurrent::ReadSegmentIndex(rec_segment_index_s& index) {
-    std::array<uint8_t, kSegmentIndexSize> bytes;
+    std::array<uint8_t, kSegmentIndexSize> bytes{};
     if (!IsOpen() || !file_->Read(bytes)) return false;
     index = DecodeSegmentIndex(bytes);
     return true;
@@ -136,7 +136,7 @@ int CRecReaderCurrent::CheckSecondRecordFrameCount(const rec_second_record_s& re
 }
 
 bool CRecReaderCurrent::ReadChunkHeader(rec_chunk_header_s& header) {
-    std::array<uint8_t, kChunkHeaderSize> bytes;
+    std::array<uint8_t, kChunkHeaderSize> bytes{};
     if (!IsOpen() || !file_->Read(bytes)) return false;
     header = DecodeChunkHeader(bytes);
     return true;

@@ -41,9 +41,11 @@ rec_segment_table_s DecodeSegmentTable(std::span<const uint8_t, kSegmentTableSiz
 
 rec_segment_index_s DecodeSegmentIndex(std::span<const uint8_t, kSegmentIndexSize> bytes) {
     rec_segment_index_s index;
-    for (int m = 0; m < 60; ++m) {
+    for (size_t m = 0; m < 60; ++m) {
         index.minuteOffset[m] = Le32(bytes, 4 * m);
-        for (int s = 0; s < 60; ++s) index.secondValue[m][s] = Le32(bytes, 240 + 4 * (60 * m + s));
+        for (size_t s = 0; s < 60; ++s) {
+            index.secondValue[m][s] = Le32(bytes, 240 + 4 * (60 * m + s));
+        }
     }
     return index;
 }

@@ -36,7 +36,7 @@ Read ReadAll(const std::filesystem::path& path) {
 class NmtReaderTest : public ::testing::Test {
   protected:
     std::filesystem::path Save(const test::OldFileBytes& file) {
-        const auto path = dir_.Path() / "0001.nmt";
+        auto path = dir_.Path() / "0001.nmt";
         file.Save(path);
         return path;
     }
@@ -96,7 +96,8 @@ TEST_F(NmtReaderTest, AFileMarkedAsEmptyOrCutShortHoldsOnlyWholeRecords) {
     const OldMetaWriter writer(Metas());
     for (size_t cut = 0; cut <= writer.bytes.size(); ++cut) {
         test::OldFileBytes cutFile;
-        cutFile.bytes.assign(writer.bytes.begin(), writer.bytes.begin() + cut);
+        cutFile.bytes.assign(writer.bytes.begin(),
+                             writer.bytes.begin() + static_cast<std::ptrdiff_t>(cut));
         const Read read = ReadAll(Save(cutFile));
         ASSERT_LE(read.records.size(), 3u);
         for (size_t i = 0; i < read.records.size(); ++i) {

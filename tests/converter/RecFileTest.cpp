@@ -56,7 +56,7 @@ std::vector<Seen> Walk(const std::filesystem::path& path, walk_result_s* result 
 class RecFileTest : public ::testing::Test {
   protected:
     std::filesystem::path Save(const test::OldFileBytes& file) {
-        const auto path = dir_.Path() / ("0001_" + std::to_string(++files_) + ".nmd");
+        auto path = dir_.Path() / ("0001_" + std::to_string(++files_) + ".nmd");
         file.Save(path);
         return path;
     }
@@ -222,7 +222,8 @@ TEST_F(RecFileTest, TruncatedFilesDeliverOnlyWholeFrames) {
     for (const test_chunk_s& chunk : writer.chunks) cuts.push_back(chunk.data + 1);
     for (const size_t cut : cuts) {
         test::OldFileBytes cutFile;
-        cutFile.bytes.assign(writer.bytes.begin(), writer.bytes.begin() + cut);
+        cutFile.bytes.assign(writer.bytes.begin(),
+                             writer.bytes.begin() + static_cast<std::ptrdiff_t>(cut));
         const auto seen = Walk(Save(cutFile));
         size_t next = 0;
         for (const Seen& s : seen) {
@@ -238,11 +239,11 @@ TEST_F(RecFileTest, TruncatedFilesDeliverOnlyWholeFrames) {
 
 // One damaged field loses exactly its own part of the file.
 struct DamageCase {
-    const char* name;
-    uint32_t (*where)(const OldMediaWriter&);
-    uint32_t value;
-    int width;
-    size_t frames;  // of the 6
+    const char* name = nullptr;
+    uint32_t (*where)(const OldMediaWriter&) = nullptr;
+    uint32_t value = 0;
+    int width = 0;
+    size_t frames = 0;  // of the 6
     walk_result_s skipped;
 };
 
