@@ -134,9 +134,9 @@ class Channel : public std::enable_shared_from_this<Channel> {
         int64_t newest;
     };
     // The per-finder part of a reader walk: the candidate time of a reader
-    // (nullopt drops it) and whether it beats the best so far.
+    // of an hour (nullopt drops it) and whether it beats the best so far.
     struct FinderRule {
-        std::function<std::optional<int64_t>(FileReader&)> candidate;
+        std::function<std::optional<int64_t>(FileReader&, int64_t hour)> candidate;
         std::function<bool(int64_t candidate, int64_t best)> take;
     };
 

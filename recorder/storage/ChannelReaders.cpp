@@ -91,7 +91,7 @@ std::shared_ptr<FileReader> Channel::WalkReaders(uint32_t mediaId, int32_t track
                 if (!Exists(drive->GetTrackPath(id_, hour, trackId))) continue;
                 auto reader = MakeReader(*drive, hour, trackId, profileType);
                 reader->SetMediaId(mediaId);
-                const auto candidate = rule.candidate(*reader);
+                const auto candidate = rule.candidate(*reader, hour);
                 if (!candidate || !rule.take(*candidate, best) || (kept && *candidate == best)) {
                     continue;
                 }
@@ -114,8 +114,8 @@ std::shared_ptr<FileReader> Channel::FindFileReader(uint32_t mediaId, uint32_t t
                    << ", STIME=" << time << ", ProfileType=" << profileType;
     SharedLock lock(mutex_);
     FinderRule rule;
-    rule.candidate = [&](FileReader& reader) -> std::optional<int64_t> {
-        if (!reader.OpenIndexFile(time) || !reader.LoadStartTime()) return std::nullopt;
+    rule.candidate = [&](FileReader& reader, int64_t hour) -> std::optional<int64_t> {
+        if (!reader.OpenIndexFile(hour) || !reader.LoadStartTime()) return std::nullopt;
         return reader.FindIndexAt(time, forward);
     };
     rule.take = [&](int64_t at, int64_t best) {
@@ -132,8 +132,8 @@ std::shared_ptr<FileReader> Channel::FindFileReader2(uint32_t mediaId, uint32_t 
                    << ", STIME=" << time;
     SharedLock lock(mutex_);
     FinderRule rule;
-    rule.candidate = [&](FileReader& reader) -> std::optional<int64_t> {
-        if (!reader.OpenIndexFile(time)) return std::nullopt;
+    rule.candidate = [&](FileReader& reader, int64_t hour) -> std::optional<int64_t> {
+        if (!reader.OpenIndexFile(hour)) return std::nullopt;
         const int64_t nearest = reader.FindNearestIndex(time, forward);
         if (nearest == 0 || !reader.LoadStartTime()) return std::nullopt;
         return nearest;
@@ -153,8 +153,8 @@ std::shared_ptr<FileReader> Channel::FindNextFileReader(uint32_t mediaId, int32_
     if (time < 1) return nullptr;
     SharedLock lock(mutex_);
     FinderRule rule;
-    rule.candidate = [&](FileReader& reader) -> std::optional<int64_t> {
-        if (!reader.OpenIndexFile(time)) return std::nullopt;
+    rule.candidate = [&](FileReader& reader, int64_t hour) -> std::optional<int64_t> {
+        if (!reader.OpenIndexFile(hour)) return std::nullopt;
         const int64_t start = reader.GetStartTime(!fixedProfile);
         if (start == 0) return std::nullopt;
         return start;
@@ -173,8 +173,8 @@ std::shared_ptr<FileReader> Channel::FindPreviousFileReader(uint32_t mediaId, in
     if (time < 1) return nullptr;
     SharedLock lock(mutex_);
     FinderRule rule;
-    rule.candidate = [&](FileReader& reader) -> std::optional<int64_t> {
-        if (!reader.OpenIndexFile(time)) return std::nullopt;
+    rule.candidate = [&](FileReader& reader, int64_t hour) -> std::optional<int64_t> {
+        if (!reader.OpenIndexFile(hour)) return std::nullopt;
         const int64_t last = reader.GetLastIndexTime(!fixedProfile);
         if (last == 0 || !reader.LoadStartTime()) return std::nullopt;
         return last;
