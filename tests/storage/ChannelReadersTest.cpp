@@ -145,11 +145,14 @@ TEST_F(ChannelReadersTest, RangesFarOutsideTheRecordingEndAtOnce) {
 }
 
 TEST_F(ChannelReadersTest, ReadJobsGoToTheRecordedDriveOnly) {
-    std::promise<uint32_t> started;
-    auto future = started.get_future();
+    // The test waits for the completion, so that no command outlives it.
+    std::promise<void> completed;
+    auto future = completed.get_future();
     EXPECT_TRUE(channel_->ReadData("E", [&](unsigned queue, ReadCommandHandler::Done done) {
-        started.set_value(queue);
-        boost::asio::post(pool_.IoService(), [queue, done] { done(queue, 0, 0); });
+        boost::asio::post(pool_.IoService(), [queue, done, &completed] {
+            done(queue, 0, 0);
+            completed.set_value();
+        });
     }));
     EXPECT_EQ(future.wait_for(std::chrono::seconds(5)), std::future_status::ready);
     EXPECT_FALSE(channel_->ReadData("Q", [](unsigned, ReadCommandHandler::Done) {}));
