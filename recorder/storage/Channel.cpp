@@ -12,7 +12,6 @@
 namespace orvale::recorder {
 
 namespace fs = std::filesystem;
-using common::kLogDebug;
 using common::kLogError;
 using common::kLogInfo;
 
@@ -51,8 +50,11 @@ Channel::Channel(std::string id, uint32_t retentionPeriod, bool useOverwrite,
       writableDrives_(std::make_shared<DriveMap>()) {}
 
 Channel::~Channel() {
-    recordedDrives_->Clear();
-    writableDrives_->Clear();
+    try {
+        recordedDrives_->Clear();
+        writableDrives_->Clear();
+    } catch (...) {  // a lock error: the maps go with the channel anyway
+    }
 }
 
 void Channel::AddRecordedDriveUnlocked(const std::shared_ptr<Drive>& drive) {
@@ -78,7 +80,7 @@ void Channel::AddDrives(const Drives& drives) {
     }
 }
 
-void Channel::AddRecordedDrive(std::shared_ptr<Drive> drive) {
+void Channel::AddRecordedDrive(const std::shared_ptr<Drive>& drive) {
     if (!drive) return;
     ExclusiveLock lock(mutex_);
     AddRecordedDriveUnlocked(drive);
@@ -153,7 +155,7 @@ std::shared_ptr<Drive> Channel::SelectDrive(int32_t trackId, int64_t time, int64
     }
     if (started && HasRoom(*started, requiredSize)) return started;
 
-    if (const auto newest = GetNewestRecordedDrive(drives)) {
+    if (auto newest = GetNewestRecordedDrive(drives)) {
         if (HasRoom(*newest, requiredSize)) return newest;
     } else {
         for (const auto& drive : drives) {

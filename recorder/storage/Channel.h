@@ -73,7 +73,7 @@ class Channel : public std::enable_shared_from_this<Channel> {
 
     // Drive membership (Channel.cpp).
     void AddDrives(const Drives& drives);
-    void AddRecordedDrive(std::shared_ptr<Drive> drive);
+    void AddRecordedDrive(const std::shared_ptr<Drive>& drive);
     void DeleteDrive(const std::string& name);
     bool HasWritableDrive() const;
     void GetWritableDrives(Drives& drives) const;
