@@ -20,4 +20,7 @@ struct record_file_info_s {
     int32_t profile = kProfileNormal;
 };
 
+// The name channels use for the same record: where one new file goes.
+using file_location_s = record_file_info_s;
+
 }  // namespace orvale::recorder
