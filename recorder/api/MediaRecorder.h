@@ -52,6 +52,8 @@ class OSTREL_API MediaRecorder {
     // and their space.
     bool GetMediaDrive(std::vector<media_drive_s>& drives);
     bool SetMediaDrive(std::string& name, media_drive_status_e status);
+    // A channel's record drives: its drive letters run together ("DE").
+    bool SetRecordDrives(std::string& channelId, const std::string& drives);
     media_drive_info_s GetMediaDriveSpace(std::string name);
 
   private:

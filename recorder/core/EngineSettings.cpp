@@ -3,6 +3,8 @@
 // drive methods.
 #include <map>
 
+#include <boost/asio/post.hpp>
+
 #include "common/GlobalNames.h"
 #include "common/Log.h"
 #include "recorder/core/MediaRecorderImpl.h"
@@ -13,6 +15,7 @@
 namespace orvale::recorder {
 using common::kLogError;
 using common::kLogInfo;
+using common::kLogWarning;
 
 namespace {
 
@@ -42,7 +45,8 @@ void MediaRecorderImpl::SetMinFreeSpace(unsigned mib) {
     OLOG(kLogInfo) << "MinFreeSpace(" << mib << " MB)";
     const uint64_t bytes = uint64_t{mib} * kMiB;
     minFreeSpace_ = bytes;
-    drives_->ForEach([bytes](const std::shared_ptr<Drive>& drive) { drive->SetMinFreeSpace(bytes); });
+    drives_->ForEach(
+        [bytes](const std::shared_ptr<Drive>& drive) { drive->SetMinFreeSpace(bytes); });
 }
 
 unsigned MediaRecorderImpl::GetMinFreeSpace() const {
@@ -114,6 +118,36 @@ void MediaRecorderImpl::RefreshDrives() {
         AddDrive(drive);
     }
     if (!stored.empty()) ForgetVanishedDrives(stored);
+    ScanChannelFolders();
+}
+
+// Every channel folder on a registered drive gets a channel object: in the
+// catalogue's registry when the catalogue knows the channel, else in the
+// registry of unlisted channels.
+void MediaRecorderImpl::ScanChannelFolders() {
+    const auto table = catalogue_->GetChannelTable();
+    std::vector<std::shared_ptr<Drive>> drives;
+    drives_->Values(drives);
+    for (const auto& drive : drives) {
+        std::vector<std::string> ids;
+        drive->ListChannels(ids);
+        for (const auto& id : ids) {
+            const bool listed = table && table->Exists(id);
+            auto& registry = listed ? *channels_ : *unlistedChannels_;
+            if (auto channel = registry.Find(id)) {
+                channel->AddRecordedDrive(drive);
+                continue;
+            }
+            media_channel_s row;
+            row.id = id;
+            if (listed) table->Select(row);
+            auto channel =
+                std::make_shared<Channel>(id, listed ? row.retentionTime : 0, useOverwrite_.load(),
+                                          drivePool_.get(), bufferPool_);
+            channel->AddRecordedDrive(drive);
+            registry.Insert(id, channel);
+        }
+    }
 }
 
 // Drives the machine no longer shows stay while a channel's disk list names
@@ -133,13 +167,17 @@ void MediaRecorderImpl::ForgetVanishedDrives(std::map<std::string, media_drive_s
         }
         OLOG(kLogInfo) << "Delete Drive : " << record.ToString();
         if (driveTable) driveTable->Delete(name);
+        channels_->ForEach([&name = name](const std::shared_ptr<Channel>& channel) {
+            channel->DeleteDrive(name);
+        });
         drives_->Erase(name);
     }
 }
 
 bool MediaRecorderImpl::GetMediaDrive(std::vector<media_drive_s>& out) {
     RefreshDrives();
-    drives_->ForEach([&out](const std::shared_ptr<Drive>& drive) { out.push_back(drive->GetRecord()); });
+    drives_->ForEach(
+        [&out](const std::shared_ptr<Drive>& drive) { out.push_back(drive->GetRecord()); });
     return true;
 }
 
@@ -155,25 +193,111 @@ bool MediaRecorderImpl::SetMediaDrive(const std::string& name, media_drive_statu
     drive->ChangeStatus(status);
     if (auto table = catalogue_->GetDriveTable()) table->Update(drive->GetRecord());
 
-    const auto channelTable = catalogue_->GetChannelTable();
-    if (!channelTable) return true;
-    ChannelTable::ChannelMap channels;
-    if (status == MEDIA_DRIVE_STATUS_RELEASE && channelTable->SelectAll(channels)) {
-        for (const auto& [id, channel] : channels) {
-            std::string disk;
-            for (const char letter : channel.disk) {
-                if (std::string(1, letter) != name) disk += letter;
-            }
-            if (disk == channel.disk) continue;
-            channelTable->UpdateDisk(id, disk);
-            OLOG(kLogInfo) << "CH[" << id << "] Update Drive list. Drives = " << disk;
+    if (status == MEDIA_DRIVE_STATUS_RELEASE) ReleaseDriveFromChannels(name);
+    if (status == MEDIA_DRIVE_STATUS_ALLOCATE) AddDriveToFailoverChannels(name);
+    return true;
+}
+
+namespace {
+
+std::string Letters(const Channel::Drives& drives, const std::string& except) {
+    std::string letters;
+    for (const auto& drive : drives) {
+        if (drive->GetName() != except) letters += drive->GetName();
+    }
+    return letters;
+}
+
+}  // namespace
+
+// A released drive leaves every channel that writes to it, and every
+// channel's disk list; the host hears once that the configuration changed.
+void MediaRecorderImpl::ReleaseDriveFromChannels(const std::string& name) {
+    const auto table = catalogue_->GetChannelTable();
+    ChannelTable::ChannelMap rows;
+    if (!table || !table->SelectAll(rows)) return;
+    bool eventDue = false;
+    for (const auto& [id, row] : rows) {
+        if (const auto channel = channels_->Find(id)) {
+            Channel::Drives writable;
+            channel->GetWritableDrives(writable);
+            const std::string disk = Letters(writable, name);
+            if (disk.size() == writable.size()) continue;
+            channel->DeleteDrive(name);
+            table->UpdateDisk(id, disk);
+            eventDue = true;
+            continue;
         }
-    } else if (status == MEDIA_DRIVE_STATUS_ALLOCATE && channelTable->SelectFailOver(channels)) {
-        for (const auto& [id, channel] : channels) {
-            const std::string disk = channel.disk + name;
-            channelTable->UpdateDisk(id, disk);
-            OLOG(kLogInfo) << "CH[" << id << "] Update Drive list. Drives = " << disk;
+        std::string disk;
+        for (const char letter : row.disk) {
+            if (std::string(1, letter) != name) disk += letter;
         }
+        if (disk == row.disk) continue;
+        table->UpdateDisk(id, disk);
+        OLOG(kLogInfo) << "CH[" << id << "] Update Drive list. Drives = " << disk;
+    }
+    if (eventDue) PostConfigEvent();
+}
+
+// An allocated drive joins every failover channel.
+void MediaRecorderImpl::AddDriveToFailoverChannels(const std::string& name) {
+    const auto table = catalogue_->GetChannelTable();
+    ChannelTable::ChannelMap rows;
+    if (!table || !table->SelectFailOver(rows)) return;
+    const auto drive = drives_->Find(name);
+    for (const auto& [id, row] : rows) {
+        const std::string disk = row.disk + name;
+        if (const auto channel = channels_->Find(id); channel && drive) {
+            Channel::Drives writable;
+            channel->GetWritableDrives(writable);
+            writable.push_back(drive);
+            channel->AddDrives(writable);
+        }
+        table->UpdateDisk(id, disk);
+        OLOG(kLogInfo) << "CH[" << id << "] Update Drive list. Drives = " << disk;
+    }
+}
+
+void MediaRecorderImpl::PostConfigEvent() {
+    boost::asio::post(servicePool_->IoService(), [this] {
+        std::lock_guard lock(mutex_);
+        try {
+            if (eventHandler_) eventHandler_(MEDIA_CONFIG_TYPE_DRIVE);
+        } catch (const std::exception& e) {
+            OLOG(kLogError) << "The configuration event handler failed, Exception: " << e.what();
+        }
+    });
+}
+
+bool MediaRecorderImpl::SetRecordDrives(const std::string& channelId,
+                                        const std::string& driveLetters) {
+    OLOG(kLogInfo) << "CH[" << channelId << "], Set Record drives =" << driveLetters;
+    std::lock_guard lock(mutex_);
+    const auto channel = channels_->Find(channelId);
+    if (!channel) {
+        OLOG(kLogError) << "Failed to set record drive. Error: Not found channel. ";
+        return false;
+    }
+    Channel::Drives named;
+    for (const char letter : driveLetters) {
+        if (auto drive = drives_->Find(std::string(1, letter))) {
+            named.push_back(std::move(drive));
+        } else {
+            OLOG(kLogWarning) << "Not found a Drive(" << letter << ")";
+        }
+    }
+    if (!named.empty()) channel->AddDrives(named);
+    Channel::Drives writable;
+    channel->GetWritableDrives(writable);
+    for (const auto& drive : writable) {
+        if (driveLetters.find(drive->GetName()) == std::string::npos) {
+            channel->DeleteDrive(drive->GetName());
+        }
+    }
+    const auto table = catalogue_->GetChannelTable();
+    if (table && !table->UpdateDisk(channelId, driveLetters)) {
+        OLOG(kLogError) << "Failed to update Disk information.";
+        return false;
     }
     return true;
 }

@@ -69,6 +69,9 @@ bool MediaRecorder::GetMediaDrive(std::vector<media_drive_s>& drives) {
 bool MediaRecorder::SetMediaDrive(std::string& name, media_drive_status_e status) {
     return impl->SetMediaDrive(name, status);
 }
+bool MediaRecorder::SetRecordDrives(std::string& channelId, const std::string& drives) {
+    return impl->SetRecordDrives(channelId, drives);
+}
 media_drive_info_s MediaRecorder::GetMediaDriveSpace(std::string name) {
     return impl->GetMediaDriveSpace(name);
 }

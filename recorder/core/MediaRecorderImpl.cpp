@@ -43,6 +43,8 @@ MediaRecorderImpl::MediaRecorderImpl()
       recorderPool_(std::make_shared<common::AsioThreadPool>(8)),
       servicePool_(std::make_shared<common::AsioThreadPool>(16)),
       drives_(std::make_shared<ConcurrentMap<std::string, std::shared_ptr<Drive>>>()),
+      channels_(std::make_shared<ChannelRegistry>()),
+      unlistedChannels_(std::make_shared<ChannelRegistry>()),
       maintenanceTimer_(std::make_shared<common::DeadlineTimer>(&servicePool_->IoService(),
                                                                 kMaintenancePeriodMs)),
       catalogue_(std::make_shared<QzDatabase>()),
@@ -58,6 +60,8 @@ MediaRecorderImpl::~MediaRecorderImpl() {
         }
         maintenanceTimer_->Stop();
         maintenanceTimer_.reset();
+        channels_->Clear();
+        unlistedChannels_->Clear();
         servicePool_.reset();
         recorderPool_.reset();
         drivePool_.reset();

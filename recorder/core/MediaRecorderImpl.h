@@ -20,10 +20,12 @@
 
 #include "common/AsioThreadPool.h"
 #include "common/ConcurrentMap.h"
+#include "common/ConcurrentUnorderedMap.h"
 #include "common/DeadlineTimer.h"
 #include "recorder/api/MediaTypes.h"
 #include "recorder/core/CatalogueFiles.h"
 #include "recorder/database/QzDatabase.h"
+#include "recorder/storage/Channel.h"
 #include "recorder/storage/Drive.h"
 #include "recorder/store/BufferPool.h"
 
@@ -63,6 +65,7 @@ class MediaRecorderImpl {
     void RefreshDrives();
     bool GetMediaDrive(std::vector<media_drive_s>& out);
     bool SetMediaDrive(const std::string& name, media_drive_status_e status);
+    bool SetRecordDrives(const std::string& channelId, const std::string& driveLetters);
     media_drive_info_s GetMediaDriveSpace(const std::string& name) const;
 
     // The maintenance job, callable directly (tests run it without waiting).
@@ -78,6 +81,10 @@ class MediaRecorderImpl {
     void ArmMaintenance();
     void OnMaintenanceTimer(const boost::system::error_code& error);
     void AddDrive(const media_drive_s& record);
+    void ScanChannelFolders();
+    void ReleaseDriveFromChannels(const std::string& name);
+    void AddDriveToFailoverChannels(const std::string& name);
+    void PostConfigEvent();
     void ForgetVanishedDrives(std::map<std::string, media_drive_s>& stored);
     std::vector<std::shared_ptr<Drive>> DrivesInUse() const;
 
@@ -98,6 +105,9 @@ class MediaRecorderImpl {
     std::shared_ptr<common::AsioThreadPool> servicePool_;
     std::shared_ptr<BufferPool> bufferPool_;
     std::shared_ptr<ConcurrentMap<std::string, std::shared_ptr<Drive>>> drives_;
+    using ChannelRegistry = ConcurrentUnorderedMap<std::string, std::shared_ptr<Channel>>;
+    std::shared_ptr<ChannelRegistry> channels_;          // channels of the catalogue
+    std::shared_ptr<ChannelRegistry> unlistedChannels_;  // found on disk only
     std::shared_ptr<common::DeadlineTimer> maintenanceTimer_;
     bool maintenanceEnabled_ = false;  // under mutex_
     std::shared_ptr<QzDatabase> catalogue_;

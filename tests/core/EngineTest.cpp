@@ -1,9 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <ctime>
 #include <filesystem>
+#include <future>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <SQLiteCpp/SQLiteCpp.h>
@@ -207,6 +211,42 @@ TEST_F(EngineTest, ReleaseAndAllocateRewriteTheChannelsDiskLists) {
     const auto channels = Channels();
     EXPECT_EQ(channels.at("cam1").disk, "D");
     EXPECT_EQ(channels.at("cam2").disk, "DE");
+}
+
+// Channels found as folders on the drives get their record drives; releasing
+// one of them rewrites the disk list and tells the host once.
+TEST_F(EngineTest, ReleasingARecordDriveReachesTheChannelAndTheHost) {
+    Start()->Finalize(false);
+    WithCatalogue([](QzDatabase& db) {
+        media_channel_s channel;
+        channel.id = "cam1";
+        db.GetChannelTable()->Insert(channel);
+    });
+    fs::create_directories(drives_.Path() / "D" / "KVTRecordData" / "cam1");
+    fs::create_directories(drives_.Path() / "D" / "KVTRecordData" /
+                           "cam9");  // not in the catalogue
+    auto engine = Start();
+    std::promise<media_config_type_e> event;
+    std::atomic<int> events{0};
+    engine->RegisterEventHandler([&](media_config_type_e type) {
+        if (events++ == 0) event.set_value(type);
+    });
+    EXPECT_FALSE(engine->SetRecordDrives("cam9", "D"));
+    EXPECT_FALSE(engine->SetRecordDrives("cam2", "D"));
+    ASSERT_TRUE(engine->SetRecordDrives("cam1", "DEX"));
+    EXPECT_EQ(Channels().at("cam1").disk, "DEX");  // stored as given
+
+    std::string e = "E";
+    ASSERT_TRUE(engine->SetMediaDrive(e, MEDIA_DRIVE_STATUS_RELEASE));
+    auto type = event.get_future();
+    ASSERT_EQ(type.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+    EXPECT_EQ(type.get(), MEDIA_CONFIG_TYPE_DRIVE);
+    std::string d = "D";
+    ASSERT_TRUE(engine->SetMediaDrive(d, MEDIA_DRIVE_STATUS_ALLOCATE));  // unchanged: no event
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(events.load(), 1);
+    engine->Finalize(false);
+    EXPECT_EQ(Channels().at("cam1").disk, "D");
 }
 
 TEST_F(EngineTest, VanishedDriveStaysWhileAChannelNamesIt) {
