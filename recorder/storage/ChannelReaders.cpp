@@ -23,6 +23,14 @@ using common::kLogInfo;
 
 namespace {
 
+// The finders' choice: the candidate nearest to `time` on its side.
+std::function<bool(int64_t, int64_t)> NearestInDirection(int64_t time, bool forward) {
+    return [time, forward](int64_t at, int64_t best) {
+        if (forward) return at >= time && (best == 0 || at < best);
+        return at <= time && (best == 0 || at > best);
+    };
+}
+
 constexpr int64_t kHour = 3600;
 
 bool Exists(const fs::path& path) {
@@ -118,10 +126,7 @@ std::shared_ptr<FileReader> Channel::FindFileReader(uint32_t mediaId, uint32_t t
         if (!reader.OpenIndexFile(hour) || !reader.LoadStartTime()) return std::nullopt;
         return reader.FindIndexAt(time, forward);
     };
-    rule.take = [&](int64_t at, int64_t best) {
-        if (forward) return at >= time && (best == 0 || at < best);
-        return at <= time && (best == 0 || at > best);
-    };
+    rule.take = NearestInDirection(time, forward);
     return WalkReaders(mediaId, static_cast<int32_t>(trackId), time, profileType, forward, rule);
 }
 
@@ -138,10 +143,7 @@ std::shared_ptr<FileReader> Channel::FindFileReader2(uint32_t mediaId, uint32_t 
         if (nearest == 0 || !reader.LoadStartTime()) return std::nullopt;
         return nearest;
     };
-    rule.take = [&](int64_t at, int64_t best) {
-        if (forward) return at >= time && (best == 0 || at < best);
-        return at <= time && (best == 0 || at > best);
-    };
+    rule.take = NearestInDirection(time, forward);
     return WalkReaders(mediaId, static_cast<int32_t>(trackId), time, profileType, forward, rule);
 }
 
