@@ -23,7 +23,7 @@
 namespace orvale::recorder {
 
 // Record types: each is the timeline event bit it sets.
-enum record_type_e : uint32_t {
+enum event_record_type_e : uint32_t {
     RECORD_VIDEOLOSS = 0x1,
     RECORD_ALARM = 0x2,
     RECORD_MOTION = 0x4,

@@ -1,0 +1,394 @@
+#include "recorder/recording/ProfileChunk.h"
+
+#include <array>
+#include <ctime>
+#include <utility>
+
+#include "common/Log.h"
+
+namespace orvale::recorder {
+namespace {
+
+struct FlagMapping {
+    uint32_t eventFlag;
+    uint32_t eventBits;
+    uint32_t analyticsBits;
+    uint32_t audioBits;
+};
+
+constexpr uint32_t kIvFlag = 0x20;
+
+constexpr std::array<FlagMapping, 20> kFlagMappings = {{
+    {0x1, RECORD_ALARM, 0, 0},
+    {0x2, RECORD_MOTION, 0, 0},
+    {0x4, RECORD_VIDEOLOSS, 0, 0},
+    {0x8, RECORD_MANUAL, 0, 0},
+    {0x10, RECORD_CONTINUOUS, 0, 0},
+    {kIvFlag, RECORD_IV, 0, 0},
+    {0x40, RECORD_ARB, 0, 0},
+    {0x4000, RECORD_IV, 0x80, 0},
+    {0x8000, RECORD_AUDIODETECT, 0, 0},
+    {0x10000, 0x1000, 0, 0},
+    {0x20000, RECORD_USERDEFINED, 0, 0},
+    {0x40000, RECORD_IV, 0x200, 0},
+    {0x80000, 0x1000, 0, 0},
+    {0x100000, RECORD_IV, 0x400, 0},
+    {0x200000, RECORD_IV, 0x800, 0},
+    {0x400000, RECORD_FOGDETECTION, 0, 0},
+    {0x800000, RECORD_AUDIOANALYTICS, 0, 0x1},
+    {0x1000000, RECORD_AUDIOANALYTICS, 0, 0x2},
+    {0x2000000, RECORD_AUDIOANALYTICS, 0, 0x4},
+    {0x4000000, RECORD_AUDIOANALYTICS, 0, 0x8},
+}};
+
+// Analytics kinds that count only together with the IV flag: 0x100 -> 0x1
+// (passing) up to 0x2000 -> 0x20 (scene change).
+constexpr uint32_t kIvKindFirst = 0x100;
+constexpr int kIvKindCount = 6;
+
+int64_t WallClock() {
+    return static_cast<int64_t>(std::time(nullptr));
+}
+
+int64_t FloorHour(int64_t second) {
+    const int64_t hour = second / 3600;
+    return (second % 3600 < 0) ? hour - 1 : hour;
+}
+
+}  // namespace
+
+ProfileChunk::ProfileChunk(std::string channelId, int32_t kind, Clock clock)
+    : kind_(kind), channelId_(std::move(channelId)), clock_(std::move(clock)) {}
+
+int64_t ProfileChunk::Now() const {
+    return clock_ ? clock_() : WallClock();
+}
+
+timeline_flags_s ProfileChunk::EventFlagsToTimeline(uint32_t eventFlags) {
+    timeline_flags_s flags;
+    for (const FlagMapping& m : kFlagMappings) {
+        if ((eventFlags & m.eventFlag) == 0) continue;
+        flags.eventBits |= m.eventBits;
+        flags.analyticsBits |= m.analyticsBits;
+        flags.audioBits |= m.audioBits;
+    }
+    if ((eventFlags & kIvFlag) != 0) {
+        for (int i = 0; i < kIvKindCount; ++i) {
+            if ((eventFlags & (kIvKindFirst << i)) != 0) flags.analyticsBits |= 1u << i;
+        }
+    }
+    return flags;
+}
+
+bool ProfileChunk::IsSameHour(int64_t a, int64_t b) {
+    return FloorHour(a) == FloorHour(b);
+}
+
+int64_t ProfileChunk::RecordingSecond(const video_frame_header_s& header) {
+    const auto t = static_cast<int64_t>(header.time);
+    const uint32_t ms = header.timeMs;
+    if (!started_) {
+        started_ = true;
+        currentSecond_ = 0;
+        msTotal_ = lastMsDelta_ = 0;
+        lastFrameMs_ = 0;
+        clockSecond_ = Now();
+        lastCameraSecond_ = t;
+    }
+    if (useFrameTime_) {
+        lastCameraSecond_ = t;
+        return t;
+    }
+    if (lastFrameMs_ == 0) {
+        msTotal_ = lastMsDelta_ = 0;
+    } else {
+        int32_t step = static_cast<int32_t>(ms - lastFrameMs_);
+        if (step < 0) {
+            step = lastMsDelta_;
+        } else {
+            lastMsDelta_ = step;
+        }
+        msTotal_ += step;
+    }
+    const int64_t last = lastCameraSecond_;
+    if (t != last) {
+        if (last < t && t < last + 60) {
+            clockSecond_ += t - last;
+        } else {
+            const int64_t now = Now();
+            clockSecond_ = clockSecond_ < now ? now : clockSecond_ + 1;
+        }
+        lastCameraSecond_ = t;
+        msTotal_ = 0;
+    } else if (static_cast<uint32_t>(msTotal_ - 1000) <= 499) {
+        if (clockSecond_ + 1 <= Now()) {
+            ++clockSecond_;
+            ++lastCameraSecond_;
+            msTotal_ = 0;
+        }
+    }
+    lastFrameMs_ = ms;
+    return clockSecond_;
+}
+
+void ProfileChunk::StartSecond(int64_t second, timeline_flags_s& flags) {
+    uint8_t slots[kSlotCount] = {};
+    if (decisions_.IsRecordingTime(second, slots)) {
+        flags.time = second;
+        decisions_.CollectSecondEvents(slots, flags);
+    }
+    currentSecond_ = second;
+    if (current_) {
+        finished_.Add(std::move(current_));
+        current_.reset();
+        RefreshAverage();
+    }
+    current_ = framePool_.PopOrCreate([] { return FrameBuffer::Create(); });
+    if (current_) current_->GetFrameInfo()->trackId = trackId_;
+}
+
+void ProfileChunk::RefreshAverage() {
+    uint32_t average = averageSecondBytes_;
+    finished_.ForEach([&average](const std::shared_ptr<FrameBuffer>& second) {
+        average = average == 0 ? second->Length() : (average + second->Length()) / 2;
+    });
+    averageSecondBytes_ = average;
+}
+
+bool ProfileChunk::AddVideoFrame(const video_frame_header_s& header, const void* data, int32_t size,
+                                 uint32_t eventFlags) {
+    std::lock_guard lock(mutex_);
+    if (size < 0 || static_cast<uint32_t>(size) > kSecondByteLimit) {
+        OLOG(common::kLogError) << "CH[" << channelId_
+                                << "], Frame size is invalid. size = " << size;
+        return true;
+    }
+    const int64_t second = RecordingSecond(header);
+    timeline_flags_s flags;
+    if (second != currentSecond_) StartSecond(second, flags);
+    if (!current_) return true;
+
+    const timeline_flags_s frameFlags = EventFlagsToTimeline(eventFlags);
+    flags.eventBits |= frameFlags.eventBits;
+    flags.analyticsBits |= frameFlags.analyticsBits;
+    flags.audioBits |= frameFlags.audioBits;
+
+    const auto bytes = static_cast<uint32_t>(size);
+    if (uint64_t{current_->Length()} + bytes > kSecondByteLimit) {
+        OLOG(common::kLogError) << "CH[" << channelId_ << "], Second " << second
+                                << " is full, video frame dropped. size = " << size;
+        return true;
+    }
+    scratchHeader_.type = RECORD_TYPE_VIDEO;
+    scratchHeader_.infoLength = kVideoInfoLength;
+    scratchHeader_.payloadLength = bytes + kVideoInfoLength;
+    scratchVideo_ = video_frame_info_s();
+    scratchVideo_.codec = static_cast<uint32_t>(header.codec);
+    scratchVideo_.time = static_cast<uint64_t>(second);
+    scratchVideo_.timeMs = header.timeMs;
+    scratchVideo_.width = header.width;
+    scratchVideo_.height = header.height;
+    scratchVideo_.frameType = static_cast<uint8_t>(header.frameType);
+    current_->AddVideoFrame(scratchHeader_, scratchVideo_, data, bytes, flags);
+
+    const auto& info = *current_->GetFrameInfo();
+    if (current_->Length() > kLargeSecondBytes || info.videoFrameCount > kLargeSecondFrames) {
+        OLOG(common::kLogFatal) << "CH[" << channelId_
+                                << "], Size of Buffer is too much. size = " << current_->Length()
+                                << ", Video Frame = " << info.videoFrameCount
+                                << "Audio Frame = " << info.audioFrameCount;
+    }
+    return true;
+}
+
+bool ProfileChunk::AddAudioFrame(const audio_frame_header_s& header, const void* data,
+                                 int32_t size) {
+    std::lock_guard lock(mutex_);
+    if (!started_ || !current_) return true;
+    if (size < 0 || uint64_t{current_->Length()} + static_cast<uint32_t>(size) > kSecondByteLimit) {
+        OLOG(common::kLogError) << "CH[" << channelId_ << "], Audio frame dropped. size = " << size;
+        return true;
+    }
+    const auto bytes = static_cast<uint32_t>(size);
+    scratchHeader_.type = RECORD_TYPE_AUDIO;
+    scratchHeader_.infoLength = kAudioInfoLength;
+    scratchHeader_.payloadLength = bytes + kAudioInfoLength;
+    scratchAudio_ = audio_frame_info_s();
+    scratchAudio_.codec = static_cast<uint32_t>(header.codec);
+    scratchAudio_.timeMs = header.timeMs;
+    scratchAudio_.format0 = header.format0;
+    scratchAudio_.format1 = header.format1;
+    scratchAudio_.format2 = header.format2;
+    current_->AddAudioFrame(scratchHeader_, scratchAudio_, data, bytes);
+    return true;
+}
+
+void ProfileChunk::Flush() {
+    std::lock_guard lock(mutex_);
+    if (current_ && current_->GetFrameInfo()->firstFrameTime > 0) {
+        finished_.Add(std::move(current_));
+        current_.reset();
+    }
+}
+
+void ProfileChunk::Reset() {
+    std::lock_guard lock(mutex_);
+    if (decisions_.ResetEvents()) {
+        OLOG(common::kLogInfo) << "CH[" << channelId_ << "] Manual Record Duration is inserted.";
+    }
+    finished_.Clear();
+    framePool_.Clear();
+    writePool_.Clear();
+    current_.reset();
+    averageSecondBytes_ = 0;
+}
+
+void ProfileChunk::SetTrackId(uint32_t trackId) {
+    std::lock_guard lock(mutex_);
+    trackId_ = trackId;
+    started_ = false;
+}
+
+void ProfileChunk::RestartClock() {
+    std::lock_guard lock(mutex_);
+    started_ = false;
+    clockSecond_ = 0;
+    lastCameraSecond_ = 0;
+    currentSecond_ = 0;
+    averageSecondBytes_ = 0;
+}
+
+bool ProfileChunk::SetSchedule(const media_schedule_s& schedule) {
+    std::lock_guard lock(mutex_);
+    decisions_.SetSchedule(schedule);
+    return true;
+}
+
+void ProfileChunk::GetSchedule(media_schedule_s& out) {
+    std::lock_guard lock(mutex_);
+    decisions_.GetSchedule(out);
+}
+
+bool ProfileChunk::SetHolidays(const std::vector<media_holiday_s>& holidays) {
+    std::lock_guard lock(mutex_);
+    decisions_.SetHolidays(holidays);
+    return true;
+}
+
+bool ProfileChunk::SetEventRecordDuration(const event_duration_s& durations) {
+    std::lock_guard lock(mutex_);
+    decisions_.SetEventRecordDuration(durations);
+    return true;
+}
+
+std::vector<second_frame_info_s*> ProfileChunk::QueuedSummaries() const {
+    std::vector<second_frame_info_s*> summaries;
+    summaries.reserve(finished_.Size());
+    finished_.ForEach([&summaries](const std::shared_ptr<FrameBuffer>& second) {
+        summaries.push_back(second->GetFrameInfo().get());
+    });
+    return summaries;
+}
+
+bool ProfileChunk::SetUseContinuousOnlyForLow(bool enable) {
+    std::lock_guard lock(mutex_);
+    const bool was = decisions_.UseContinuous();
+    decisions_.SetUseContinuous(enable);
+    if (was || !enable) return true;
+    const auto remark = [this](second_frame_info_s* info) {
+        if (info != nullptr &&
+            decisions_.IsContinuousSecond(static_cast<int64_t>(info->firstFrameTime))) {
+            info->eventBits |= RECORD_CONTINUOUS;
+        }
+    };
+    if (current_) remark(current_->GetFrameInfo().get());
+    for (second_frame_info_s* info : QueuedSummaries()) remark(info);
+    return true;
+}
+
+bool ProfileChunk::StartEvent(uint32_t type, uint32_t value, bool momentary) {
+    std::lock_guard lock(mutex_);
+    const RecordDecisions::EventStart start =
+        decisions_.StartEvent(type, value, momentary, currentSecond_);
+    if (start.markRecent) {
+        const std::vector<second_frame_info_s*> queued = QueuedSummaries();
+        AddEventToRecentSeconds(start.preSeconds, start.flags, queued,
+                                current_ ? current_->GetFrameInfo().get() : nullptr);
+    }
+    return start.accepted;
+}
+
+uint8_t ProfileChunk::StopEvent(uint32_t type, uint32_t value) {
+    std::lock_guard lock(mutex_);
+    return decisions_.StopEvent(type, value);
+}
+
+std::shared_ptr<WriteBuffer> ProfileChunk::TakeWriteBuffer(uint32_t keep) {
+    std::vector<std::shared_ptr<FrameBuffer>> chosen;
+    std::vector<std::shared_ptr<FrameBuffer>> dropped;
+    uint32_t trackId = 0;
+    {
+        std::lock_guard lock(mutex_);
+        const auto queued = static_cast<int64_t>(finished_.Size());
+        const int64_t n = queued - keep;
+        if (n < 0) return nullptr;
+        for (int64_t i = 0; i < n; ++i) {
+            const std::shared_ptr<FrameBuffer> oldest = finished_.Front();
+            if (!oldest) break;
+            const second_frame_info_s& info = *oldest->GetFrameInfo();
+            if (info.eventBits == 0) {
+                dropped.push_back(finished_.PopFront());
+                continue;
+            }
+            if (trackId == 0) trackId = info.trackId;
+            if (trackId != info.trackId) break;
+            if (!chosen.empty() &&
+                !IsSameHour(static_cast<int64_t>(chosen.front()->GetFrameInfo()->firstFrameTime),
+                            static_cast<int64_t>(info.firstFrameTime))) {
+                break;
+            }
+            chosen.push_back(finished_.PopFront());
+        }
+    }
+    std::shared_ptr<WriteBuffer> buffer =
+        writePool_.PopOrCreate([] { return std::make_shared<WriteBuffer>(kWriteBufferCapacity); });
+    if (!buffer) return nullptr;
+    buffer->SetTrackId(trackId);
+    for (std::shared_ptr<FrameBuffer>& second : chosen) {
+        buffer->Append(second);
+        Recycle(std::move(second));
+    }
+    for (std::shared_ptr<FrameBuffer>& second : dropped) Recycle(std::move(second));
+    buffer->SetProfile(static_cast<uint32_t>(kind_));
+    return buffer;
+}
+
+void ProfileChunk::ReleaseWriteBuffer(std::shared_ptr<WriteBuffer> buffer) {
+    if (!buffer) return;
+    buffer->Reset();
+    writePool_.PushBounded(std::move(buffer));
+}
+
+std::shared_ptr<FrameBuffer> ProfileChunk::PopFinishedSecond() {
+    return finished_.PopFront();
+}
+
+std::shared_ptr<second_frame_info_s> ProfileChunk::GetOldestSecondInfo() {
+    const std::shared_ptr<FrameBuffer> oldest = finished_.Front();
+    return oldest ? oldest->GetFrameInfo() : nullptr;
+}
+
+void ProfileChunk::Recycle(std::shared_ptr<FrameBuffer> buffer) {
+    const uint32_t used = buffer->Length();
+    const uint64_t kept = uint64_t{used} + used / 5;
+    if (used > 0 && kept < buffer->Capacity()) {
+        // A burst must not pin memory: a fresh buffer of 1.2 times the use.
+        buffer = FrameBuffer::Create();
+        buffer->Grow(kept);
+    } else {
+        buffer->Reset();
+    }
+    framePool_.PushBounded(std::move(buffer));
+}
+
+}  // namespace orvale::recorder

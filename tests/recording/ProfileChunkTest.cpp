@@ -1,0 +1,321 @@
+#include "recorder/recording/ProfileChunk.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace orvale::recorder {
+namespace {
+
+// 2026-12-10 09:59:57 UTC: three seconds before an hour ends.
+constexpr int64_t kBeforeHour = 1796896797;
+constexpr int32_t kNormal = 1;
+
+media_schedule_s ScheduleOf(int slot) {
+    media_schedule_s schedule;
+    for (int row = 0; row < 8; ++row) {
+        for (int minute = 0; minute < kScheduleMinutes; ++minute) {
+            schedule.table[(row * kScheduleMinutes + minute) * kScheduleSlots + slot] = 1;
+        }
+    }
+    return schedule;
+}
+
+class ProfileChunkTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        chunk_.SetUseFrameTime(true);
+        chunk_.SetSchedule(ScheduleOf(kSlotContinuous));
+    }
+
+    void Push(int64_t second, int frameType = 1, uint32_t eventFlags = 0, int32_t size = 100) {
+        video_frame_header_s header;
+        header.frameType = frameType;
+        header.time = static_cast<uint64_t>(second);
+        header.timeMs = 1;
+        const std::vector<uint8_t> data(size > 0 ? static_cast<size_t>(size) : 1, 0x5A);
+        chunk_.AddVideoFrame(header, data.data(), size, eventFlags);
+    }
+
+    void PushAudio() {
+        audio_frame_header_s header;
+        const std::vector<uint8_t> data(40, 0x33);
+        chunk_.AddAudioFrame(header, data.data(), 40);
+    }
+
+    // One key frame per second from `first` to `last`, then Flush.
+    void PushSeconds(int64_t first, int64_t last) {
+        for (int64_t s = first; s <= last; ++s) Push(s);
+        chunk_.Flush();
+    }
+
+    static std::vector<uint64_t> Times(const std::shared_ptr<WriteBuffer>& buffer) {
+        std::vector<uint64_t> times;
+        for (const auto& second : buffer->GetSeconds()) times.push_back(second->firstFrameTime);
+        return times;
+    }
+
+    int64_t now_ = kBeforeHour;
+    ProfileChunk chunk_{"cam1", kNormal, [this] { return now_; }};
+};
+
+TEST_F(ProfileChunkTest, SecondsAreHandedOverOldestFirst) {
+    const int64_t t = kBeforeHour - 100;
+    PushSeconds(t, t + 4);
+    ASSERT_EQ(chunk_.GetFinishedSecondCount(), 5u);
+    EXPECT_EQ(chunk_.GetOldestSecondInfo()->firstFrameTime, static_cast<uint64_t>(t));
+
+    const auto buffer = chunk_.TakeWriteBuffer(0);
+    ASSERT_NE(buffer, nullptr);
+    const std::vector<uint64_t> expected = {uint64_t(t), uint64_t(t + 1), uint64_t(t + 2),
+                                            uint64_t(t + 3), uint64_t(t + 4)};
+    EXPECT_EQ(Times(buffer), expected);
+    EXPECT_EQ(buffer->Profile(), static_cast<uint32_t>(kNormal));
+    EXPECT_EQ(buffer->TrackId(), 1u);
+    for (const auto& second : buffer->GetSeconds()) EXPECT_EQ(second->eventBits, RECORD_CONTINUOUS);
+    EXPECT_EQ(chunk_.GetFinishedSecondCount(), 0u);
+}
+
+TEST_F(ProfileChunkTest, KeepLeavesTheNewestSecondsQueued) {
+    const int64_t t = kBeforeHour - 100;
+    PushSeconds(t, t + 1);
+    EXPECT_EQ(chunk_.TakeWriteBuffer(3), nullptr);
+    EXPECT_EQ(chunk_.GetFinishedSecondCount(), 2u);
+    PushSeconds(t + 2, t + 4);
+    const auto buffer = chunk_.TakeWriteBuffer(2);
+    ASSERT_NE(buffer, nullptr);
+    EXPECT_EQ(buffer->GetSeconds().size(), 3u);
+    EXPECT_EQ(chunk_.GetFinishedSecondCount(), 2u);
+    EXPECT_EQ(chunk_.GetOldestSecondInfo()->firstFrameTime, static_cast<uint64_t>(t + 3));
+}
+
+TEST_F(ProfileChunkTest, AnHourChangeEndsTheBuffer) {
+    PushSeconds(kBeforeHour, kBeforeHour + 5);
+    const auto first = chunk_.TakeWriteBuffer(0);
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(first->GetSeconds().size(), 3u);
+    const auto second = chunk_.TakeWriteBuffer(0);
+    ASSERT_NE(second, nullptr);
+    EXPECT_EQ(second->GetSeconds().size(), 3u);
+    EXPECT_EQ(second->GetSeconds().front()->firstFrameTime, static_cast<uint64_t>(kBeforeHour + 3));
+}
+
+TEST_F(ProfileChunkTest, ATrackChangeEndsTheBuffer) {
+    const int64_t t = kBeforeHour - 100;
+    Push(t);
+    Push(t + 1);
+    chunk_.SetTrackId(2);
+    Push(t + 1);  // the same second starts afresh on the new track
+    Push(t + 2);
+    chunk_.Flush();
+    const auto first = chunk_.TakeWriteBuffer(0);
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(first->TrackId(), 1u);
+    EXPECT_EQ(first->GetSeconds().size(), 2u);
+    const auto second = chunk_.TakeWriteBuffer(0);
+    ASSERT_NE(second, nullptr);
+    EXPECT_EQ(second->TrackId(), 2u);
+    EXPECT_EQ(second->GetSeconds().size(), 2u);
+    EXPECT_EQ(second->GetSeconds().front()->trackId, 2u);
+}
+
+struct KeyCase {
+    std::vector<int> frameTypes;
+    uint8_t firstIsKey;
+    uint8_t hasKeyFrame;
+};
+
+TEST_F(ProfileChunkTest, SecondSummaryCountsFramesAndKeys) {
+    const std::vector<KeyCase> cases = {
+        {{1, 0, 0}, 1, 1},
+        {{0, 1, 0}, 0, 1},
+        {{0, 0}, 0, 0},
+        {{1}, 1, 1},
+    };
+    int64_t t = kBeforeHour - 1000;
+    for (const KeyCase& c : cases) {
+        for (int type : c.frameTypes) {
+            Push(t, type);
+            PushAudio();
+        }
+        chunk_.Flush();
+        const auto info = chunk_.GetOldestSecondInfo();
+        ASSERT_NE(info, nullptr);
+        EXPECT_EQ(info->videoFrameCount, c.frameTypes.size());
+        EXPECT_EQ(info->audioFrameCount, c.frameTypes.size());
+        EXPECT_EQ(info->firstIsKey, c.firstIsKey) << c.frameTypes.size();
+        EXPECT_EQ(info->hasKeyFrame, c.hasKeyFrame) << c.frameTypes.size();
+        EXPECT_EQ(info->firstFrameTime, static_cast<uint64_t>(t));
+        chunk_.PopFinishedSecond();
+        t += 10;
+    }
+}
+
+TEST_F(ProfileChunkTest, OnlyTheFirstFrameFlagsOfASecondCount) {
+    const int64_t t = kBeforeHour - 100;
+    Push(t, 1, 0x2);  // motion
+    Push(t, 0, 0x1);  // alarm, dropped: not the first frame
+    chunk_.Flush();
+    EXPECT_EQ(chunk_.GetOldestSecondInfo()->eventBits, RECORD_CONTINUOUS | RECORD_MOTION);
+}
+
+TEST_F(ProfileChunkTest, AudioNeedsACurrentSecond) {
+    const int64_t t = kBeforeHour - 100;
+    PushAudio();  // before the first video frame
+    Push(t);
+    chunk_.Flush();
+    PushAudio();  // after Flush
+    Push(t);      // the same second: no current second any more
+    Push(t + 1);
+    chunk_.Flush();
+    const auto buffer = chunk_.TakeWriteBuffer(0);
+    ASSERT_NE(buffer, nullptr);
+    ASSERT_EQ(buffer->GetSeconds().size(), 2u);
+    EXPECT_EQ(buffer->GetSeconds()[0]->videoFrameCount, 1u);
+    EXPECT_EQ(buffer->GetSeconds()[0]->audioFrameCount, 0u);
+    EXPECT_EQ(buffer->GetSeconds()[1]->firstFrameTime, static_cast<uint64_t>(t + 1));
+}
+
+TEST_F(ProfileChunkTest, SecondsOutsideTheScheduleAreNotWritten) {
+    chunk_.SetSchedule(media_schedule_s());
+    const int64_t t = kBeforeHour - 100;
+    PushSeconds(t, t + 3);
+    EXPECT_FALSE(chunk_.StartEvent(RECORD_MOTION, 0, false));
+    const auto buffer = chunk_.TakeWriteBuffer(0);
+    ASSERT_NE(buffer, nullptr);
+    EXPECT_TRUE(buffer->GetSeconds().empty());
+    EXPECT_EQ(buffer->UsedLength(), 0u);
+    EXPECT_EQ(chunk_.GetFinishedSecondCount(), 0u);
+}
+
+TEST_F(ProfileChunkTest, AnEventMarksItsPreRecordSeconds) {
+    chunk_.SetSchedule(ScheduleOf(kSlotMotion));
+    event_duration_s durations;
+    durations.slots[kSlotMotion].preRecTime = 2;
+    chunk_.SetEventRecordDuration(durations);
+    const int64_t t = kBeforeHour - 100;
+    for (int64_t s = t; s <= t + 5; ++s) Push(s);  // t + 5 stays current
+    EXPECT_TRUE(chunk_.StartEvent(RECORD_MOTION, 0, false));
+    Push(t + 6);  // open event: marked at its start
+    chunk_.Flush();
+    const auto buffer = chunk_.TakeWriteBuffer(0);
+    ASSERT_NE(buffer, nullptr);
+    const std::vector<uint64_t> expected = {uint64_t(t + 3), uint64_t(t + 4), uint64_t(t + 5),
+                                            uint64_t(t + 6)};
+    EXPECT_EQ(Times(buffer), expected);
+    for (const auto& second : buffer->GetSeconds()) EXPECT_EQ(second->eventBits, RECORD_MOTION);
+}
+
+TEST_F(ProfileChunkTest, AnOpenManualEventOutlivesReset) {
+    chunk_.SetSchedule(media_schedule_s());
+    EXPECT_TRUE(chunk_.StartEvent(RECORD_MANUAL, 0, false));
+    const int64_t t = kBeforeHour - 100;
+    PushSeconds(t, t + 1);
+    chunk_.Reset();
+    EXPECT_EQ(chunk_.GetFinishedSecondCount(), 0u);
+    PushSeconds(t + 2, t + 3);
+    const auto buffer = chunk_.TakeWriteBuffer(0);
+    ASSERT_NE(buffer, nullptr);
+    ASSERT_EQ(buffer->GetSeconds().size(), 2u);
+    for (const auto& second : buffer->GetSeconds()) EXPECT_EQ(second->eventBits, RECORD_MANUAL);
+}
+
+TEST_F(ProfileChunkTest, ContinuousIsMarkedAgainWhenSwitchedBackOn) {
+    chunk_.SetUseContinuousOnlyForLow(false);
+    const int64_t t = kBeforeHour - 100;
+    for (int64_t s = t; s <= t + 2; ++s) Push(s);
+    EXPECT_EQ(chunk_.GetOldestSecondInfo()->eventBits, 0u);
+    chunk_.SetUseContinuousOnlyForLow(true);
+    chunk_.Flush();
+    const auto buffer = chunk_.TakeWriteBuffer(0);
+    ASSERT_NE(buffer, nullptr);
+    ASSERT_EQ(buffer->GetSeconds().size(), 3u);
+    for (const auto& second : buffer->GetSeconds()) {
+        EXPECT_EQ(second->eventBits, RECORD_CONTINUOUS);
+    }
+}
+
+TEST_F(ProfileChunkTest, WriteBuffersAreRecycled) {
+    const int64_t t = kBeforeHour - 100;
+    PushSeconds(t, t + 1);
+    const auto first = chunk_.TakeWriteBuffer(0);
+    ASSERT_NE(first, nullptr);
+    WriteBuffer* const address = first.get();
+    chunk_.ReleaseWriteBuffer(first);
+    PushSeconds(t + 2, t + 2);
+    const auto again = chunk_.TakeWriteBuffer(0);
+    ASSERT_NE(again, nullptr);
+    EXPECT_EQ(again.get(), address);
+    EXPECT_EQ(Times(again), std::vector<uint64_t>{uint64_t(t + 2)});
+    EXPECT_EQ(again->TrackId(), 1u);
+}
+
+TEST_F(ProfileChunkTest, AFullSecondDropsFurtherFrames) {
+    const int64_t t = kBeforeHour - 100;
+    const auto big = static_cast<int32_t>(ProfileChunk::kSecondByteLimit / 2);
+    Push(t, 1, 0, big);
+    Push(t, 0, 0, big);  // would pass the limit
+    Push(t, 0, 0, -1);   // invalid
+    chunk_.Flush();
+    EXPECT_EQ(chunk_.GetOldestSecondInfo()->videoFrameCount, 1u);
+}
+
+struct FlagCase {
+    uint32_t eventFlags;
+    uint32_t eventBits;
+    uint32_t analyticsBits;
+    uint32_t audioBits;
+};
+
+TEST(ProfileChunkFlags, PushedFlagsBecomeTimelineBits) {
+    const std::vector<FlagCase> cases = {
+        {0x1, 0x2, 0, 0},          {0x4, 0x1, 0, 0},           {0x40, 0x800, 0, 0},
+        {0x100, 0, 0, 0},          {0x120, 0x20, 0x1, 0},      {0x2020, 0x20, 0x20, 0},
+        {0x4000, 0x20, 0x80, 0},   {0x40000, 0x20, 0x200, 0},  {0x80000, 0x1000, 0, 0},
+        {0x800000, 0x10000, 0, 1}, {0x4000000, 0x10000, 0, 8}, {0x80000000, 0, 0, 0},
+    };
+    for (const FlagCase& c : cases) {
+        const timeline_flags_s flags = ProfileChunk::EventFlagsToTimeline(c.eventFlags);
+        EXPECT_EQ(flags.eventBits, c.eventBits) << std::hex << c.eventFlags;
+        EXPECT_EQ(flags.analyticsBits, c.analyticsBits) << std::hex << c.eventFlags;
+        EXPECT_EQ(flags.audioBits, c.audioBits) << std::hex << c.eventFlags;
+    }
+}
+
+TEST(ProfileChunkClock, CameraStepsMoveTheRecordingSecond) {
+    int64_t now = 5000;
+    ProfileChunk chunk("cam1", kNormal, [&now] { return now; });
+    chunk.SetSchedule(ScheduleOf(kSlotContinuous));
+    // Camera time -> expected recording second.
+    const std::vector<std::pair<int64_t, int64_t>> steps = {
+        {100, 5000}, {103, 5003}, {162, 5062}, {222, 5063}, {50, 5064},
+    };
+    for (const auto& [camera, expected] : steps) {
+        video_frame_header_s header;
+        header.frameType = 1;
+        header.time = static_cast<uint64_t>(camera);
+        header.timeMs = 10;
+        const uint8_t data[8] = {};
+        chunk.AddVideoFrame(header, data, sizeof(data), 0);
+    }
+    chunk.Flush();
+    std::vector<int64_t> seconds;
+    while (auto second = chunk.PopFinishedSecond()) {
+        seconds.push_back(static_cast<int64_t>(second->GetFrameInfo()->firstFrameTime));
+    }
+    std::vector<int64_t> expected;
+    for (const auto& step : steps) expected.push_back(step.second);
+    EXPECT_EQ(seconds, expected);
+}
+
+TEST(ProfileChunkHour, SameHourIsTheUtcHour) {
+    EXPECT_TRUE(ProfileChunk::IsSameHour(3600, 7199));
+    EXPECT_FALSE(ProfileChunk::IsSameHour(3599, 3600));
+    EXPECT_TRUE(ProfileChunk::IsSameHour(int64_t{5000000000}, int64_t{5000000001}));
+    EXPECT_FALSE(ProfileChunk::IsSameHour(-1, 0));
+}
+
+}  // namespace
+}  // namespace orvale::recorder
