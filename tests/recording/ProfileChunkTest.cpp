@@ -305,8 +305,8 @@ TEST(ProfileChunkClock, CameraStepsMoveTheRecordingSecond) {
     while (auto second = chunk.PopFinishedSecond()) {
         seconds.push_back(static_cast<int64_t>(second->GetFrameInfo()->firstFrameTime));
     }
-    std::vector<int64_t> expected;
-    for (const auto& step : steps) expected.push_back(step.second);
+    std::vector<int64_t> expected(steps.size());
+    for (size_t i = 0; i < steps.size(); ++i) expected[i] = steps[i].second;
     EXPECT_EQ(seconds, expected);
 }
 
