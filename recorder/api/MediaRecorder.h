@@ -6,6 +6,7 @@
 // handles would destroy one engine twice.
 #pragma once
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -55,6 +56,29 @@ class OSTREL_API MediaRecorder {
     // A channel's record drives: its drive letters run together ("DE").
     bool SetRecordDrives(std::string& channelId, const std::string& drives);
     media_drive_info_s GetMediaDriveSpace(std::string name);
+
+    // The channel record of the catalogue; false when it has none.
+    bool GetMediaChannel(std::string& channelId, media_channel_s& channel);
+    // The channels to fill in for failed cameras, keyed by channel id.
+    void getFailOverCameras(std::map<std::string, media_channel_s>& channels);
+
+    // Camera disconnection intervals, keyed by row id. The getters add to
+    // the map; an id already there keeps its entry.
+    void getARB(std::string& cameraId, std::map<long long, media_arb_s>& arbs);
+    void getARBAll(std::map<long long, media_arb_s>& arbs);
+    void insertARB(media_arb_s arb);
+    void updateARB(media_arb_s arb);  // the reconnect time of row arb.rowId
+    void deleteARB(media_arb_s arb);  // row arb.rowId
+
+    // Bookmarks: inserted, updated or deleted (by rowId) as `type` says. The
+    // row id of an inserted one is InsertLastRowId's right afterwards (-1
+    // while the catalogue is closed).
+    void RequestBookmark(media_bookmark_s bookmark, request_bookmark_type_s type);
+    void GetBookmark(std::string& guid, std::map<long long, media_bookmark_s>& bookmarks);
+    long long InsertLastRowId();
+
+    // Appends the RAID controller's disk states; nothing without its library.
+    void getRaidChecker(media_raid_info_s& info);
 
   private:
     MediaRecorderImpl* impl;

@@ -1,5 +1,7 @@
 #include "recorder/api/MediaRecorder.h"
 
+#include <utility>
+
 #include "recorder/core/MediaRecorderImpl.h"
 
 namespace orvale::recorder {
@@ -74,6 +76,48 @@ bool MediaRecorder::SetRecordDrives(std::string& channelId, const std::string& d
 }
 media_drive_info_s MediaRecorder::GetMediaDriveSpace(std::string name) {
     return impl->GetMediaDriveSpace(name);
+}
+
+bool MediaRecorder::GetMediaChannel(std::string& channelId, media_channel_s& channel) {
+    return impl->GetMediaChannel(channelId, channel);
+}
+void MediaRecorder::getFailOverCameras(std::map<std::string, media_channel_s>& channels) {
+    impl->getFailOverCameras(channels);
+}
+
+void MediaRecorder::getARB(std::string& cameraId, std::map<long long, media_arb_s>& arbs) {
+    impl->getARB(cameraId, arbs);
+}
+void MediaRecorder::getARBAll(std::map<long long, media_arb_s>& arbs) {
+    impl->getARBAll(arbs);
+}
+void MediaRecorder::insertARB(media_arb_s arb) {
+    impl->insertARB(std::move(arb));
+}
+// The exported signatures take these records by value.
+// NOLINTNEXTLINE(performance-unnecessary-value-param)
+void MediaRecorder::updateARB(media_arb_s arb) {
+    impl->updateARB(arb);
+}
+// NOLINTNEXTLINE(performance-unnecessary-value-param)
+void MediaRecorder::deleteARB(media_arb_s arb) {
+    impl->deleteARB(arb);
+}
+
+// NOLINTNEXTLINE(performance-unnecessary-value-param)
+void MediaRecorder::RequestBookmark(media_bookmark_s bookmark, request_bookmark_type_s type) {
+    impl->RequestBookmark(bookmark, type);
+}
+void MediaRecorder::GetBookmark(std::string& guid,
+                                std::map<long long, media_bookmark_s>& bookmarks) {
+    impl->GetBookmark(guid, bookmarks);
+}
+long long MediaRecorder::InsertLastRowId() {
+    return impl->InsertLastRowId();
+}
+
+void MediaRecorder::getRaidChecker(media_raid_info_s& info) {
+    impl->getRaidChecker(info);
 }
 
 }  // namespace orvale::recorder

@@ -27,6 +27,7 @@
 #include "recorder/database/QzDatabase.h"
 #include "recorder/storage/Channel.h"
 #include "recorder/storage/Drive.h"
+#include "recorder/storage/RaidChecker.h"
 #include "recorder/store/BufferPool.h"
 
 namespace orvale::recorder {
@@ -67,6 +68,21 @@ class MediaRecorderImpl {
     bool SetMediaDrive(const std::string& name, media_drive_status_e status);
     bool SetRecordDrives(const std::string& channelId, const std::string& driveLetters);
     media_drive_info_s GetMediaDriveSpace(const std::string& name) const;
+
+    // --- catalogue records: channels, ARB intervals, bookmarks, RAID ---
+    // Each answers with its failure result (false, nothing, -1) while the
+    // catalogue is not open.
+    bool GetMediaChannel(const std::string& channelId, media_channel_s& channel);
+    void getARB(const std::string& cameraId, std::map<long long, media_arb_s>& arbs);
+    void getARBAll(std::map<long long, media_arb_s>& arbs);
+    void insertARB(media_arb_s arb);
+    void updateARB(const media_arb_s& arb);
+    void deleteARB(const media_arb_s& arb);
+    void RequestBookmark(const media_bookmark_s& bookmark, request_bookmark_type_s type);
+    void GetBookmark(const std::string& guid, std::map<long long, media_bookmark_s>& bookmarks);
+    long long InsertLastRowId();
+    void getFailOverCameras(std::map<std::string, media_channel_s>& channels);
+    void getRaidChecker(media_raid_info_s& info);
 
     // The maintenance job, callable directly (tests run it without waiting).
     void RunMaintenance();
@@ -112,6 +128,7 @@ class MediaRecorderImpl {
     bool maintenanceEnabled_ = false;  // under mutex_
     std::shared_ptr<QzDatabase> catalogue_;
     CatalogueFiles catalogueFiles_;
+    std::shared_ptr<RaidChecker> raidChecker_;  // replaced by each RAID query, no lock
 };
 
 }  // namespace orvale::recorder
