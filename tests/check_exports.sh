@@ -6,7 +6,9 @@ symbols=$(nm -DC --defined-only "$lib" | grep 'orvale::' || true)
 status=0
 for fn in LOG_INIT LOG_SET_LEVEL LOG_ADD_CONSOLE_OUT LOG_ADD_VS_DEBUG_OUT LOG_ADD_FILE_OUT SetDebugLogger \
           'MediaRecorder::MediaRecorder' 'MediaRecorder::~MediaRecorder' 'media_drive_s::ToString' \
-          'MediaRecorder::Initialize' 'MediaRecorder::Finalize' 'MediaRecorder::GetMediaDrive'; do
+          'MediaRecorder::Initialize' 'MediaRecorder::Finalize' 'MediaRecorder::GetMediaDrive' \
+          'MediaRecorder::GetMediaChannel' 'MediaRecorder::getARB' 'MediaRecorder::RequestBookmark' \
+          'MediaRecorder::getRaidChecker'; do
   if ! grep -q "orvale::recorder::$fn" <<<"$symbols"; then
     echo "missing export: orvale::recorder::$fn"; status=1
   fi
