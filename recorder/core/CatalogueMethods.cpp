@@ -32,7 +32,7 @@ void MergeArbs(const std::map<int64_t, media_arb_s>& rows, std::map<long long, m
 }  // namespace
 
 bool MediaRecorderImpl::GetMediaChannel(const std::string& channelId, media_channel_s& channel) {
-    const auto table = catalogue_->GetChannelTable();
+    const auto table = Catalogue()->GetChannelTable();
     if (!table) {
         OLOG(kLogFatal) << "CH[" << channelId << "], Faild to initialize a orvale.kvtdb";
         return false;
@@ -44,14 +44,14 @@ bool MediaRecorderImpl::GetMediaChannel(const std::string& channelId, media_chan
 }
 
 void MediaRecorderImpl::getFailOverCameras(std::map<std::string, media_channel_s>& channels) {
-    if (const auto table = catalogue_->GetChannelTable()) table->SelectFailOver(channels);
+    if (const auto table = Catalogue()->GetChannelTable()) table->SelectFailOver(channels);
 }
 
 // --- ARB intervals ---
 
 void MediaRecorderImpl::getARB(const std::string& cameraId,
                                std::map<long long, media_arb_s>& arbs) {
-    const auto table = catalogue_->GetArbTable();
+    const auto table = Catalogue()->GetArbTable();
     if (!table) return;
     std::map<int64_t, media_arb_s> rows;
     table->SelectByCameraId(cameraId, rows);
@@ -59,7 +59,7 @@ void MediaRecorderImpl::getARB(const std::string& cameraId,
 }
 
 void MediaRecorderImpl::getARBAll(std::map<long long, media_arb_s>& arbs) {
-    const auto table = catalogue_->GetArbTable();
+    const auto table = Catalogue()->GetArbTable();
     if (!table) return;
     std::map<int64_t, media_arb_s> rows;
     table->SelectAll(rows);
@@ -67,22 +67,22 @@ void MediaRecorderImpl::getARBAll(std::map<long long, media_arb_s>& arbs) {
 }
 
 void MediaRecorderImpl::insertARB(media_arb_s arb) {
-    if (const auto table = catalogue_->GetArbTable()) table->Insert(arb);
+    if (const auto table = Catalogue()->GetArbTable()) table->Insert(arb);
 }
 
 void MediaRecorderImpl::updateARB(const media_arb_s& arb) {
-    if (const auto table = catalogue_->GetArbTable()) table->UpdateReconnectTime(arb);
+    if (const auto table = Catalogue()->GetArbTable()) table->UpdateReconnectTime(arb);
 }
 
 void MediaRecorderImpl::deleteARB(const media_arb_s& arb) {
-    if (const auto table = catalogue_->GetArbTable()) table->DeleteByRowId(arb.rowId);
+    if (const auto table = Catalogue()->GetArbTable()) table->DeleteByRowId(arb.rowId);
 }
 
 // --- bookmarks ---
 
 void MediaRecorderImpl::RequestBookmark(const media_bookmark_s& bookmark,
                                         request_bookmark_type_s type) {
-    const auto table = catalogue_->GetBookmarkTable();
+    const auto table = Catalogue()->GetBookmarkTable();
     if (!table) return;
     switch (type) {
         case REQUEST_BOOKMARK_TYPE_INSERT:
@@ -101,11 +101,11 @@ void MediaRecorderImpl::RequestBookmark(const media_bookmark_s& bookmark,
 
 void MediaRecorderImpl::GetBookmark(const std::string& guid,
                                     std::map<long long, media_bookmark_s>& bookmarks) {
-    if (const auto table = catalogue_->GetBookmarkTable()) table->SelectByGuid(guid, bookmarks);
+    if (const auto table = Catalogue()->GetBookmarkTable()) table->SelectByGuid(guid, bookmarks);
 }
 
 long long MediaRecorderImpl::InsertLastRowId() {
-    const auto table = catalogue_->GetBookmarkTable();
+    const auto table = Catalogue()->GetBookmarkTable();
     return table ? table->GetLastInsertRowId() : -1;
 }
 

@@ -74,7 +74,7 @@ media_encrypt_s MediaRecorderImpl::GetEncryptionInfo() const {
 }
 
 unsigned MediaRecorderImpl::GetMaxPreRecordTimeForSetUp() const {
-    const auto table = catalogue_ ? catalogue_->GetChannelTable() : nullptr;
+    const auto table = Catalogue()->GetChannelTable();
     ChannelTable::ChannelMap channels;
     if (!table || !table->SelectNotFailOver(channels)) return 120;
     if (channels.size() > 64) return 30;

@@ -247,6 +247,11 @@ void MediaRecorderImpl::RunMaintenance() {
     }
 }
 
+std::shared_ptr<QzDatabase> MediaRecorderImpl::Catalogue() const {
+    std::lock_guard lock(mutex_);
+    return catalogue_;
+}
+
 std::vector<std::shared_ptr<Drive>> MediaRecorderImpl::DrivesInUse() const {
     std::vector<std::shared_ptr<Drive>> all;
     drives_->Values(all);

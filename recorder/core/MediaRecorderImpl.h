@@ -103,6 +103,9 @@ class MediaRecorderImpl {
     void PostConfigEvent();
     void ForgetVanishedDrives(std::map<std::string, media_drive_s>& stored);
     std::vector<std::shared_ptr<Drive>> DrivesInUse() const;
+    // The catalogue object, read under the engine lock: Initialize may
+    // replace it while a caller on another thread reaches for a table.
+    std::shared_ptr<QzDatabase> Catalogue() const;
 
     mutable std::recursive_mutex mutex_;
     ConfigEventHandler eventHandler_;  // under mutex_
