@@ -227,14 +227,23 @@ std::shared_ptr<MetaDataWriter> Channel::GetMetaDataWriterOverwriting(int32_t tr
     return MakeMetaDataWriter(trackId, time, requiredSize);
 }
 
+std::optional<std::pair<std::shared_ptr<Drive>, int64_t>> Channel::PlaceFile(int32_t trackId,
+                                                                             int64_t time,
+                                                                             int64_t requiredSize) {
+    if (writableDrives_->Size() == 0) return std::nullopt;
+    auto drive = PickDrive(trackId, time, requiredSize);
+    if (!drive) return std::nullopt;
+    const int64_t size = SizeOnDrive(*drive, requiredSize);
+    if (size == 0) return std::nullopt;
+    return std::make_pair(std::move(drive), size);
+}
+
 std::shared_ptr<FileWriter> Channel::MakeFileWriter(int32_t profile, int32_t trackId, int64_t time,
                                                     int64_t requiredSize) {
-    if (writableDrives_->Size() == 0) return nullptr;
     try {
-        const auto drive = PickDrive(trackId, time, requiredSize);
-        if (!drive) return nullptr;
-        const int64_t size = SizeOnDrive(*drive, requiredSize);
-        if (size == 0) return nullptr;
+        const auto place = PlaceFile(trackId, time, requiredSize);
+        if (!place) return nullptr;
+        const auto& [drive, size] = *place;
 
         // What this request is about to create, so that a failure below
         // takes away only that: earlier hours, the other profile's files and
@@ -270,14 +279,11 @@ std::shared_ptr<FileWriter> Channel::MakeFileWriter(int32_t profile, int32_t tra
 
 std::shared_ptr<MetaDataWriter> Channel::MakeMetaDataWriter(int32_t trackId, int64_t time,
                                                             int64_t requiredSize) {
-    if (writableDrives_->Size() == 0) return nullptr;
     try {
-        const auto drive = PickDrive(trackId, time, requiredSize);
-        if (!drive) return nullptr;
-        const int64_t size = SizeOnDrive(*drive, requiredSize);
-        if (size == 0) return nullptr;
+        const auto place = PlaceFile(trackId, time, requiredSize);
+        if (!place) return nullptr;
         const file_location_s location{id_, trackId, time, kProfileNormal};
-        return drive->CreateMetaDataWriter(location, size, folders_);
+        return place->first->CreateMetaDataWriter(location, place->second, folders_);
     } catch (const std::exception& e) {
         OLOG(kLogError) << "CH[" << id_ << "] Exception : " << e.what();
         return nullptr;

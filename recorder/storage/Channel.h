@@ -25,6 +25,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/ConcurrentLock.h"
@@ -151,6 +152,11 @@ class Channel : public std::enable_shared_from_this<Channel> {
     // The size a writer on `drive` gets: R, or what is left down to the
     // smallest data file; 0 for none.
     int64_t SizeOnDrive(const Drive& drive, int64_t requiredSize) const;
+    // The drive a new file of this request goes to and the size it gets
+    // there; empty when no drive has room.
+    std::optional<std::pair<std::shared_ptr<Drive>, int64_t>> PlaceFile(int32_t trackId,
+                                                                        int64_t time,
+                                                                        int64_t requiredSize);
     std::shared_ptr<FileWriter> MakeFileWriter(int32_t profile, int32_t trackId, int64_t time,
                                                int64_t requiredSize);
     std::shared_ptr<MetaDataWriter> MakeMetaDataWriter(int32_t trackId, int64_t time,

@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "common/Log.h"
+#include "common/Utility.h"
 #include "platform/Time.h"
 #include "recorder/storage/Channel.h"
 #include "recorder/store/HourFileName.h"
@@ -20,14 +21,6 @@ namespace {
 
 constexpr int64_t kHour = 3600;
 constexpr int64_t kDay = 24 * kHour;
-
-// "YYYY-Mon-DD HH:MM:SS" in UTC.
-std::string DateTimeText(int64_t time) {
-    const std::tm utc = platform::UtcTime(time);
-    char text[32];
-    if (std::strftime(text, sizeof text, "%Y-%b-%d %H:%M:%S", &utc) == 0) return {};
-    return text;
-}
 
 }  // namespace
 
@@ -121,10 +114,10 @@ int64_t Channel::DeleteFirstDay() {
     } catch (const fs::filesystem_error& e) {
         OLOG(kLogError) << "CH[" << id_
                         << "], Failed to delete a media file. Exception: " << e.what()
-                        << ", time: " << DateTimeText(last);
+                        << ", time: " << common::TimeText(last);
     } catch (const std::exception& e) {
         OLOG(kLogError) << "Failed to delete a media file. Exception: " << e.what()
-                        << ", time: " << DateTimeText(last);
+                        << ", time: " << common::TimeText(last);
     }
     return last;
 }

@@ -1,4 +1,5 @@
 #include "recorder/recording/RecordDecisions.h"
+#include "tests/support/Times.h"
 
 #include <gtest/gtest.h>
 
@@ -17,14 +18,7 @@ namespace {
 constexpr int64_t kZoneOffset = int64_t{9} * 3600;
 
 int64_t Local(int year, int month, int day, int hour = 0, int minute = 0, int second = 0) {
-    std::tm tm{};
-    tm.tm_year = year - 1900;
-    tm.tm_mon = month - 1;
-    tm.tm_mday = day;
-    tm.tm_hour = hour;
-    tm.tm_min = minute;
-    tm.tm_sec = second;
-    return platform::FromUtcTime(tm) - kZoneOffset;
+    return test::UtcSeconds(year, month, day, hour, minute, second) - kZoneOffset;
 }
 
 std::tm Date(int year, int month, int day) {

@@ -13,22 +13,14 @@
 #include "recorder/store/MetaDataFile.h"
 #include "recorder/store/MetaDataWriter.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/Times.h"
 
 namespace orvale::recorder {
 namespace {
 
 namespace fs = std::filesystem;
 
-int64_t Utc(int year, int month, int day, int hour, int minute, int second) {
-    std::tm tm{};
-    tm.tm_year = year - 1900;
-    tm.tm_mon = month - 1;
-    tm.tm_mday = day;
-    tm.tm_hour = hour;
-    tm.tm_min = minute;
-    tm.tm_sec = second;
-    return platform::FromUtcTime(tm);
-}
+using test::UtcSeconds;
 
 std::shared_ptr<MetaDataFrame> Frame(int64_t utc, uint32_t timestamp, std::string content,
                                      uint32_t dataType = 0, std::string encoding = "xml") {
@@ -64,7 +56,7 @@ class MetaDataTest : public ::testing::Test {
         return writer_->File();
     }
 
-    const int64_t kTime = Utc(2024, 1, 31, 23, 10, 5);
+    const int64_t kTime = UtcSeconds(2024, 1, 31, 23, 10, 5);
     test::TempDir host_;
     std::shared_ptr<FolderInUseContainer> folders_ = FolderInUseContainer::Create();
     std::unique_ptr<MetaDataWriter> writer_;
