@@ -3,11 +3,51 @@
 // method of MediaRecorder and never deletes one itself.
 #pragma once
 
+#include <cstdint>
+#include <string>
+#include <vector>
+
 #include "recorder/api/Export.h"
+#include "recorder/api/MediaTypes.h"
 
 namespace orvale::recorder {
 
+// One camera channel's recording. Frame input may come from any thread;
+// the recorder is stopped when handed out and reports through the event
+// callback (recorder_status_e) from one of the engine's threads.
 class OSTREL_API IRecorder {
+  public:
+    virtual std::string GetChannelId() = 0;
+    virtual bool IsRecording() = 0;
+    virtual bool StartRecording() = 0;
+    virtual void StopRecording() = 0;
+    virtual void SetEventCallback(RecorderEventCallback callback) = 0;
+    virtual bool UseArb() = 0;
+    virtual media_channel_s GetMediaChannel() = 0;
+    virtual void SetMediaChannel(const media_channel_s& channel) = 0;
+    virtual bool UseLowProfile() = 0;
+    virtual std::string GetScheduleId() = 0;
+    virtual bool SetSchedule(std::string& scheduleId, const media_schedule_s& schedule,
+                             const std::vector<media_holiday_s>& holidays) = 0;
+    virtual bool SetEventRecordDuration(const event_duration_s& durations) = 0;
+    // 0 when taken; 0xFFFF when not recording or refused; 1063 while a
+    // manual recording finds no space.
+    virtual uint16_t NotifyEvent(int32_t type, int32_t value, bool flag) = 0;
+    virtual uint16_t NotifyEventEnd(int32_t type, int32_t value) = 0;
+    // Each frame's own time becomes its recording second.
+    virtual void SetUseFrameTime(bool use) = 0;
+    virtual bool PushVideoFrame(const video_frame_header_s& header, const void* data,
+                                uint32_t size, uint32_t eventFlags) = 0;
+    virtual bool PushAudioFrame(const audio_frame_header_s& header, const void* data,
+                                uint32_t size) = 0;
+    virtual bool PushMetaFrame(const meta_frame_header_s& header, const void* data,
+                               uint32_t size) = 0;
+    virtual std::string GetCurrentDrive() = 0;
+    // Bits per second of one profile (2 = low), metadata included.
+    virtual uint32_t GetBitrate(int32_t profile) = 0;
+    // Normal-profile buffers handed to the disk and not yet completed.
+    virtual uint32_t GetWriteBufferCount() = 0;
+
   protected:
     virtual ~IRecorder() = default;
 };

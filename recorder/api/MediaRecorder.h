@@ -32,6 +32,27 @@ class OSTREL_API MediaRecorder {
     void Initialize();
     void Finalize(bool removeFiles);
     unsigned GetTrackId();
+    // The track of the recordings from now on (taken at each channel's next
+    // key frame).
+    void ChangeTrackId(int trackId);
+
+    // Recorders: one per channel, owned by the engine and handed out stopped.
+    // A new channel's catalogue row takes the arguments and every allocated
+    // drive; an existing row is used as stored. Null for an invalid id or
+    // while the catalogue is not open.
+    IRecorder* CreateRecorder(std::string& channelId, std::string& scheduleId, int protocol,
+                              bool failover);
+    IRecorder* GetRecorder(std::string& channelId);
+    void DeleteRecorder(std::string& channelId);
+    // Stops and forgets the channel's recorders and catalogue rows; its
+    // recordings stay unless `removeData`.
+    bool DeleteChannel(std::string& channelId, bool removeData);
+    // Applied to every recorder using the schedule id; always true.
+    bool SetSchedule(std::string& scheduleId, const media_schedule_s& schedule,
+                     const std::vector<media_holiday_s>& holidays);
+    bool ResetSchedule(std::string& scheduleId);
+    // Whole hours the channel's drives hold at the present rates, less one.
+    unsigned GetExpectedRetention(std::string& channelId);
 
     // Settings. Overwrite and dual record persist in the catalogue.
     void SetUseOverwrite(bool use);

@@ -230,6 +230,36 @@ struct meta_frame_header_s {
     uint32_t timeMs = 0;
 };
 
+// Pre- and post-record seconds per record kind: motion, alarm, video loss,
+// analytics, audio, continuous (eventValue is not read).
+inline constexpr int kEventDurationSlots = 6;
+struct event_duration_s {
+    media_event_duration_s slots[kEventDurationSlots] = {
+        {0, 0, 20}, {0, 0, 20}, {0, 0, 20}, {0, 0, 20}, {0, 0, 20}, {0, 0, 20}};
+    std::string ToString() const;
+};
+
+// What a recorder reports through its event callback; the codes without a
+// note only drive its status state and never reach the caller.
+enum recorder_status_e : int32_t {
+    RECORDER_STATUS_RECORDING = 1,  // reaches the caller
+    RECORDER_STATUS_NORMAL_WRITTEN = 2,
+    RECORDER_STATUS_LOW_WRITTEN = 3,
+    RECORDER_STATUS_NOT_RECORDING = 4,  // reaches the caller
+    RECORDER_STATUS_NORMAL_IDLE = 5,
+    RECORDER_STATUS_LOW_IDLE = 6,
+    RECORDER_STATUS_WRITE_OK = 7,
+    RECORDER_STATUS_NO_WRITABLE_DRIVE = 8,  // reaches the caller
+    RECORDER_STATUS_VIDEO_LOSS = 9,         // reaches the caller
+    RECORDER_STATUS_FOLDER_MISSING = 10,    // reaches the caller
+    RECORDER_STATUS_NO_FILE = 11,           // reaches the caller
+    RECORDER_STATUS_WRITE_FAILED = 12,      // reaches the caller
+    RECORDER_STATUS_SPACE_OK = 13,
+    RECORDER_STATUS_NO_SPACE = 14,  // reaches the caller
+};
+
+// (channel id, status code, seconds since 1970)
+using RecorderEventCallback = std::function<void(const std::string&, int32_t, int64_t)>;
 using ConfigEventHandler = std::function<void(media_config_type_e)>;
 using OpenMediaCallback = std::function<long(playback_media_header_s*, long, unsigned char*)>;
 using OpenMediaResponseCallback = std::function<void(unsigned int, unsigned int)>;

@@ -45,14 +45,7 @@ inline constexpr int kSlotVideoLoss = 2;
 inline constexpr int kSlotAnalytics = 3;
 inline constexpr int kSlotAudio = 4;
 inline constexpr int kSlotContinuous = 5;
-inline constexpr int kSlotCount = 6;
-
-// Pre- and post-record seconds per schedule slot (eventValue is not read).
-struct event_duration_s {
-    media_event_duration_s slots[kSlotCount] = {{0, 0, 20}, {0, 0, 20}, {0, 0, 20},
-                                                {0, 0, 20}, {0, 0, 20}, {0, 0, 20}};
-    std::string ToString() const;
-};
+inline constexpr int kSlotCount = kEventDurationSlots;
 
 // ISO 8601 week number (1..53) of a calendar date.
 int IsoWeekNumber(const std::tm& date);
