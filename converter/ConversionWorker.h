@@ -1,0 +1,105 @@
+// The body of one conversion run: every ticked date folder's old files are
+// pushed, frame by frame, through a recorder of the engine, which stores
+// them as its own recordings.
+//
+// The worker owns nothing of the engine: it borrows a ConversionEngine for
+// its lifetime, and each folder's recorder lives from CreateRecorder to
+// DeleteChannel within that folder. A run works on a plan taken before it
+// starts (the worker never reads the dialog's widgets); its progress figures
+// are atomics that another thread may read at any time. Cancel may be
+// called from any thread; the run notices it between files.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "converter/OldFolders.h"
+#include "recorder/api/MediaRecorder.h"
+
+namespace orvale::converter {
+
+// What the worker needs of the engine; MediaRecorderEngine forwards to the
+// real one, tests give a fake.
+class ConversionEngine {
+  public:
+    virtual ~ConversionEngine() = default;
+    virtual bool GetMediaDrive(std::vector<recorder::media_drive_s>& drives) = 0;
+    virtual bool SetMediaDrive(std::string& name, recorder::media_drive_status_e status) = 0;
+    virtual recorder::IRecorder* CreateRecorder(std::string& channelId, std::string& scheduleId,
+                                                int protocol, bool failover) = 0;
+    virtual void ChangeTrackId(int trackId) = 0;
+    virtual unsigned GetTrackId() = 0;
+    virtual bool DeleteChannel(std::string& channelId, bool removeData) = 0;
+};
+
+class MediaRecorderEngine : public ConversionEngine {
+  public:
+    explicit MediaRecorderEngine(recorder::MediaRecorder& engine) : engine_(engine) {}
+    bool GetMediaDrive(std::vector<recorder::media_drive_s>& drives) override;
+    bool SetMediaDrive(std::string& name, recorder::media_drive_status_e status) override;
+    recorder::IRecorder* CreateRecorder(std::string& channelId, std::string& scheduleId,
+                                        int protocol, bool failover) override;
+    void ChangeTrackId(int trackId) override;
+    unsigned GetTrackId() override;
+    bool DeleteChannel(std::string& channelId, bool removeData) override;
+
+  private:
+    recorder::MediaRecorder& engine_;
+};
+
+// A run's input, snapshotted by whoever starts it.
+struct conversion_plan_s {
+    std::vector<date_folder_s> folders;  // the ticked dates' folders, in list-row order
+    bool deleteFiles = false;            // "Delete file"
+    int delayTimeMs = 0;                 // pause after every 1 MiB of video, 0..100
+};
+
+// What a run did, for the summary of a command-line run.
+struct conversion_result_s {
+    uint32_t files = 0;        // files handled (converted or not)
+    uint32_t failedFiles = 0;  // media files that yielded no reader or failed
+    uint32_t failedFolders = 0;
+    uint64_t videoFrames = 0;
+    uint64_t audioFrames = 0;
+    uint64_t metaFrames = 0;
+    uint64_t videoBytes = 0;  // payload bytes pushed, all kinds
+    bool cancelled = false;
+};
+
+class ConversionWorker {
+  public:
+    // Each line without the "- " the log box puts in front.
+    using LogLine = std::function<void(const std::string&)>;
+
+    ConversionWorker(ConversionEngine& engine, LogLine log);
+
+    ConversionWorker(const ConversionWorker&) = delete;
+    ConversionWorker& operator=(const ConversionWorker&) = delete;
+
+    // Blocks until the plan is done or cancelled; runs on the caller's thread.
+    conversion_result_s Run(const conversion_plan_s& plan);
+    void Cancel() { running_ = false; }
+    bool IsRunning() const { return running_; }
+
+    // Progress of the current (or last) run.
+    int Percent() const { return percent_; }
+    int Total() const { return total_; }
+    int Remaining() const { return remaining_; }
+    double TimeRemaining() const { return timeRemaining_; }
+
+  private:
+    ConversionEngine& engine_;
+    LogLine log_;
+    std::atomic<bool> running_{false};
+    std::atomic<int> percent_{0};
+    std::atomic<int> total_{0};
+    std::atomic<int> remaining_{0};
+    std::atomic<double> timeRemaining_{0.0};
+    int lastTrackId_ = 1;  // kept across folders and runs
+};
+
+}  // namespace orvale::converter
