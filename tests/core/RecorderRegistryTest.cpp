@@ -17,6 +17,7 @@
 #include "recorder/store/IndexFile.h"
 #include "recorder/store/MetaDataFile.h"
 #include "recorder/store/RecordFileInfo.h"
+#include "tests/recording/RecorderFrames.h"
 #include "tests/storage/FakeVolumeProvider.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/TempDir.h"
@@ -28,14 +29,7 @@ namespace fs = std::filesystem;
 using test::kGiB;
 
 constexpr int64_t kStart = 1733824800;  // 2024-12-10 10:00:00 UTC
-const std::string kMetaXml =
-    "<MetadataStream><VideoAnalytics><Frame/></VideoAnalytics></MetadataStream>";
-
-media_schedule_s FullSchedule() {
-    media_schedule_s schedule;
-    std::fill(std::begin(schedule.table), std::end(schedule.table), uint8_t{1});
-    return schedule;
-}
+using test::FullSchedule;
 
 // The exported engine on a host folder of its own, with fixed drives D, E
 // and F on folders of the test.
@@ -79,26 +73,10 @@ class RecorderRegistryTest : public ::testing::Test {
         return found;
     }
 
+    // A second of video, audio and one metadata frame on the normal profile.
     static void PushSecond(IRecorder& recorder, int64_t t, int32_t profile) {
-        std::vector<uint8_t> data(3000, static_cast<uint8_t>(t));
-        for (int i = 0; i < 25; ++i) {
-            video_frame_header_s video;
-            video.profile = profile;
-            video.codec = 0x1B;
-            video.frameType = i == 0 ? 1 : 2;
-            video.time = static_cast<uint64_t>(t);
-            video.timeMs = static_cast<uint32_t>(t * 1000 + i * 40);
-            ASSERT_TRUE(recorder.PushVideoFrame(video, data.data(), 3000, 0));
-            if (profile == 1 && i % 5 == 0) {
-                audio_frame_header_s audio;
-                audio.codec = 0x10000;
-                ASSERT_TRUE(recorder.PushAudioFrame(audio, data.data(), 320));
-            }
-        }
-        if (profile == 1) {
-            meta_frame_header_s meta{1, t, static_cast<uint32_t>(t * 1000)};
-            recorder.PushMetaFrame(meta, kMetaXml.data(), static_cast<uint32_t>(kMetaXml.size()));
-        }
+        test::PushSecond(recorder, t, profile, 0, 3000);
+        if (profile == 1) test::PushMeta(recorder, t);
     }
 
     test::TempDir host_;

@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/recording/RecorderFrames.h"
 #include "tests/storage/ChannelFixture.h"
 
 namespace orvale::recorder {
@@ -18,15 +19,10 @@ namespace {
 namespace fs = std::filesystem;
 using test::kDay1;
 
-constexpr int64_t kStart = kDay1 + 10 * test::kHour;  // 10:00:00 UTC
-const std::string kMetaXml =
-    "<MetadataStream><VideoAnalytics><Frame/></VideoAnalytics></MetadataStream>";
+using test::FullSchedule;
+using test::kMetaXml;
 
-media_schedule_s FullSchedule() {
-    media_schedule_s schedule;
-    std::fill(std::begin(schedule.table), std::end(schedule.table), uint8_t{1});
-    return schedule;
-}
+constexpr int64_t kStart = kDay1 + 10 * test::kHour;  // 10:00:00 UTC
 
 // A recorder of channel "cam1" over drive D, with clocks the test moves.
 class RecorderTest : public test::ChannelFixture {
@@ -54,33 +50,11 @@ class RecorderTest : public test::ChannelFixture {
         return recorder;
     }
 
-    // One second of 25 frames (the first a key frame) of one profile, with
-    // audio on the normal profile.
     void PushSecond(int64_t t, int32_t profile = 1, uint32_t eventFlags = 0) {
-        std::vector<uint8_t> data(2000, static_cast<uint8_t>(t));
-        for (int i = 0; i < 25; ++i) {
-            video_frame_header_s video;
-            video.profile = profile;
-            video.codec = 0x1B;
-            video.frameType = i == 0 ? 1 : 2;
-            video.time = static_cast<uint64_t>(t);
-            video.timeMs = static_cast<uint32_t>(t * 1000 + i * 40);
-            ASSERT_TRUE(recorder_->PushVideoFrame(video, data.data(),
-                                                  static_cast<uint32_t>(data.size()), eventFlags));
-            if (profile == 1 && i % 5 == 0) {
-                audio_frame_header_s audio;
-                audio.codec = 0x10000;
-                audio.timeMs = video.timeMs;
-                ASSERT_TRUE(recorder_->PushAudioFrame(audio, data.data(), 320));
-            }
-        }
+        test::PushSecond(*recorder_, t, profile, eventFlags);
     }
     void PushMeta(int64_t t, int32_t profile = 1, const std::string& xml = kMetaXml) {
-        meta_frame_header_s meta;
-        meta.profile = profile;
-        meta.time = t;
-        meta.timeMs = static_cast<uint32_t>(t * 1000);
-        recorder_->PushMetaFrame(meta, xml.data(), static_cast<uint32_t>(xml.size()));
+        test::PushMeta(*recorder_, t, profile, xml);
     }
 
     std::shared_ptr<IndexFile> Index(int64_t t, int track = 1) {
