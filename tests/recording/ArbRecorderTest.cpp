@@ -193,6 +193,24 @@ TEST_F(ArbRecorderTest, StopWritesEveryQueuedSecond) {
     EXPECT_EQ(IndexRows(kH), RowsNamed(0, 24, "20240305100000.kvthdt"));
 }
 
+TEST_F(ArbRecorderTest, AnExistingDataFileKeepsItsName) {
+    // A writer of the recording has written 10:00:10 to 10:00:12 but no
+    // index row yet, so the timeline does not show those seconds.
+    auto writer = FileWriter::Create(1, TrackFolder(kH), "D", pool_.IoService(), writes_, folders_);
+    ASSERT_TRUE(writer->CreateDataFile({"cam1", 1, kH + 10, kProfileNormal}, 4 << 20));
+    ASSERT_EQ(WriteAndWait(*writer, test::HourFixture::Seconds(kH + 10, kH + 12)).error, 0);
+    const fs::path taken = TrackFolder(kH) / "20240305100010.kvthdt";
+    const auto size = fs::file_size(taken);
+
+    auto arb = StartArb(arbPool_);
+    PushSeconds(*arb, kH + 10, kH + 12);
+    arb->Stop(false);
+
+    EXPECT_EQ(IndexRows(kH), RowsNamed(11, 12, "20240305100011.kvthdt"));
+    EXPECT_EQ(fs::file_size(taken), size);
+    writer->Close();
+}
+
 TEST_F(ArbRecorderTest, FramesItCannotTakeAreRefused) {
     auto arb = StartArb(arbPool_);
     const std::vector<uint8_t> data(16, 0);
