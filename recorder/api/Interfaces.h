@@ -52,7 +52,24 @@ class OSTREL_API IRecorder {
     virtual ~IRecorder() = default;
 };
 
+// Back-fill of one channel with frames that arrive late, each carrying its
+// own time: only the seconds the channel's recording lacks are written.
+// Frame input may come from any thread; status reports (arb_status_e) come
+// from one of the engine's threads.
 class OSTREL_API IArbRecorder {
+  public:
+    virtual bool IsStarted() = 0;
+    virtual bool Start(uint32_t trackId) = 0;
+    // Writes every frame received so far, then stops; with `notify` the
+    // callback hears ARB_STATUS_STOPPED.
+    virtual void Stop(bool notify) = 0;
+    virtual void SetRecordCallback(RecorderEventCallback callback) = 0;
+    // Only frames of profile 3 are recorded; others are taken and ignored.
+    virtual bool PushVideoFrame(const video_frame_header_s& header, const void* data,
+                                uint32_t size) = 0;
+    virtual bool PushAudioFrame(const audio_frame_header_s& header, const void* data,
+                                uint32_t size) = 0;
+
   protected:
     virtual ~IArbRecorder() = default;
 };
@@ -67,7 +84,14 @@ class OSTREL_API ICalendarSearcher {
     virtual ~ICalendarSearcher() = default;
 };
 
+// The event spans of a set of channels per track. A search answers once,
+// through the callback, on one of the engine's threads.
 class OSTREL_API ITimelineSearcher {
+  public:
+    // Always true; the answer comes later, also when it is empty.
+    virtual bool Search(int64_t start, int64_t end, const timeline_filter_s& filter,
+                        TimelineCallback callback) = 0;
+
   protected:
     virtual ~ITimelineSearcher() = default;
 };

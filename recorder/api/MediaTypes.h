@@ -8,6 +8,7 @@
 #include <functional>
 #include <list>
 #include <string>
+#include <vector>
 
 #include "recorder/api/Export.h"
 
@@ -256,6 +257,45 @@ enum recorder_status_e : int32_t {
     RECORDER_STATUS_WRITE_FAILED = 12,      // reaches the caller
     RECORDER_STATUS_SPACE_OK = 13,
     RECORDER_STATUS_NO_SPACE = 14,  // reaches the caller
+};
+
+// Which timeline bits a search keeps, per word.
+struct timeline_filter_s {
+    uint32_t mask0 = 0;  // event word
+    uint32_t mask1 = 0;  // analytics word
+    uint32_t mask2 = 0;  // audio word
+};
+
+// One stretch of seconds of one channel and track with equal event flags.
+// `end` is the last second of a span closed by a second without recording
+// (`closedByEnd`), otherwise the second at which other flags begin or the
+// end of the search.
+struct timeline_record_s {
+    uint32_t flags0 = 0;  // event bits; 0x20 / 0x10000: an analytics / audio bit is set
+    uint32_t flags1 = 0;  // analytics bits
+    uint32_t flags2 = 0;  // audio bits
+    uint32_t reserved = 0;
+    int64_t start = 0;  // seconds since 1970, UTC
+    int64_t end = 0;
+    int32_t trackId = 0;
+    std::string channelId;
+    bool closedByEnd = false;
+};
+
+// (sequence id, one vector of spans per track in ascending track id)
+using TimelineCallback =
+    std::function<void(unsigned int, std::vector<std::vector<timeline_record_s>>&)>;
+
+// What an ARB recorder reports through its status callback, with a second
+// since 1970 as the value.
+enum arb_status_e : int32_t {
+    ARB_STATUS_NO_FILE = 3,
+    ARB_STATUS_WRITE_FAILED = 7,
+    ARB_STATUS_RECORDING = 8,
+    ARB_STATUS_NOT_RECORDING = 9,
+    ARB_STATUS_STOPPED = 10,
+    ARB_STATUS_WRITE_OK = 11,  // only clears the write-failed latch
+    ARB_STATUS_FILE_OK = 12,   // only clears the no-file latch
 };
 
 // (channel id, status code, seconds since 1970)

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <string>
 
+#include "recorder/api/MediaTypes.h"
+
 namespace orvale::recorder {
 
 // One row of the key-frame index of a profile.
@@ -45,11 +47,5 @@ struct timeline_flags_s {
 };
 
 static_assert(sizeof(timeline_flags_s) == 48);
-
-struct timeline_filter_s {
-    uint32_t mask0 = 0;  // event word
-    uint32_t mask1 = 0;  // analytics word
-    uint32_t mask2 = 0;  // audio word
-};
 
 }  // namespace orvale::recorder
