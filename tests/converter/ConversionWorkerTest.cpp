@@ -9,20 +9,18 @@
 #include "converter/ConversionWorker.h"
 #include "converter/FrameHeaders.h"
 #include "tests/converter/FakeConversionEngine.h"
-#include "tests/converter/OldFormatWriter.h"
 #include "tests/support/TempDir.h"
+#include "tools/oldformat/OldFormatWriter.h"
 
 namespace orvale::converter {
 namespace {
 
 namespace fs = std::filesystem;
+using oldformat::OldMediaWriter;
+using oldformat::OldMetaWriter;
+using oldformat::test_frame_s;
 using test::FakeConversionEngine;
 using test::FakeRecorder;
-using test::OldMediaWriter;
-using test::OldMetaWriter;
-using test::test_frame_s;
-using test::test_meta_s;
-using test::test_second_s;
 
 test_frame_s Video(uint32_t seconds, uint32_t ms, const std::string& payload, uint8_t codec = 1,
                    uint16_t frameType = 1) {
@@ -63,7 +61,7 @@ class ConversionWorkerTest : public ::testing::Test {
     }
 
     fs::path Folder(const std::string& channel, const std::string& date) {
-        const fs::path folder = dir_.Path() / "ZERoza" / channel / date;
+        fs::path folder = dir_.Path() / "ZERoza" / channel / date;
         fs::create_directories(folder);
         return folder;
     }
@@ -183,7 +181,7 @@ TEST_F(ConversionWorkerTest, TrackChangesFollowTheFileNumbersAcrossFolders) {
 
 TEST_F(ConversionWorkerTest, VideoWaitsWhileTheRecorderHasQueuedWritesAndPausesAfterEachMiB) {
     const fs::path folder = Folder("ch1", "20231114");
-    const std::string big(600 * 1024, 'v');
+    const std::string big(size_t{600} * 1024, 'v');
     OldMediaWriter({{{0, 1, 1, {Audio(1700000000, 0, "a"), Video(1700000000, 0, big)}},
                      {0, 2, 1, {Video(1700000001, 0, big)}},
                      {0, 3, 1, {Video(1700000002, 0, big)}}}})
@@ -208,7 +206,7 @@ TEST_F(ConversionWorkerTest, VideoWaitsWhileTheRecorderHasQueuedWritesAndPausesA
 }
 
 TEST_F(ConversionWorkerTest, NoPauseWithoutADelay) {
-    const std::string big(700 * 1024, 'v');
+    const std::string big(size_t{700} * 1024, 'v');
     OldMediaWriter({{{0, 1, 1, {Video(1700000000, 0, big), Video(1700000000, 1, big)}}}})
         .Save(Folder("ch1", "20231114") / "0001_a.nmd");
     worker_.Run(Plan());
