@@ -26,7 +26,6 @@ namespace orvale::converter {
 namespace {
 
 namespace fs = std::filesystem;
-using oldformat::test_frame_s;
 using oldformat::test_meta_s;
 using oldformat::test_second_s;
 
