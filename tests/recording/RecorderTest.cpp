@@ -40,9 +40,10 @@ class RecorderTest : public test::ChannelFixture {
         auto recorder =
             std::make_shared<Recorder>(1, std::move(channel), media_encrypt_s{}, "1", 400LL << 20,
                                        &pool_, nullptr, recordTime, clocks);
-        recorder->SetEventCallback([this](const std::string&, int32_t code, int64_t) {
-            std::lock_guard lock(statusMutex_);
-            statuses_.push_back(code);
+        // The callback may run after the test ends: it owns what it writes.
+        recorder->SetEventCallback([seen = seen_](const std::string&, int32_t code, int64_t) {
+            std::lock_guard lock(seen->mutex);
+            seen->codes.push_back(code);
         });
         std::string id = "1";
         recorder->SetSchedule(id, FullSchedule(), {});
@@ -82,8 +83,8 @@ class RecorderTest : public test::ChannelFixture {
     }
 
     std::vector<int32_t> Statuses() {
-        std::lock_guard lock(statusMutex_);
-        return statuses_;
+        std::lock_guard lock(seen_->mutex);
+        return seen_->codes;
     }
     // Waits until the callback has seen `count` codes (or a few seconds).
     std::vector<int32_t> WaitForStatuses(size_t count) {
@@ -98,8 +99,11 @@ class RecorderTest : public test::ChannelFixture {
     std::shared_ptr<Recorder> recorder_;
     std::atomic<int64_t> wall_{kStart};
     std::atomic<int64_t> steady_{1'000'000'000};
-    std::mutex statusMutex_;
-    std::vector<int32_t> statuses_;
+    struct Seen {
+        std::mutex mutex;
+        std::vector<int32_t> codes;
+    };
+    std::shared_ptr<Seen> seen_ = std::make_shared<Seen>();
 };
 
 TEST_F(RecorderTest, RefusesInvalidFramesWithOneLineEach) {
