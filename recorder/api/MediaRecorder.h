@@ -51,6 +51,11 @@ class OSTREL_API MediaRecorder {
     bool SetSchedule(std::string& scheduleId, const media_schedule_s& schedule,
                      const std::vector<media_holiday_s>& holidays);
     bool ResetSchedule(std::string& scheduleId);
+    // A channel's ARB recorder, configured from its recorder (which must
+    // exist); owned by the engine like the recorders.
+    IArbRecorder* CreateArbRecorder(std::string& channelId);
+    IArbRecorder* GetArbRecorder(std::string& channelId);
+    void DeleteArbRecorder(std::string& channelId);
     // Whole hours the channel's drives hold at the present rates, less one.
     unsigned GetExpectedRetention(std::string& channelId);
 

@@ -45,6 +45,15 @@ bool MediaRecorder::SetSchedule(std::string& scheduleId, const media_schedule_s&
 bool MediaRecorder::ResetSchedule(std::string& scheduleId) {
     return impl->ResetSchedule(scheduleId);
 }
+IArbRecorder* MediaRecorder::CreateArbRecorder(std::string& channelId) {
+    return impl->CreateArbRecorder(channelId);
+}
+IArbRecorder* MediaRecorder::GetArbRecorder(std::string& channelId) {
+    return impl->GetArbRecorder(channelId);
+}
+void MediaRecorder::DeleteArbRecorder(std::string& channelId) {
+    impl->DeleteArbRecorder(channelId);
+}
 unsigned MediaRecorder::GetExpectedRetention(std::string& channelId) {
     return impl->GetExpectedRetention(channelId);
 }

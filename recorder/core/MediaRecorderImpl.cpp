@@ -46,6 +46,7 @@ MediaRecorderImpl::MediaRecorderImpl()
       channels_(std::make_shared<ChannelRegistry>()),
       unlistedChannels_(std::make_shared<ChannelRegistry>()),
       recorders_(std::make_shared<RecorderRegistry>()),
+      arbRecorders_(std::make_shared<ArbRecorderRegistry>()),
       maintenanceTimer_(std::make_shared<common::DeadlineTimer>(&servicePool_->IoService(),
                                                                 kMaintenancePeriodMs)),
       catalogue_(std::make_shared<QzDatabase>()),
@@ -64,7 +65,9 @@ MediaRecorderImpl::~MediaRecorderImpl() {
         // A recorder still running holds buffered seconds and writes on the
         // pools: it stops (and its files close) while both are whole.
         StopAllRecorders();
+        StopStartedArbRecorders();
         recorders_->Clear();
+        arbRecorders_->Clear();
         channels_->Clear();
         unlistedChannels_->Clear();
         servicePool_.reset();
@@ -101,6 +104,8 @@ void MediaRecorderImpl::Finalize(bool removeFiles) {
         maintenanceEnabled_ = false;
         maintenanceTimer_->Stop();
         StopAllRecorders();
+        // A running ARB recorder's hour index is merged only when it stops.
+        StopStartedArbRecorders();
         catalogue_->Close();
         if (removeFiles) {
             catalogueFiles_.Remove(catalogueFiles_.Base());
@@ -250,6 +255,10 @@ void MediaRecorderImpl::RunMaintenance() {
         RefreshDrives();
         recorders_->ForEach([](const std::shared_ptr<Recorder>& recorder) {
             recorder->LogRecordStatus();
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        });
+        arbRecorders_->ForEach([](const std::shared_ptr<ArbRecorder>& recorder) {
+            if (recorder->IsStarted()) recorder->LogFrameStatus();
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         });
     } catch (const std::exception& e) {

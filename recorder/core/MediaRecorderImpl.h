@@ -25,6 +25,7 @@
 #include "recorder/api/MediaTypes.h"
 #include "recorder/core/CatalogueFiles.h"
 #include "recorder/database/QzDatabase.h"
+#include "recorder/recording/ArbRecorder.h"
 #include "recorder/recording/Recorder.h"
 #include "recorder/storage/Channel.h"
 #include "recorder/storage/Drive.h"
@@ -60,6 +61,11 @@ class MediaRecorderImpl {
                      const std::vector<media_holiday_s>& holidays);
     bool ResetSchedule(const std::string& scheduleId);
     unsigned GetExpectedRetention(const std::string& channelId);
+
+    // --- ARB recorders: one per channel that has a recorder ---
+    IArbRecorder* CreateArbRecorder(const std::string& channelId);
+    IArbRecorder* GetArbRecorder(const std::string& channelId);
+    void DeleteArbRecorder(const std::string& channelId);
 
     // --- settings ---
     void SetUseOverwrite(bool value);
@@ -117,6 +123,7 @@ class MediaRecorderImpl {
     void AddDriveToFailoverChannels(const std::string& name);
     void PostConfigEvent();
     void StopAllRecorders();
+    void StopStartedArbRecorders();
     uint64_t DriveRecordRate(const Drive& drive, const ChannelTableRows& rows) const;
     void ForgetVanishedDrives(std::map<std::string, media_drive_s>& stored);
     std::vector<std::shared_ptr<Drive>> DrivesInUse() const;
@@ -146,6 +153,8 @@ class MediaRecorderImpl {
     std::shared_ptr<ChannelRegistry> unlistedChannels_;  // found on disk only
     using RecorderRegistry = ConcurrentUnorderedMap<std::string, std::shared_ptr<Recorder>>;
     std::shared_ptr<RecorderRegistry> recorders_;
+    using ArbRecorderRegistry = ConcurrentUnorderedMap<std::string, std::shared_ptr<ArbRecorder>>;
+    std::shared_ptr<ArbRecorderRegistry> arbRecorders_;
     uint32_t recorderCounter_ = 0;  // under mutex_; hands out write offsets 0..9
     std::shared_ptr<common::DeadlineTimer> maintenanceTimer_;
     bool maintenanceEnabled_ = false;  // under mutex_

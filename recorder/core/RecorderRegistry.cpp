@@ -80,6 +80,11 @@ bool MediaRecorderImpl::DeleteChannel(const std::string& channelId, bool removeD
     OLOG(kLogInfo) << "ready for delete channel[" << channelId << "]";
     if (!CheckChannelId(channelId, "DeleteChannel")) return false;
     std::lock_guard lock(mutex_);
+    if (const auto arb = arbRecorders_->Find(channelId)) {
+        // One never started has nothing to write and nothing to report.
+        if (arb->IsStarted()) arb->Stop(true);
+        arbRecorders_->Erase(channelId);
+    }
     if (const auto recorder = recorders_->Find(channelId)) {
         recorder->StopRecording();
         recorders_->Erase(channelId);
@@ -133,6 +138,54 @@ void MediaRecorderImpl::StopAllRecorders() {
     std::vector<std::shared_ptr<Recorder>> all;
     recorders_->Values(all);
     for (const auto& recorder : all) recorder->StopRecording();
+}
+
+void MediaRecorderImpl::StopStartedArbRecorders() {
+    std::vector<std::shared_ptr<ArbRecorder>> all;
+    arbRecorders_->Values(all);
+    for (const auto& arb : all) {
+        if (arb->IsStarted()) arb->Stop(true);
+    }
+}
+
+IArbRecorder* MediaRecorderImpl::CreateArbRecorder(const std::string& channelId) {
+    if (!CheckChannelId(channelId, "CreateArbRecorder")) return nullptr;
+    if (const auto existing = arbRecorders_->Find(channelId)) return existing.get();
+    const auto channel = channels_->Find(channelId);
+    if (!channel) {
+        OLOG(kLogError) << "CH[" << channelId << "] Not found channel object.";
+        return nullptr;
+    }
+    const auto recorder = recorders_->Find(channelId);
+    if (!recorder) {
+        OLOG(kLogError) << "CH[" << channelId << "] Not found recorder object.";
+        return nullptr;
+    }
+    arbRecorders_->Insert(channelId, std::make_shared<ArbRecorder>(channel, dataFileSize_.load(),
+                                                                   servicePool_.get()));
+    // Of two racing calls both configure and hand out the one registered.
+    const auto arb = arbRecorders_->Find(channelId);
+    if (!arb) return nullptr;
+    arb->UseAudioRecord(recorder->UseAudioRecord());
+    arb->UseEncrypt(recorder->UseEncrypt());
+    media_schedule_s schedule{};
+    std::vector<media_holiday_s> holidays;
+    recorder->GetNormalSchedule(schedule, holidays);
+    arb->SetSchedule(schedule);
+    arb->SetHoliday(holidays);
+    arb->SetEncryptType(GetEncryptionInfo());
+    OLOG(kLogInfo) << "CH[" << channelId << "] Created ARB recorder.";
+    return arb.get();
+}
+
+IArbRecorder* MediaRecorderImpl::GetArbRecorder(const std::string& channelId) {
+    return arbRecorders_->Find(channelId).get();
+}
+
+void MediaRecorderImpl::DeleteArbRecorder(const std::string& channelId) {
+    const auto arb = arbRecorders_->Find(channelId);
+    if (arb && arb->IsStarted()) arb->Stop(true);
+    arbRecorders_->Erase(channelId);
 }
 
 unsigned MediaRecorderImpl::GetExpectedRetention(const std::string& channelId) {

@@ -230,5 +230,61 @@ TEST_F(RecorderRegistryTest, SchedulesReachOnlyTheirRecordersAndRetentionNeedsAC
     EXPECT_EQ(engine_->GetExpectedRetention(cam1), 3 * perDrive / 3600 - 1);
 }
 
+TEST_F(RecorderRegistryTest, AnArbRecorderFillsTheGapAndFinalizeMergesIt) {
+    std::string id = "cam1";
+    test::LogCapture log;
+    EXPECT_EQ(engine_->CreateArbRecorder(id), nullptr);
+    EXPECT_EQ(log.Count("CH[cam1] Not found channel object."), 1u);
+
+    IRecorder* recorder = Create(id);
+    ASSERT_NE(recorder, nullptr);
+    std::string schedule = "1";
+    engine_->SetSchedule(schedule, FullSchedule(), {});
+    recorder->SetUseFrameTime(true);
+    recorder->StartRecording();
+    for (int64_t t = kStart; t < kStart + 30; ++t) {
+        if (t < kStart + 10 || t >= kStart + 20) test::PushSecond(*recorder, t, 1);
+    }
+    recorder->StopRecording();
+
+    IArbRecorder* arb = engine_->CreateArbRecorder(id);
+    ASSERT_NE(arb, nullptr);
+    EXPECT_EQ(engine_->CreateArbRecorder(id), arb);
+    EXPECT_EQ(engine_->GetArbRecorder(id), arb);
+    ASSERT_TRUE(arb->Start(engine_->GetTrackId()));
+    std::vector<uint8_t> data(1500, 0x33);
+    for (int64_t t = kStart; t < kStart + 30; ++t) {
+        for (int i = 0; i < 5; ++i) {
+            video_frame_header_s video;
+            video.profile = kProfileArb;
+            video.codec = 0x1B;
+            video.frameType = i == 0 ? 1 : 2;
+            video.time = static_cast<uint64_t>(t);
+            video.timeMs = static_cast<uint32_t>(t * 1000 + i * 200);
+            ASSERT_TRUE(arb->PushVideoFrame(video, data.data(), 1500));
+        }
+    }
+    engine_->Finalize(false);  // stops the ARB recorder: its index is merged
+
+    EXPECT_TRUE(Find(".kvtarb").empty());
+    const auto indexes = Find(".kvtidx");
+    ASSERT_EQ(indexes.size(), 1u);
+    IndexFile index(indexes.front(), FolderInUseContainer::Create());
+    std::vector<index_row_s> rows;
+    ASSERT_TRUE(index.ReadAllIndexRows(rows));
+    std::vector<int64_t> keyTimes;
+    for (const auto& row : rows) {
+        if (row.keyTime != 0) keyTimes.push_back(row.keyTime);
+    }
+    std::sort(keyTimes.begin(), keyTimes.end());
+    std::vector<int64_t> all;
+    for (int64_t t = kStart; t < kStart + 30; ++t) all.push_back(t);
+    EXPECT_EQ(keyTimes, all);
+
+    engine_->Initialize();
+    EXPECT_TRUE(engine_->DeleteChannel(id, false));
+    EXPECT_EQ(engine_->GetArbRecorder(id), nullptr);
+}
+
 }  // namespace
 }  // namespace orvale::recorder
