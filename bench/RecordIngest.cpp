@@ -1,7 +1,7 @@
 // Ingest throughput of the engine's recorders: N channels of 25 fps video at
 // 4 Mbit/s (20 000-byte frames, a key frame every 25) pushed with their own
 // frame times through MediaRecorder recorders on a full schedule, one pushing
-// thread per channel, as fast as the recorders' write back-pressure allows: before
+// thread per channel, as fast as the recorders' back-pressure allows: before
 // each frame a channel sleeps while more than one of its buffers is being
 // written, as the converter does. All channels record onto one drive D,
 // mapped for the run to a folder inside the bench folder through the
@@ -10,7 +10,7 @@
 //   record_ingest [folder] [--seconds S] [--seconds-64 S] [--wait-ms W]
 //                 [--channels 1,16,64]
 //
-// S seconds of video per channel (60; S-64 for 64 channels, S / 4 unless
+// S seconds of video per channel (120; S-64 for 64 channels, S / 4 unless
 // given); W the back-pressure sleep (100 ms, the converter's). A run's clock
 // covers the pushing and each channel's StopRecording (which writes the tail
 // and waits for every write), so every byte counted is on the disk. CPU is the
@@ -54,7 +54,7 @@ constexpr uint64_t kSecondsPerWrite = 16;
 
 struct Options {
     fs::path folder = ".";
-    uint64_t seconds = 60;
+    uint64_t seconds = 120;
     uint64_t seconds64 = 0;  // 0: seconds / 4
     uint64_t waitMs = 100;
     std::vector<uint64_t> channels = {1, 16, 64};
@@ -276,6 +276,10 @@ void Print(const RunResult& r) {
 
 int main(int argc, char** argv) {
     const Options options = Parse(argc, argv);
+    if (const char* drives = std::getenv("OSTREL_DRIVES"); drives != nullptr && *drives != '\0') {
+        std::cerr << "OSTREL_DRIVES would override the run's own drive D; unset it\n";
+        return 1;
+    }
     const fs::path root = options.folder / "record_ingest";
     std::cout << "folder=" << fs::absolute(options.folder).string()
               << " seconds=" << options.seconds << " seconds_64=" << options.seconds64
