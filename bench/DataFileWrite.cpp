@@ -18,7 +18,6 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <deque>
 #include <filesystem>
 #include <iostream>
@@ -27,9 +26,8 @@
 #include <string>
 #include <vector>
 
+#include "bench/RawWrite.h"
 #include "common/AsioThreadPool.h"
-#include "platform/DirectFile.h"
-#include "recorder/store/AlignedBytes.h"
 #include "recorder/store/DataFile.h"
 #include "recorder/store/WriteCommandHandler.h"
 
@@ -97,38 +95,8 @@ uint64_t WriteLength(const FrameBuffer& second) {
 // Seconds taken by `writes` raw writes of one engine write's length.
 double RawRun(const std::filesystem::path& path, const FrameBuffer& second, uint64_t writes,
               uint64_t buffers, boost::asio::io_context& io) {
-    const uint64_t block = WriteLength(second);
-    if (auto error = platform::CreatePreallocatedFile(path, static_cast<int64_t>(block * writes))) {
-        std::cerr << "raw: cannot create " << path << ": " << error.message() << "\n";
-        std::exit(1);
-    }
-    platform::DirectFile file(io);
-    if (auto error = file.Open(path, platform::DirectFile::Access::kReadWrite)) {
-        std::cerr << "raw: cannot open " << path << ": " << error.message() << "\n";
-        std::exit(1);
-    }
-    if (!file.IsDirect()) std::cerr << "raw: unbuffered access refused, buffered used\n";
-    // As many source arrays as the engine circulates: the same bytes come
-    // from as much memory.
-    std::vector<recorder::AlignedBytes> sources;
-    for (uint64_t i = 0; i < buffers; ++i) {
-        sources.emplace_back(block);
-        std::memcpy(sources.back().Data(), second.Data(), second.Length());
-        std::memset(sources.back().Data() + second.Length(), 0, block - second.Length());
-    }
-
-    const auto start = Clock::now();
-    for (uint64_t i = 0; i < writes; ++i) {
-        const uint8_t* data = sources[i % buffers].Data();
-        if (auto error = file.WriteAt(static_cast<int64_t>(i * block), data, block)) {
-            std::cerr << "raw: write failed: " << error.message() << "\n";
-            std::exit(1);
-        }
-    }
-    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    file.Sync();
-    file.Close();
-    return seconds;
+    return bench::RawWriteSeconds(path, {second.Data(), second.Length()}, WriteLength(second),
+                                  writes, buffers, io);
 }
 
 // Seconds taken by `writes` data-file writes of `second`.

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "common/Log.h"
+#include "recorder/store/AlignedBytes.h"
 
 namespace orvale::recorder {
 namespace {
@@ -143,7 +144,14 @@ void ProfileChunk::StartSecond(int64_t second, timeline_flags_s& flags) {
         current_.reset();
         RefreshAverage();
     }
-    current_ = framePool_.PopOrCreate([] { return FrameBuffer::Create(); });
+    const uint32_t average = averageSecondBytes_;
+    current_ = framePool_.PopOrCreate([average] {
+        auto buffer = FrameBuffer::Create();
+        // A second like the recent ones fits at once instead of growing
+        // through a chain of doubled copies.
+        if (average > 0) buffer->Grow(uint64_t{average} + average / 5);
+        return buffer;
+    });
     if (current_) current_->GetFrameInfo()->trackId = trackId_;
 }
 
@@ -359,6 +367,11 @@ std::shared_ptr<WriteBuffer> ProfileChunk::TakeWriteBuffer(uint32_t keep) {
         writePool_.PopOrCreate([] { return std::make_shared<WriteBuffer>(kWriteBufferCapacity); });
     if (!buffer) return nullptr;
     buffer->SetTrackId(trackId);
+    // One growth for all the chosen seconds, with room for the pad and end
+    // sector of the write, instead of one doubled copy per overflow.
+    uint64_t bytes = 2 * kSectorSize;
+    for (const std::shared_ptr<FrameBuffer>& second : chosen) bytes += second->Length();
+    if (!chosen.empty() && bytes > buffer->Capacity()) buffer->Grow(bytes);
     for (std::shared_ptr<FrameBuffer>& second : chosen) {
         buffer->Append(second);
         Recycle(std::move(second));
@@ -386,8 +399,10 @@ std::shared_ptr<second_frame_info_s> ProfileChunk::GetOldestSecondInfo() {
 void ProfileChunk::Recycle(std::shared_ptr<FrameBuffer> buffer) {
     const uint32_t used = buffer->Length();
     const uint64_t kept = uint64_t{used} + used / 5;
-    if (used > 0 && kept < buffer->Capacity()) {
-        // A burst must not pin memory: a fresh buffer of 1.2 times the use.
+    // A burst must not pin memory: a fresh buffer of 1.2 times the use, but
+    // only when that is smaller than the array held, since growth rounds it
+    // up and the same use would otherwise replace it every second.
+    if (used > 0 && GrownCapacity(FrameBuffer::kInitialCapacity, kept) < buffer->Capacity()) {
         buffer = FrameBuffer::Create();
         buffer->Grow(kept);
     } else {
