@@ -96,8 +96,12 @@ bool Recorder::ShouldWrite(Profile& profile) {
 void Recorder::PostWrite(Profile& profile) {
     std::weak_ptr<Recorder> weak = weak_from_this();
     Profile* target = &profile;
+    ++profile.queuedJobs;
     boost::asio::post(writeStrand_, [weak, target] {
-        if (const auto self = weak.lock()) self->WriteProfile(*target);
+        if (const auto self = weak.lock()) {
+            --target->queuedJobs;
+            self->WriteProfile(*target);
+        }
     });
 }
 
@@ -243,9 +247,12 @@ std::string Recorder::GetCurrentDrive() {
 }
 
 uint32_t Recorder::GetWriteBufferCount() {
-    // The pending queue guards itself; taking the main lock here would make
-    // the caller's frame input wait for a writer being closed.
-    return static_cast<uint32_t>(pendingNormal_.Size());
+    // Writes not yet started count too: while the writing job is still
+    // packing earlier seconds, a caller that waits only for the disk would
+    // pile up seconds in memory without bound. The pending queue guards
+    // itself; the main lock is not taken, so frame input never waits for a
+    // writer being closed.
+    return static_cast<uint32_t>(pendingNormal_.Size()) + normal_.queuedJobs.load();
 }
 
 void Recorder::ReleaseDrive(const std::string& drive) {

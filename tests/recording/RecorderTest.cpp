@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <future>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -278,6 +279,24 @@ TEST_F(RecorderTest, AManualEventEndsOnlyThirtySecondsAfterItsStart) {
     steady_ += 20'000'000'000;
     EXPECT_EQ(recorder_->NotifyEventEnd(RECORD_MANUAL, 0), 0);
     recorder_->StopRecording();
+}
+
+// A write posted but not yet running holds back the caller just as one on
+// the disk does, so a fast pusher cannot pile seconds up in memory.
+TEST_F(RecorderTest, AWriteNotYetStartedCountsAsAQueuedBuffer) {
+    ASSERT_TRUE(recorder_->StartRecording());
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    for (int i = 0; i < 2; ++i) pool_.Post([released] { released.wait(); });
+    for (int64_t t = kStart; t < kStart + 6; ++t) PushSecond(t);
+    EXPECT_EQ(recorder_->GetWriteBufferCount(), 1u);
+    release.set_value();
+    for (int i = 0; i < 500 && recorder_->GetWriteBufferCount() > 0; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_EQ(recorder_->GetWriteBufferCount(), 0u);
+    recorder_->StopRecording();
+    EXPECT_EQ(KeyTimes(kStart, kProfileNormal), Range(kStart, kStart + 5));
 }
 
 TEST_F(RecorderTest, ThePreRecordKeepOnlyGrowsAndHasACeiling) {
