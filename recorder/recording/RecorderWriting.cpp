@@ -63,7 +63,11 @@ bool Recorder::PushProfileVideo(Profile& profile, const video_frame_header_s& he
     profile.chunk->AddVideoFrame(header, data, static_cast<int32_t>(size), eventFlags);
     const auto time = static_cast<int64_t>(header.time);
     const int64_t last = profile.lastFrameTime.exchange(time);
-    if ((last == 0 || last != time) && ShouldWrite(profile)) PostWrite(profile);
+    // A job still waiting to run takes every finished second anyway; a
+    // second one would find nothing and report the profile idle.
+    if ((last == 0 || last != time) && ShouldWrite(profile) && profile.queuedJobs == 0) {
+        PostWrite(profile);
+    }
     return true;
 }
 
