@@ -1,0 +1,28 @@
+#include "platform/RegistryValues.h"
+
+#include <charconv>
+#include <cstdlib>
+
+#include "platform/ProfileIni.h"
+
+namespace orvale::platform {
+
+std::string RegistryFile() {
+    if (const char* env = std::getenv("OSTREL_REGISTRY_FILE"); env != nullptr && *env != '\0') {
+        return env;
+    }
+    return kDefaultRegistryFile;
+}
+
+bool ReadRegistryDword(const std::string& keyPath, const std::string& valueName, uint32_t& value) {
+    const auto text = ProfileIni::Load(RegistryFile()).Find(keyPath, valueName);
+    if (!text || text->empty()) return false;
+    uint32_t parsed = 0;
+    const char* end = text->data() + text->size();
+    const auto [stop, error] = std::from_chars(text->data(), end, parsed, 10);
+    if (error != std::errc() || stop != end) return false;
+    value = parsed;
+    return true;
+}
+
+}  // namespace orvale::platform
