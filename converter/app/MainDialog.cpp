@@ -170,6 +170,11 @@ QStringList MainDialog::RowDates() const {
     return dates;
 }
 
+bool MainDialog::RowChecked(int row) const {
+    const QTableWidgetItem* item = list_->item(row, kCheckColumn);
+    return item != nullptr && item->checkState() == Qt::Checked;
+}
+
 void MainDialog::SetRowChecked(int row, bool checked) {
     if (QTableWidgetItem* item = list_->item(row, kCheckColumn)) {
         item->setCheckState(checked ? Qt::Checked : Qt::Unchecked);

@@ -49,6 +49,7 @@ class MainDialog : public QDialog, private ConversionControl {
 
     // The dates in row order, and which rows are ticked.
     QStringList RowDates() const;
+    bool RowChecked(int row) const;
     void SetRowChecked(int row, bool checked);
     QString LogText() const;
     bool WorkerAlive() const { return thread_.Alive(); }
