@@ -46,6 +46,18 @@ class ConcurrentVector {
         return front;
     }
 
+    // Removes the first element equal to `value`; false when there is none.
+    bool EraseFirst(const T& value) {
+        ExclusiveLock lock(mutex_);
+        for (auto it = items_.begin(); it != items_.end(); ++it) {
+            if (*it == value) {
+                items_.erase(it);
+                return true;
+            }
+        }
+        return false;
+    }
+
     size_t Size() const {
         SharedLock lock(mutex_);
         return items_.size();

@@ -8,15 +8,25 @@
 // starts (the worker never reads the dialog's widgets); its progress figures
 // are atomics that another thread may read at any time. Cancel may be
 // called from any thread; the run notices it between files.
+//
+// Old files are deleted (when the plan says so) only after their folder's
+// recorder has stopped, so their frames are on disk first; a file that did
+// not convert, and every file of a folder whose recorder reported an error
+// or could not be created, is kept. Folders are removed only when empty and
+// never through a symbolic link.
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "converter/FramePush.h"
 #include "converter/OldFolders.h"
 #include "recorder/api/MediaRecorder.h"
 
@@ -60,13 +70,14 @@ struct conversion_plan_s {
 
 // What a run did, for the summary of a command-line run.
 struct conversion_result_s {
-    uint32_t files = 0;        // files handled (converted or not)
-    uint32_t failedFiles = 0;  // media files that yielded no reader or failed
-    uint32_t failedFolders = 0;
+    uint32_t files = 0;          // files handled (converted or not)
+    uint32_t failedFiles = 0;    // files that yielded no reader, failed or could not be opened
+    uint32_t failedFolders = 0;  // no recorder, or the recorder reported an error
     uint64_t videoFrames = 0;
     uint64_t audioFrames = 0;
     uint64_t metaFrames = 0;
-    uint64_t videoBytes = 0;  // payload bytes pushed, all kinds
+    uint64_t videoBytes = 0;     // payload bytes pushed, all kinds
+    uint64_t refusedFrames = 0;  // frames the recorder answered false to
     bool cancelled = false;
 };
 
@@ -91,9 +102,34 @@ class ConversionWorker {
     int Remaining() const { return remaining_; }
     double TimeRemaining() const { return timeRemaining_; }
 
+    // How the worker pauses (back-pressure and the delay after every MiB of
+    // video); the thread sleeps unless another is given.
+    void SetSleeper(Sleeper sleep) { sleep_ = std::move(sleep); }
+    // How long, after stopping a recorder that was writing, the worker waits
+    // for it to report the end of writing before deciding on deletion.
+    void SetStatusWait(std::chrono::milliseconds wait) { statusWait_ = wait; }
+
   private:
+    enum class FolderEnd { kDone, kCancelled };
+
+    uint32_t CountFiles(const conversion_plan_s& plan);
+    FolderEnd ConvertFolder(const date_folder_s& folder, const conversion_plan_s& plan,
+                            conversion_result_s& result);
+    void SkipFolder(const date_folder_s& folder, const std::vector<std::filesystem::path>& files,
+                    conversion_result_s& result);
+    void PointEngineAt(char drive);
+    void ChangeTrack(const std::string& fileName);
+    bool ConvertFile(const std::filesystem::path& file, recorder::IRecorder& recorder,
+                     const conversion_plan_s& plan, conversion_result_s& result);
+    void FileDone();
+
     ConversionEngine& engine_;
     LogLine log_;
+    Sleeper sleep_;
+    std::chrono::milliseconds statusWait_{10000};
+    std::unique_ptr<recorder::media_schedule_s> schedule_;  // every slot of every minute
+    int done_ = 0;
+    double lastFileMs_ = 0.0;
     std::atomic<bool> running_{false};
     std::atomic<int> percent_{0};
     std::atomic<int> total_{0};

@@ -1,13 +1,12 @@
 #include "platform/PublicDocuments.h"
 
-#include <cstdlib>
+#include "platform/Environment.h"
 
 namespace orvale::platform {
 namespace {
 
 std::string Env(const char* name) {
-    const char* value = std::getenv(name);
-    return value == nullptr ? std::string() : std::string(value);
+    return EnvironmentVariable(name);
 }
 
 std::string WithoutTrailingSlash(std::string folder) {

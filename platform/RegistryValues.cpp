@@ -1,17 +1,15 @@
 #include "platform/RegistryValues.h"
 
 #include <charconv>
-#include <cstdlib>
 
+#include "platform/Environment.h"
 #include "platform/ProfileIni.h"
 
 namespace orvale::platform {
 
 std::string RegistryFile() {
-    if (const char* env = std::getenv("OSTREL_REGISTRY_FILE"); env != nullptr && *env != '\0') {
-        return env;
-    }
-    return kDefaultRegistryFile;
+    std::string file = EnvironmentVariable("OSTREL_REGISTRY_FILE");
+    return file.empty() ? kDefaultRegistryFile : file;
 }
 
 bool ReadRegistryDword(const std::string& keyPath, const std::string& valueName, uint32_t& value) {

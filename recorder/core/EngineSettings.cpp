@@ -7,6 +7,7 @@
 
 #include "common/GlobalNames.h"
 #include "common/Log.h"
+#include "recorder/core/ChannelIdCheck.h"
 #include "recorder/core/MediaRecorderImpl.h"
 #include "recorder/database/ChannelTable.h"
 #include "recorder/database/CommonTable.h"
@@ -39,6 +40,8 @@ void MediaRecorderImpl::SetUseDualRecord(bool value) {
         common->SetValue(common::kDualRecordSetting, value);
     }
     useDualRecord_ = value;
+    recorders_->ForEach(
+        [value](const std::shared_ptr<Recorder>& recorder) { recorder->SetUseLowProfile(value); });
 }
 
 void MediaRecorderImpl::SetMinFreeSpace(unsigned mib) {
@@ -64,8 +67,12 @@ int64_t MediaRecorderImpl::GetDataFileSize() const {
 
 void MediaRecorderImpl::SetEncryptionInfo(const media_encrypt_s& info) {
     OLOG(kLogInfo) << "Algorithm(" << info.algorithm << "),Type(" << info.type << ")";
-    std::lock_guard lock(encryptMutex_);
-    encryptInfo_ = info;
+    {
+        std::lock_guard lock(encryptMutex_);
+        encryptInfo_ = info;
+    }
+    recorders_->ForEach(
+        [&info](const std::shared_ptr<Recorder>& recorder) { recorder->SetEncryptType(info); });
 }
 
 media_encrypt_s MediaRecorderImpl::GetEncryptionInfo() const {
@@ -224,6 +231,7 @@ void MediaRecorderImpl::ReleaseDriveFromChannels(const std::string& name) {
             const std::string disk = Letters(writable, name);
             if (disk.size() == writable.size()) continue;
             channel->DeleteDrive(name);
+            if (const auto recorder = recorders_->Find(id)) recorder->ReleaseDrive(name);
             table->UpdateDisk(id, disk);
             eventDue = true;
             continue;
@@ -272,6 +280,7 @@ void MediaRecorderImpl::PostConfigEvent() {
 bool MediaRecorderImpl::SetRecordDrives(const std::string& channelId,
                                         const std::string& driveLetters) {
     OLOG(kLogInfo) << "CH[" << channelId << "], Set Record drives =" << driveLetters;
+    if (!CheckChannelId(channelId, "SetRecordDrives")) return false;
     std::lock_guard lock(mutex_);
     const auto channel = channels_->Find(channelId);
     if (!channel) {
@@ -292,6 +301,9 @@ bool MediaRecorderImpl::SetRecordDrives(const std::string& channelId,
     for (const auto& drive : writable) {
         if (driveLetters.find(drive->GetName()) == std::string::npos) {
             channel->DeleteDrive(drive->GetName());
+            if (const auto recorder = recorders_->Find(channelId)) {
+                recorder->ReleaseDrive(drive->GetName());
+            }
         }
     }
     const auto table = catalogue_->GetChannelTable();

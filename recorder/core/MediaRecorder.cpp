@@ -21,6 +21,33 @@ void MediaRecorder::Finalize(bool removeFiles) {
 unsigned MediaRecorder::GetTrackId() {
     return impl->GetTrackId();
 }
+void MediaRecorder::ChangeTrackId(int trackId) {
+    impl->ChangeTrackId(trackId);
+}
+
+IRecorder* MediaRecorder::CreateRecorder(std::string& channelId, std::string& scheduleId,
+                                         int protocol, bool failover) {
+    return impl->CreateRecorder(channelId, scheduleId, protocol, failover);
+}
+IRecorder* MediaRecorder::GetRecorder(std::string& channelId) {
+    return impl->GetRecorder(channelId);
+}
+void MediaRecorder::DeleteRecorder(std::string& channelId) {
+    impl->DeleteRecorder(channelId);
+}
+bool MediaRecorder::DeleteChannel(std::string& channelId, bool removeData) {
+    return impl->DeleteChannel(channelId, removeData);
+}
+bool MediaRecorder::SetSchedule(std::string& scheduleId, const media_schedule_s& schedule,
+                                const std::vector<media_holiday_s>& holidays) {
+    return impl->SetSchedule(scheduleId, schedule, holidays);
+}
+bool MediaRecorder::ResetSchedule(std::string& scheduleId) {
+    return impl->ResetSchedule(scheduleId);
+}
+unsigned MediaRecorder::GetExpectedRetention(std::string& channelId) {
+    return impl->GetExpectedRetention(channelId);
+}
 
 void MediaRecorder::SetUseOverwrite(bool use) {
     impl->SetUseOverwrite(use);

@@ -45,6 +45,7 @@ MediaRecorderImpl::MediaRecorderImpl()
       drives_(std::make_shared<ConcurrentMap<std::string, std::shared_ptr<Drive>>>()),
       channels_(std::make_shared<ChannelRegistry>()),
       unlistedChannels_(std::make_shared<ChannelRegistry>()),
+      recorders_(std::make_shared<RecorderRegistry>()),
       maintenanceTimer_(std::make_shared<common::DeadlineTimer>(&servicePool_->IoService(),
                                                                 kMaintenancePeriodMs)),
       catalogue_(std::make_shared<QzDatabase>()),
@@ -60,6 +61,10 @@ MediaRecorderImpl::~MediaRecorderImpl() {
         }
         maintenanceTimer_->Stop();
         maintenanceTimer_.reset();
+        // A recorder still running holds buffered seconds and writes on the
+        // pools: it stops (and its files close) while both are whole.
+        StopAllRecorders();
+        recorders_->Clear();
         channels_->Clear();
         unlistedChannels_->Clear();
         servicePool_.reset();
@@ -95,6 +100,7 @@ void MediaRecorderImpl::Finalize(bool removeFiles) {
     try {
         maintenanceEnabled_ = false;
         maintenanceTimer_->Stop();
+        StopAllRecorders();
         catalogue_->Close();
         if (removeFiles) {
             catalogueFiles_.Remove(catalogueFiles_.Base());
@@ -242,6 +248,10 @@ void MediaRecorderImpl::RunMaintenance() {
     try {
         BackupCatalogue();
         RefreshDrives();
+        recorders_->ForEach([](const std::shared_ptr<Recorder>& recorder) {
+            recorder->LogRecordStatus();
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        });
     } catch (const std::exception& e) {
         OLOG(kLogError) << "Maintenance failed, Exception: " << e.what();
     }

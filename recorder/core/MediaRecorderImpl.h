@@ -25,12 +25,15 @@
 #include "recorder/api/MediaTypes.h"
 #include "recorder/core/CatalogueFiles.h"
 #include "recorder/database/QzDatabase.h"
+#include "recorder/recording/Recorder.h"
 #include "recorder/storage/Channel.h"
 #include "recorder/storage/Drive.h"
 #include "recorder/storage/RaidChecker.h"
 #include "recorder/store/BufferPool.h"
 
 namespace orvale::recorder {
+
+using ChannelTableRows = std::map<std::string, media_channel_s>;
 
 class MediaRecorderImpl {
   public:
@@ -45,6 +48,18 @@ class MediaRecorderImpl {
     void Initialize();
     void Finalize(bool removeFiles);
     unsigned GetTrackId() const { return trackId_.load(); }
+    void ChangeTrackId(int trackId);
+
+    // --- recorders ---
+    IRecorder* CreateRecorder(const std::string& channelId, const std::string& scheduleId,
+                              int protocol, bool failover);
+    IRecorder* GetRecorder(const std::string& channelId);
+    void DeleteRecorder(const std::string& channelId);
+    bool DeleteChannel(const std::string& channelId, bool removeData);
+    bool SetSchedule(const std::string& scheduleId, const media_schedule_s& schedule,
+                     const std::vector<media_holiday_s>& holidays);
+    bool ResetSchedule(const std::string& scheduleId);
+    unsigned GetExpectedRetention(const std::string& channelId);
 
     // --- settings ---
     void SetUseOverwrite(bool value);
@@ -101,6 +116,8 @@ class MediaRecorderImpl {
     void ReleaseDriveFromChannels(const std::string& name);
     void AddDriveToFailoverChannels(const std::string& name);
     void PostConfigEvent();
+    void StopAllRecorders();
+    uint64_t DriveRecordRate(const Drive& drive, const ChannelTableRows& rows) const;
     void ForgetVanishedDrives(std::map<std::string, media_drive_s>& stored);
     std::vector<std::shared_ptr<Drive>> DrivesInUse() const;
     // The catalogue object, read under the engine lock: Initialize may
@@ -127,6 +144,9 @@ class MediaRecorderImpl {
     using ChannelRegistry = ConcurrentUnorderedMap<std::string, std::shared_ptr<Channel>>;
     std::shared_ptr<ChannelRegistry> channels_;          // channels of the catalogue
     std::shared_ptr<ChannelRegistry> unlistedChannels_;  // found on disk only
+    using RecorderRegistry = ConcurrentUnorderedMap<std::string, std::shared_ptr<Recorder>>;
+    std::shared_ptr<RecorderRegistry> recorders_;
+    uint32_t recorderCounter_ = 0;  // under mutex_; hands out write offsets 0..9
     std::shared_ptr<common::DeadlineTimer> maintenanceTimer_;
     bool maintenanceEnabled_ = false;  // under mutex_
     std::shared_ptr<QzDatabase> catalogue_;

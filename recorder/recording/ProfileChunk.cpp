@@ -264,6 +264,11 @@ bool ProfileChunk::SetSchedule(const media_schedule_s& schedule) {
     return true;
 }
 
+void ProfileChunk::GetHolidays(std::vector<media_holiday_s>& out) {
+    std::lock_guard lock(mutex_);
+    out = decisions_.Holidays();
+}
+
 void ProfileChunk::GetSchedule(media_schedule_s& out) {
     std::lock_guard lock(mutex_);
     decisions_.GetSchedule(out);

@@ -66,6 +66,7 @@ class ProfileChunk {
     bool SetSchedule(const media_schedule_s& schedule);
     void GetSchedule(media_schedule_s& out);
     bool SetHolidays(const std::vector<media_holiday_s>& holidays);
+    void GetHolidays(std::vector<media_holiday_s>& out);
     bool SetEventRecordDuration(const event_duration_s& durations);
     bool SetUseContinuousOnlyForLow(bool enable);
 

@@ -78,6 +78,7 @@ class RecordDecisions {
     void SetSchedule(const media_schedule_s& schedule) { *schedule_ = schedule; }
     void GetSchedule(media_schedule_s& out) const { out = *schedule_; }
     void SetHolidays(const std::vector<media_holiday_s>& holidays) { holidays_ = holidays; }
+    const std::vector<media_holiday_s>& Holidays() const { return holidays_; }
     void SetEventRecordDuration(const event_duration_s& durations) { durations_ = durations; }
     const event_duration_s& Durations() const { return durations_; }
     void SetUseContinuous(bool use) { useContinuous_ = use; }

@@ -32,6 +32,7 @@ class MetaDataWriter {
     int32_t TrackId() const { return trackId_; }
     int64_t StartTime() const { return location_.startTime; }
     const std::shared_ptr<MetaDataFile>& File() const { return file_; }
+    const std::string& DriveName() const { return driveName_; }
 
   private:
     int32_t trackId_;

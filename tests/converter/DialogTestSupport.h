@@ -102,8 +102,7 @@ class FakeConversionEngine final : public converter::ConversionEngine {
         driveChanges.emplace_back(name, status);
         return true;
     }
-    recorder::IRecorder* CreateRecorder(std::string& channelId, std::string&, int,
-                                        bool) override {
+    recorder::IRecorder* CreateRecorder(std::string& channelId, std::string&, int, bool) override {
         std::lock_guard lock(mutex_);
         auto& recorder = recorders_[channelId];
         if (!recorder) {

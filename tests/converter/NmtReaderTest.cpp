@@ -4,14 +4,14 @@
 #include <vector>
 
 #include "converter/NmtReader.h"
-#include "tests/converter/OldFormatWriter.h"
 #include "tests/support/TempDir.h"
+#include "tools/oldformat/OldFormatWriter.h"
 
 namespace orvale::converter {
 namespace {
 
-using test::OldMetaWriter;
-using test::test_meta_s;
+using oldformat::OldMetaWriter;
+using oldformat::test_meta_s;
 
 std::vector<test_meta_s> Metas() {
     return {{100, 5, 1, "<doc a/>", 0}, {101, 999, 49, "<doc b/>", 32}, {102, 0, 7, "", 2}};
@@ -35,7 +35,7 @@ Read ReadAll(const std::filesystem::path& path) {
 
 class NmtReaderTest : public ::testing::Test {
   protected:
-    std::filesystem::path Save(const test::OldFileBytes& file) {
+    std::filesystem::path Save(const oldformat::OldFileBytes& file) {
         auto path = dir_.Path() / "0001.nmt";
         file.Save(path);
         return path;
@@ -95,7 +95,7 @@ TEST_F(NmtReaderTest, AFileMarkedAsEmptyOrCutShortHoldsOnlyWholeRecords) {
 
     const OldMetaWriter writer(Metas());
     for (size_t cut = 0; cut <= writer.bytes.size(); ++cut) {
-        test::OldFileBytes cutFile;
+        oldformat::OldFileBytes cutFile;
         cutFile.bytes.assign(writer.bytes.begin(),
                              writer.bytes.begin() + static_cast<std::ptrdiff_t>(cut));
         const Read read = ReadAll(Save(cutFile));

@@ -7,16 +7,16 @@
 
 #include "converter/FrameWalker.h"
 #include "converter/RecFile.h"
-#include "tests/converter/OldFormatWriter.h"
 #include "tests/support/TempDir.h"
+#include "tools/oldformat/OldFormatWriter.h"
 
 namespace orvale::converter {
 namespace {
 
-using test::OldMediaWriter;
-using test::test_chunk_s;
-using test::test_frame_s;
-using test::test_second_s;
+using oldformat::OldMediaWriter;
+using oldformat::test_chunk_s;
+using oldformat::test_frame_s;
+using oldformat::test_second_s;
 
 test_frame_s Video(uint32_t seconds, uint32_t ms, const std::string& payload, uint8_t codec = 1) {
     return {false, codec, seconds, ms, 1920, 1080, 0, 0x0A, payload};
@@ -55,7 +55,7 @@ std::vector<Seen> Walk(const std::filesystem::path& path, walk_result_s* result 
 
 class RecFileTest : public ::testing::Test {
   protected:
-    std::filesystem::path Save(const test::OldFileBytes& file) {
+    std::filesystem::path Save(const oldformat::OldFileBytes& file) {
         auto path = dir_.Path() / ("0001_" + std::to_string(++files_) + ".nmd");
         file.Save(path);
         return path;
@@ -221,7 +221,7 @@ TEST_F(RecFileTest, TruncatedFilesDeliverOnlyWholeFrames) {
     for (size_t cut = 29432; cut < writer.bytes.size(); cut += 37) cuts.push_back(cut);
     for (const test_chunk_s& chunk : writer.chunks) cuts.push_back(chunk.data + 1);
     for (const size_t cut : cuts) {
-        test::OldFileBytes cutFile;
+        oldformat::OldFileBytes cutFile;
         cutFile.bytes.assign(writer.bytes.begin(),
                              writer.bytes.begin() + static_cast<std::ptrdiff_t>(cut));
         const auto seen = Walk(Save(cutFile));

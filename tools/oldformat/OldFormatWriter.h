@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-namespace orvale::test {
+namespace orvale::oldformat {
 
 struct test_frame_s {
     bool audio = false;
@@ -209,4 +209,4 @@ class OldMetaWriter : public OldFileBytes {
     }
 };
 
-}  // namespace orvale::test
+}  // namespace orvale::oldformat

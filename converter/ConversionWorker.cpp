@@ -1,0 +1,212 @@
+#include "converter/ConversionWorker.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <system_error>
+#include <thread>
+
+#include "converter/DataFileConverter.h"
+#include "converter/MetaFileConverter.h"
+#include "converter/RecorderStatusWatch.h"
+
+namespace orvale::converter {
+namespace fs = std::filesystem;
+namespace {
+
+constexpr char kScheduleId[] = "1";
+
+// The number in the first four characters of a file name ("0003_..." -> 3),
+// 0 when it does not start with a digit.
+int LeadingTrackNumber(const std::string& name) {
+    int number = 0;
+    for (size_t i = 0; i < name.size() && i < 4; ++i) {
+        if (std::isdigit(static_cast<unsigned char>(name[i])) == 0) break;
+        number = number * 10 + (name[i] - '0');
+    }
+    return number;
+}
+
+// Removes `folder` when it is an empty real folder (a link is left alone).
+void RemoveEmptyFolder(const fs::path& folder) {
+    std::error_code error;
+    if (fs::symlink_status(folder, error).type() != fs::file_type::directory) return;
+    fs::remove(folder, error);  // fails, harmlessly, while anything is in it
+}
+
+void AddPushed(const pushed_frames_s& pushed, conversion_result_s& result) {
+    result.videoFrames += pushed.videoFrames;
+    result.audioFrames += pushed.audioFrames;
+    result.metaFrames += pushed.metaFrames;
+    result.videoBytes += pushed.bytes;
+    result.refusedFrames += pushed.refusedFrames;
+}
+
+}  // namespace
+
+ConversionWorker::ConversionWorker(ConversionEngine& engine, LogLine log)
+    : engine_(engine),
+      log_(std::move(log)),
+      sleep_([](std::chrono::milliseconds pause) { std::this_thread::sleep_for(pause); }),
+      schedule_(std::make_unique<recorder::media_schedule_s>()) {
+    std::memset(schedule_->table, 1, sizeof(schedule_->table));
+    schedule_->useHoliday = false;
+}
+
+conversion_result_s ConversionWorker::Run(const conversion_plan_s& plan) {
+    running_ = true;
+    conversion_result_s result;
+    done_ = 0;
+    lastFileMs_ = 0.0;
+    percent_ = 0;
+    timeRemaining_ = 0.0;
+    const auto total = static_cast<int>(CountFiles(plan));
+    total_ = total;
+    remaining_ = total;
+    for (const date_folder_s& folder : plan.folders) {
+        if (ConvertFolder(folder, plan, result) == FolderEnd::kCancelled) {
+            result.cancelled = true;
+            break;
+        }
+    }
+    running_ = false;
+    return result;
+}
+
+// Counts the old files of the plan's folders and deletes whatever else is in
+// them; links are not considered, so nothing is deleted through one.
+uint32_t ConversionWorker::CountFiles(const conversion_plan_s& plan) {
+    uint32_t count = 0;
+    for (const date_folder_s& folder : plan.folders) {
+        std::error_code error;
+        for (const fs::path& file : ListDateFiles(folder.path, error)) {
+            if (ClassifyOldFile(file.filename().string()) == OldFileKind::kOther) {
+                std::error_code ignored;
+                fs::remove(file, ignored);
+            } else {
+                ++count;
+            }
+        }
+    }
+    log_("File Count = " + std::to_string(count));
+    return count;
+}
+
+ConversionWorker::FolderEnd ConversionWorker::ConvertFolder(const date_folder_s& folder,
+                                                            const conversion_plan_s& plan,
+                                                            conversion_result_s& result) {
+    PointEngineAt(folder.drive);
+    std::string channel = folder.channel;
+    std::string scheduleId = kScheduleId;
+    recorder::IRecorder* recorder = engine_.CreateRecorder(channel, scheduleId, 0, false);
+    std::error_code listError;
+    const std::vector<fs::path> files = ListDateFiles(folder.path, listError);
+    if (recorder == nullptr) {
+        SkipFolder(folder, files, result);
+        return FolderEnd::kDone;
+    }
+    const std::shared_ptr<RecorderStatusWatch> watch = RecorderStatusWatch::Attach(*recorder);
+    recorder->SetUseFrameTime(true);
+    recorder->SetSchedule(scheduleId, *schedule_, {});
+    recorder->StartRecording();
+    // The recorder starts on the engine's track, which need not be the one
+    // the previous folder's files left behind.
+    lastTrackId_ = static_cast<int>(engine_.GetTrackId());
+
+    bool cancelled = false;
+    std::vector<fs::path> converted;
+    for (const fs::path& file : files) {
+        if (!running_) {
+            cancelled = true;
+            break;
+        }
+        ChangeTrack(file.filename().string());
+        if (ConvertFile(file, *recorder, plan, result)) converted.push_back(file);
+        FileDone();
+    }
+
+    recorder->StopRecording();
+    const bool settled = watch->WaitUntilIdle(statusWait_);
+    const bool keep = watch->HadError() || !settled;
+    if (keep) {
+        ++result.failedFolders;
+        log_("Recording error, files kept. channel = " + folder.channel +
+             ", date = " + folder.date);
+    }
+    if (plan.deleteFiles && !keep) {
+        for (const fs::path& file : converted) {
+            std::error_code ignored;
+            fs::remove(file, ignored);
+        }
+        if (!cancelled) RemoveEmptyFolder(folder.path);
+    }
+    engine_.DeleteChannel(channel, false);
+    if (plan.deleteFiles && !keep && !cancelled) RemoveEmptyFolder(folder.ChannelPath());
+    return cancelled ? FolderEnd::kCancelled : FolderEnd::kDone;
+}
+
+// A folder without a recorder keeps all its files; they still count as done,
+// so that the progress reaches its end.
+void ConversionWorker::SkipFolder(const date_folder_s& folder, const std::vector<fs::path>& files,
+                                  conversion_result_s& result) {
+    ++result.failedFolders;
+    log_("Failed to create a recorder. channel = " + folder.channel + ", date = " + folder.date);
+    for (const fs::path& file : files) {
+        if (ClassifyOldFile(file.filename().string()) == OldFileKind::kOther) continue;
+        ++result.files;
+        FileDone();
+    }
+}
+
+// Only the folder's own drive records; every other drive the engine may use
+// is released for the time of the folder.
+void ConversionWorker::PointEngineAt(char drive) {
+    std::vector<recorder::media_drive_s> drives;
+    engine_.GetMediaDrive(drives);
+    for (recorder::media_drive_s& entry : drives) {
+        if (entry.status == recorder::MEDIA_DRIVE_STATUS_SYSTEM_DISK) continue;
+        const bool source = entry.name.size() == 1 && entry.name[0] == drive;
+        engine_.SetMediaDrive(entry.name, source ? recorder::MEDIA_DRIVE_STATUS_ALLOCATE
+                                                 : recorder::MEDIA_DRIVE_STATUS_RELEASE);
+    }
+}
+
+// Track ids are positive; a name without a number keeps the current track.
+void ConversionWorker::ChangeTrack(const std::string& fileName) {
+    const int track = LeadingTrackNumber(fileName);
+    if (track == 0 || track == lastTrackId_) return;
+    engine_.ChangeTrackId(track);
+    lastTrackId_ = track;
+}
+
+bool ConversionWorker::ConvertFile(const fs::path& file, recorder::IRecorder& recorder,
+                                   const conversion_plan_s& plan, conversion_result_s& result) {
+    ++result.files;
+    pushed_frames_s pushed;
+    bool converted = false;
+    if (ClassifyOldFile(file.filename().string()) == OldFileKind::kMetadata) {
+        converted = ConvertTextFile(file, recorder, pushed);
+        if (!converted) log_("File open error!(nmt)");
+    } else {
+        const push_target_s target{recorder, sleep_, plan.delayTimeMs, running_};
+        const auto start = std::chrono::steady_clock::now();
+        converted = ConvertDataFile(file, target, pushed);
+        const std::chrono::duration<double, std::milli> elapsed =
+            std::chrono::steady_clock::now() - start;
+        if (converted) lastFileMs_ = elapsed.count();
+    }
+    if (!converted) ++result.failedFiles;
+    AddPushed(pushed, result);
+    return converted;
+}
+
+void ConversionWorker::FileDone() {
+    ++done_;
+    const int total = total_;
+    const int remaining = std::max(0, total - done_);
+    remaining_ = remaining;
+    timeRemaining_ = (lastFileMs_ / 1000.0 + 0.5) * remaining;
+    percent_ = total > 0 ? std::clamp(done_ * 100 / total, 0, 100) : 100;
+}
+
+}  // namespace orvale::converter

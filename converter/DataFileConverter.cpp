@@ -1,0 +1,95 @@
+#include "converter/DataFileConverter.h"
+
+#include <exception>
+
+#include "converter/FrameHeaders.h"
+#include "converter/FrameWalker.h"
+#include "converter/RecFile.h"
+
+namespace orvale::converter {
+namespace {
+
+constexpr std::chrono::milliseconds kBackPressureStep{100};
+constexpr uint64_t kThrottleBytes = 0x100000;
+
+class FramePusher {
+  public:
+    FramePusher(const push_target_s& target, pushed_frames_s& pushed)
+        : target_(target), pushed_(pushed) {}
+
+    // False ends the walk: the run was cancelled during a wait.
+    bool Push(const old_frame_s& frame) {
+        if (frame.audio) {
+            PushAudio(frame);
+            return true;
+        }
+        if (!WaitForRecorder()) {
+            cancelled_ = true;
+            return false;
+        }
+        Throttle(frame.record.dataSize);
+        const recorder::video_frame_header_s header = VideoHeader(frame.record);
+        const bool taken = target_.recorder.PushVideoFrame(header, frame.payload.data(),
+                                                           frame.record.dataSize, frame.eventFlags);
+        Count(taken, frame.record.dataSize);
+        ++pushed_.videoFrames;
+        return true;
+    }
+
+    bool Cancelled() const { return cancelled_; }
+
+  private:
+    void PushAudio(const old_frame_s& frame) {
+        const recorder::audio_frame_header_s header = AudioHeader(frame.record);
+        const bool taken =
+            target_.recorder.PushAudioFrame(header, frame.payload.data(), frame.record.dataSize);
+        Count(taken, frame.record.dataSize);
+        ++pushed_.audioFrames;
+    }
+
+    // The recorder writes asynchronously; feeding it faster than the disk
+    // takes its buffers would only grow its queue.
+    bool WaitForRecorder() {
+        while (target_.recorder.GetWriteBufferCount() > 1) {
+            if (!target_.running) return false;
+            target_.sleep(kBackPressureStep);
+        }
+        return true;
+    }
+
+    void Throttle(uint32_t size) {
+        fileBytes_ += size;
+        if (fileBytes_ <= kThrottleBytes) return;
+        fileBytes_ = 0;
+        if (target_.delayTimeMs > 0) target_.sleep(std::chrono::milliseconds(target_.delayTimeMs));
+    }
+
+    void Count(bool taken, uint32_t size) {
+        pushed_.bytes += size;
+        if (!taken) ++pushed_.refusedFrames;
+    }
+
+    const push_target_s& target_;
+    pushed_frames_s& pushed_;
+    uint64_t fileBytes_ = 0;
+    bool cancelled_ = false;
+};
+
+}  // namespace
+
+bool ConvertDataFile(const std::filesystem::path& path, const push_target_s& target,
+                     pushed_frames_s& pushed) {
+    try {
+        CRecFile file(path);
+        CRecReader* reader = file.Reader();
+        if (reader == nullptr || !reader->IsOpen()) return false;
+        FramePusher pusher(target, pushed);
+        FrameWalker walker(*reader);
+        walker.Walk([&pusher](const old_frame_s& frame) { return pusher.Push(frame); });
+        return !pusher.Cancelled();
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+}  // namespace orvale::converter

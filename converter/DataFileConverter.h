@@ -1,0 +1,20 @@
+// Converts one old media data file (".nmd" or ".nmb"): every frame the
+// walker finds is handed to the recorder with its header, video frames with
+// the event flags of their second. Before each video frame the converter
+// waits while the recorder has more than one write buffer queued, and after
+// every 1 MiB of video it pauses for the configured delay.
+#pragma once
+
+#include <filesystem>
+
+#include "converter/FramePush.h"
+
+namespace orvale::converter {
+
+// False when the file yields no reader, an exception ends the walk, or the
+// run was cancelled while waiting for the recorder; the frames pushed so
+// far are counted either way.
+bool ConvertDataFile(const std::filesystem::path& path, const push_target_s& target,
+                     pushed_frames_s& pushed);
+
+}  // namespace orvale::converter

@@ -1,0 +1,450 @@
+// Frame input, write pacing, the writing jobs and their results, the
+// metadata seconds, and the closing of the recorder's files.
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include <boost/asio/post.hpp>
+
+#include "common/Log.h"
+#include "recorder/recording/MetadataXmlReader.h"
+#include "recorder/recording/Recorder.h"
+
+namespace orvale::recorder {
+
+using common::kLogDebug;
+using common::kLogError;
+using common::kLogFatal;
+using common::kLogTrace;
+
+namespace {
+
+bool FrameSizeValid(uint32_t size) {
+    return size - 1 <= Recorder::kMaxFrameSize - 1;
+}
+
+const char* BufferText(const void* data) {
+    return data == nullptr ? "nullptr" : "OK";
+}
+
+// Seconds of `time`'s hour after `time`.
+int64_t SecondsLeftInHour(int64_t time) {
+    const int64_t intoHour = ((time % 3600) + 3600) % 3600;
+    return 3599 - intoHour;
+}
+
+}  // namespace
+
+// --- frame input ---
+
+bool Recorder::PushVideoFrame(const video_frame_header_s& header, const void* data,
+                              uint32_t size, uint32_t eventFlags) {
+    if (!recording_) return false;
+    if (data == nullptr || !FrameSizeValid(size) || header.codec >= 0x10000) {
+        OLOG(kLogError) << "CH = [" << channelId_ << "]Invalid Arguments frameBuffer = "
+                        << BufferText(data) << ", frameSize = " << size
+                        << ", Codec = " << header.codec;
+        return false;
+    }
+    if (header.profile == 1) return PushProfileVideo(normal_, header, data, size, eventFlags);
+    if (header.profile == 2 && useLowProfile_) {
+        return PushProfileVideo(low_, header, data, size, eventFlags);
+    }
+    return true;
+}
+
+bool Recorder::PushProfileVideo(Profile& profile, const video_frame_header_s& header,
+                                const void* data, uint32_t size, uint32_t eventFlags) {
+    ++profile.videoCount;
+    if (header.frameType == 1 && profile.trackPending.exchange(false)) {
+        profile.chunk->SetTrackId(static_cast<uint32_t>(trackId_.load()));
+    }
+    profile.chunk->AddVideoFrame(header, data, static_cast<int32_t>(size), eventFlags);
+    const auto time = static_cast<int64_t>(header.time);
+    const int64_t last = profile.lastFrameTime.exchange(time);
+    if ((last == 0 || last != time) && ShouldWrite(profile)) PostWrite(profile);
+    return true;
+}
+
+bool Recorder::PushAudioFrame(const audio_frame_header_s& header, const void* data,
+                              uint32_t size) {
+    if (!recording_ || !useAudioRecord_) {
+        OLOG(kLogTrace) << "CH=[" << channelId_ << "]Running : " << recording_.load()
+                        << ", Use : " << useAudioRecord_.load();
+        return false;
+    }
+    if (data == nullptr || !FrameSizeValid(size) || header.codec < 0x10000) {
+        OLOG(kLogError) << "CH=[" << channelId_ << "]Invalid Arguments frameBuffer = "
+                        << BufferText(data) << ", frameSize = " << size
+                        << ", Codec = " << header.codec;
+        return false;
+    }
+    Profile* profile = nullptr;
+    if (header.profile == 1) profile = &normal_;
+    if (header.profile == 2 && useLowProfile_) profile = &low_;
+    if (profile == nullptr) return true;
+    ++profile->audioCount;
+    profile->chunk->AddAudioFrame(header, data, static_cast<int32_t>(size));
+    return true;
+}
+
+bool Recorder::ShouldWrite(Profile& profile) {
+    const int64_t now = NowUtc();
+    const int64_t boundary = (now / 10 + 1) * 10 + recordTime_;
+    const uint32_t newSeconds = ++profile.newSeconds;
+    if (profile.nextWrite == 0) {
+        profile.nextWrite = boundary;
+        return false;
+    }
+    if (!profile.written && newSeconds >= 5) {
+        profile.newSeconds = 0;
+        profile.nextWrite = boundary;
+        return true;
+    }
+    if (now >= profile.nextWrite) {
+        profile.newSeconds = 0;
+        profile.nextWrite += 10;
+        return true;
+    }
+    if (newSeconds <= 15) return false;
+    profile.newSeconds = 0;
+    profile.nextWrite = boundary;
+    return true;
+}
+
+void Recorder::PostWrite(Profile& profile) {
+    std::weak_ptr<Recorder> weak = weak_from_this();
+    Profile* target = &profile;
+    boost::asio::post(writeStrand_, [weak, target] {
+        if (const auto self = weak.lock()) self->WriteProfile(*target);
+    });
+}
+
+// --- writing jobs ---
+
+void Recorder::WriteProfile(Profile& profile) {
+    std::lock_guard lock(mainLock_);
+    try {
+        const uint32_t keep = recording_ ? maxPreRecordSeconds_.load() : 0;
+        std::shared_ptr<WriteBuffer> buffer = profile.chunk->TakeWriteBuffer(keep);
+        if (!buffer) return;
+        const WriteBuffer::Seconds& seconds = buffer->GetSeconds();
+        if (seconds.empty() || buffer->UsedLength() == 0) {
+            PostStatus(profile.idleStatus, profile.lastSecond);
+            profile.chunk->ReleaseWriteBuffer(std::move(buffer));
+            return;
+        }
+        const auto first = static_cast<int64_t>(seconds.front()->firstFrameTime);
+        profile.lastSecond = static_cast<int64_t>(seconds.back()->firstFrameTime);
+
+        bool renewed = false;
+        const std::shared_ptr<FileWriter> writer = WriterFor(profile, *buffer, renewed);
+        if (!writer) {
+            if (channel_->HasWritableDrive()) {
+                PostStatus(RECORDER_STATUS_NO_SPACE, first);
+                PostStatus(RECORDER_STATUS_NO_FILE, first);
+            } else {
+                PostStatus(RECORDER_STATUS_NO_WRITABLE_DRIVE, first);
+            }
+            PostStatus(profile.idleStatus, first);
+            profile.chunk->ReleaseWriteBuffer(std::move(buffer));
+            return;
+        }
+        if (renewed) {
+            // Only a new writer clears the latches, so a failing disk reports
+            // its error once instead of flapping with every hand-over.
+            PostStatus(RECORDER_STATUS_WRITE_OK, profile.lastSecond);
+            PostStatus(RECORDER_STATUS_SPACE_OK, profile.lastSecond);
+        }
+        if (!writer->FolderExists()) {
+            PostStatus(RECORDER_STATUS_FOLDER_MISSING, first);
+            PostStatus(profile.idleStatus, first);
+            CloseFiles();
+            profile.chunk->ReleaseWriteBuffer(std::move(buffer));
+            return;
+        }
+        PostStatus(profile.writtenStatus, profile.lastSecond);
+        profile.pending->PushBack(buffer);
+        // The completion keeps the recorder alive until its buffer is back.
+        std::shared_ptr<Recorder> self = shared_from_this();
+        Profile* target = &profile;
+        writer->Write(buffer, [self, target, buffer](uint32_t, int32_t errorCode,
+                                                     const std::string&, uint64_t, int64_t,
+                                                     int32_t) {
+            self->OnFileResult(*target, buffer, errorCode);
+        });
+    } catch (const std::exception& e) {
+        OLOG(kLogFatal) << "CH[" << channelId_ << "],Error: " << e.what();
+    }
+}
+
+std::shared_ptr<FileWriter> Recorder::WriterFor(Profile& profile, const WriteBuffer& buffer,
+                                                bool& renewed) {
+    const auto first = static_cast<int64_t>(buffer.GetSeconds().front()->firstFrameTime);
+    const auto trackId = static_cast<int32_t>(buffer.TrackId());
+    std::shared_ptr<FileWriter> current;
+    {
+        std::lock_guard writers(writerLock_);
+        current = profile.writer;
+    }
+    if (current && current->GetTrackId() == trackId &&
+        ProfileChunk::IsSameHour(current->GetStartTime(), first) &&
+        static_cast<int64_t>(buffer.UsedLength()) < current->GetRemainingSize()) {
+        return current;
+    }
+    CloseWriter(profile);
+    const int64_t required = RequiredDataSize(buffer);
+    std::shared_ptr<FileWriter> writer =
+        channel_->GetFileWriter(profile.number, trackId, first, required);
+    if (!writer) {
+        CloseFiles();
+        if (channel_->HasWritableDrive()) {
+            writer = channel_->GetFileWriterOverwriting(profile.number, trackId, first, required);
+        }
+    }
+    if (!writer) return nullptr;
+    std::lock_guard writers(writerLock_);
+    profile.writer = writer;
+    renewed = true;
+    return writer;
+}
+
+int64_t Recorder::RequiredDataSize(const WriteBuffer& buffer) const {
+    const WriteBuffer::Seconds& seconds = buffer.GetSeconds();
+    int64_t earliest = static_cast<int64_t>(seconds.front()->firstFrameTime);
+    int64_t latest = earliest;
+    for (const auto& second : seconds) {
+        const auto time = static_cast<int64_t>(second->firstFrameTime);
+        earliest = std::min(earliest, time);
+        latest = std::max(latest, time);
+    }
+    // Times pushed by a conversion may go backwards: the span is never 0.
+    const int64_t spanned = seconds.size() == 1 ? 1 : latest - earliest + 1;
+    const auto first = static_cast<int64_t>(seconds.front()->firstFrameTime);
+    const int64_t estimate = static_cast<int64_t>(buffer.UsedLength()) / spanned *
+                             (SecondsLeftInHour(first) + 120);
+    if (estimate > maxDataFileSize_) return maxDataFileSize_;
+    return std::max(estimate, kMinDataFileSize);
+}
+
+void Recorder::OnFileResult(Profile& profile, const std::shared_ptr<WriteBuffer>& buffer,
+                            int32_t errorCode) {
+    try {
+        profile.pending->EraseFirst(buffer);
+        const WriteBuffer::Seconds& seconds = buffer->GetSeconds();
+        const int64_t time =
+            seconds.empty() ? NowUtc() : static_cast<int64_t>(seconds.front()->firstFrameTime);
+        if (errorCode != 0) {
+            if (!errorLatched_) {
+                OLOG(kLogError) << "CH=[" << channelId_ << "], "
+                                << (profile.number == 1 ? "Normal" : "Low")
+                                << " File ErrorCode = " << errorCode;
+            }
+            PostStatus(RECORDER_STATUS_WRITE_FAILED, time);
+            PostStatus(profile.idleStatus, time);
+        } else {
+            PostStatus(RECORDER_STATUS_WRITE_OK, time);
+            PostStatus(profile.writtenStatus, time);
+        }
+        profile.chunk->ReleaseWriteBuffer(buffer);
+    } catch (const std::exception& e) {
+        OLOG(kLogFatal) << "CH[" << channelId_ << "],Error: " << e.what();
+    }
+}
+
+std::string Recorder::GetCurrentDrive() {
+    std::lock_guard writers(writerLock_);
+    if (normal_.writer && !normal_.writer->GetDriveName().empty()) {
+        return normal_.writer->GetDriveName();
+    }
+    if (low_.writer) return low_.writer->GetDriveName();
+    return {};
+}
+
+uint32_t Recorder::GetWriteBufferCount() {
+    // The pending queue guards itself; taking the main lock here would make
+    // the caller's frame input wait for a writer being closed.
+    return static_cast<uint32_t>(pendingNormal_.Size());
+}
+
+void Recorder::ReleaseDrive(const std::string& drive) {
+    std::lock_guard lock(mainLock_);
+    bool onDrive = false;
+    bool metaOnDrive = false;
+    {
+        std::lock_guard writers(writerLock_);
+        for (const Profile* profile : {&normal_, &low_}) {
+            if (profile->writer && profile->writer->GetDriveName() == drive) onDrive = true;
+        }
+        metaOnDrive = metaWriter_ && metaWriter_->DriveName() == drive;
+    }
+    if (onDrive) {
+        OLOG(common::kLogInfo) << "CH=[" << channelId_ << "],  Release Drive = " << drive;
+        CloseWriter(normal_);
+        CloseWriter(low_);
+    }
+    if (metaOnDrive) DropMetaWriter();
+}
+
+// --- metadata ---
+
+bool Recorder::PushMetaFrame(const meta_frame_header_s& header, const void* data,
+                             uint32_t size) {
+    if (!recording_) return false;
+    if (data == nullptr || !FrameSizeValid(size)) {
+        OLOG(kLogError) << "CH=[" << channelId_ << "]Invalid Arguments frameBuffer = "
+                        << BufferText(data) << ", frameSize = " << size;
+        return false;
+    }
+    if (header.profile != 1) return true;
+    try {
+        std::shared_ptr<MetaDataFrameBuffer> finished;
+        {
+            std::lock_guard meta(metaLock_);
+            if (header.time <= 0) return false;
+            ++metaCount_;
+            if (!currentMeta_) {
+                currentMeta_ = std::make_shared<MetaDataFrameBuffer>(trackId_.load());
+                currentMeta_->Add(header, data, size);
+                return true;
+            }
+            if (currentMeta_->Add(header, data, size)) {
+                // The first frames of a second are all it keeps.
+                if (currentMeta_->Frames().size() >= 3) finished = std::move(currentMeta_);
+            } else {
+                finished = std::move(currentMeta_);
+                currentMeta_ = std::make_shared<MetaDataFrameBuffer>(trackId_.load());
+                currentMeta_->Add(header, data, size);
+            }
+        }
+        if (finished) QueueMetaSecond(std::move(finished));
+    } catch (const std::exception& e) {
+        OLOG(kLogFatal) << "CH[" << channelId_ << "], Push MetaFrame Exception = " << e.what();
+    }
+    return true;
+}
+
+void Recorder::QueueMetaSecond(std::shared_ptr<MetaDataFrameBuffer> second) {
+    const int64_t time = second->Second();
+    // A later buffer of a second already queued is never written.
+    if (metaQueue_.Contains(time)) return;
+    if (!WaitForMetaRoom(time)) return;
+    metaQueue_.Insert(time, std::move(second));
+    PostWriteMetaData();
+}
+
+bool Recorder::WaitForMetaRoom(int64_t second) {
+    const auto limit = [this] { return size_t{maxPreRecordSeconds_.load()} + 40; };
+    int waited = 0;
+    while (metaQueue_.Size() >= limit()) {
+        if (waited >= kMetaRoomWaitMs || !recording_) {
+            OLOG(kLogError) << "CH=[" << channelId_ << "], metadata of second " << second
+                            << " dropped: the metadata queue stayed full";
+            return false;
+        }
+        PostWriteMetaData();
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        waited += 10;
+    }
+    return true;
+}
+
+void Recorder::PostWriteMetaData() {
+    std::weak_ptr<Recorder> weak = weak_from_this();
+    boost::asio::post(writeStrand_, [weak] {
+        if (const auto self = weak.lock()) self->WriteMetaData();
+    });
+}
+
+bool Recorder::WriteMetaData() {
+    std::lock_guard lock(mainLock_);
+    try {
+        while (auto entry = metaQueue_.PopFront()) {
+            if (!WriteMetaSecond(*entry->second)) return false;
+        }
+        return true;
+    } catch (const std::exception& e) {
+        OLOG(kLogFatal) << "CH[" << channelId_ << "],Error: " << e.what();
+        return false;
+    }
+}
+
+bool Recorder::WriteMetaSecond(const MetaDataFrameBuffer& second) {
+    MetaDataFrames kept;
+    int64_t bytes = 0;
+    for (const std::shared_ptr<MetaDataFrame>& frame : second.Frames()) {
+        const int64_t utc = frame->utc;
+        frame->BuildExtension([utc](const uint8_t* content, uint32_t length) {
+            return MetadataXmlExtension(utc, content, length);
+        });
+        if (frame->extension.empty()) continue;
+        bytes += frame->ContentSize();
+        kept.push_back(frame);
+    }
+    if (kept.empty()) return true;
+    metaBytesPerSecond_ = static_cast<uint32_t>(bytes);
+
+    const int64_t time = second.Second();
+    std::shared_ptr<MetaDataWriter> writer;
+    {
+        std::lock_guard writers(writerLock_);
+        writer = metaWriter_;
+    }
+    if (!writer || writer->TrackId() != second.TrackId() ||
+        !ProfileChunk::IsSameHour(writer->StartTime(), time)) {
+        DropMetaWriter();
+        const int64_t required =
+            std::max((SecondsLeftInHour(time) + 120) * kMetaBytesPerSecond, kMinDataFileSize);
+        writer = channel_->GetMetaDataWriter(second.TrackId(), time, required);
+        if (!writer) {
+            CloseFiles();
+            writer = channel_->GetMetaDataWriterOverwriting(second.TrackId(), time, required);
+        }
+        if (!writer) return false;
+        std::lock_guard writers(writerLock_);
+        metaWriter_ = writer;
+    }
+    if (writer->File() && !writer->File()->Insert(kept)) {
+        OLOG(kLogError) << "CH[" << channelId_ << "], metadata of second " << time
+                        << " could not be stored";
+    }
+    return true;
+}
+
+// --- closing ---
+
+void Recorder::CloseFiles() {
+    OLOG(kLogDebug) << "CH[" << channelId_ << "] Close File - Start";
+    CloseWriter(normal_);
+    CloseWriter(low_);
+    DropMetaWriter();
+    OLOG(kLogDebug) << "CH[" << channelId_ << "] Close File - End";
+}
+
+void Recorder::CloseWriter(Profile& profile) {
+    std::shared_ptr<FileWriter> writer;
+    {
+        std::lock_guard writers(writerLock_);
+        writer = std::move(profile.writer);
+        profile.writer.reset();
+    }
+    if (!writer) return;
+    try {
+        writer->Close();
+    } catch (const std::exception& e) {
+        OLOG(kLogError) << "CH[" << channelId_ << "], Exception : " << e.what();
+    }
+}
+
+void Recorder::DropMetaWriter() {
+    std::shared_ptr<MetaDataWriter> writer;
+    {
+        std::lock_guard writers(writerLock_);
+        writer = std::move(metaWriter_);
+        metaWriter_.reset();
+    }
+    if (writer) writer->Close();
+}
+
+}  // namespace orvale::recorder
