@@ -89,6 +89,7 @@ void MainDialog::BuildControls() {
     list_->setColumnWidth(kCheckColumn, kCheckColumnWidth);
     list_->setColumnWidth(kDateColumn, kDateColumnWidth);
     list_->verticalHeader()->setVisible(false);
+    list_->verticalHeader()->setDefaultSectionSize(list_->fontMetrics().height() + 6);
     list_->setShowGrid(true);
     list_->setSelectionMode(QAbstractItemView::SingleSelection);
     list_->setSelectionBehavior(QAbstractItemView::SelectRows);
