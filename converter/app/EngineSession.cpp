@@ -1,6 +1,5 @@
 #include "converter/app/EngineSession.h"
 
-#include <chrono>
 #include <filesystem>
 #include <system_error>
 #include <thread>
@@ -8,15 +7,10 @@
 #include "platform/PublicDocuments.h"
 
 namespace orvale::converter {
-namespace {
-
-constexpr auto kSettleTime = std::chrono::seconds(1);
-
-}  // namespace
-
-EngineSession::EngineSession()
+EngineSession::EngineSession(std::chrono::milliseconds settleTime)
     : engine_(std::make_unique<recorder::MediaRecorder>()),
-      adapter_(std::make_unique<MediaRecorderEngine>(*engine_)) {
+      adapter_(std::make_unique<MediaRecorderEngine>(*engine_)),
+      settleTime_(settleTime) {
     engine_->Initialize();
 }
 
@@ -24,7 +18,7 @@ EngineSession::~EngineSession() {
     engine_->Finalize(true);
     adapter_.reset();
     engine_.reset();
-    std::this_thread::sleep_for(kSettleTime);
+    std::this_thread::sleep_for(settleTime_);
 }
 
 void SetUpConverterLogging() {

@@ -4,6 +4,7 @@
 // Whoever holds the session must have ended every conversion run first.
 #pragma once
 
+#include <chrono>
 #include <memory>
 
 #include "converter/ConversionWorker.h"
@@ -13,7 +14,9 @@ namespace orvale::converter {
 
 class EngineSession {
   public:
-    EngineSession();
+    static constexpr std::chrono::milliseconds kSettleTime{1000};
+
+    explicit EngineSession(std::chrono::milliseconds settleTime = kSettleTime);
     ~EngineSession();
 
     EngineSession(const EngineSession&) = delete;
@@ -24,6 +27,7 @@ class EngineSession {
   private:
     std::unique_ptr<recorder::MediaRecorder> engine_;
     std::unique_ptr<MediaRecorderEngine> adapter_;
+    std::chrono::milliseconds settleTime_;
 };
 
 // The engine's logging for the converter: the debugger-output sink and log

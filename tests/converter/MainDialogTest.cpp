@@ -8,8 +8,10 @@
 #include <thread>
 
 #include "converter/InstallChecks.h"
+#include "converter/app/EngineSession.h"
 #include "converter/app/MainDialog.h"
 #include "converter/app/ProgressDialog.h"
+#include "platform/HostFolder.h"
 #include "tests/converter/DialogTestSupport.h"
 #include "tests/storage/FakeVolumeProvider.h"
 #include "tests/support/TempDir.h"
@@ -300,6 +302,41 @@ TEST_F(MainDialogTest, DeleteDataNeedsTwoDates) {
     EXPECT_TRUE(boxes_.shown.empty());
     EXPECT_TRUE(fs::exists(only));
     EXPECT_EQ(LogLines(*dialog), QStringList{"- Not enough data"});
+}
+
+TEST_F(MainDialogTest, TheAboutEntryIsInTheWindowMenu) {
+    const auto dialog = MakeDialog();
+    QStringList entries;
+    for (const QAction* action : dialog->actions()) entries << action->text();
+    EXPECT_EQ(dialog->contextMenuPolicy(), Qt::ActionsContextMenu);
+    EXPECT_EQ(entries, (QStringList{"", "zolvane 정보(&A)..."}));
+}
+
+// The whole way with the real engine: its drive list, a conversion that
+// stores the old frames as the engine's recordings, and its shut-down.
+TEST_F(MainDialogTest, ConvertsIntoTheRealEngine) {
+    platform::SetHostFolder(host_.Str());
+    const fs::path folder = MakeDate(d_, "cam1/20240101");
+    {
+        EngineSession session(std::chrono::milliseconds(0));
+        main_dialog_options_s options;
+        options.messageBox = boxes_.Fn();
+        options.progressTickMs = kFastTickMs;
+        MainDialog dialog(session.Engine(), options);
+        EXPECT_EQ(dialog.DriveNames(), (std::vector<std::string>{"C", "D", "E"}));
+        ASSERT_EQ(dialog.RowDates(), QStringList{"20240101"});
+        dialog.SetRowChecked(0, true);
+
+        dialog.OnStart();
+
+        EXPECT_TRUE(LogLines(dialog).contains("- Convert Success!"))
+            << dialog.LogText().toStdString();
+        ASSERT_TRUE(SpinUntil([&] { return !dialog.WorkerAlive(); }));
+        EXPECT_TRUE(dialog.RowDates().isEmpty());
+    }
+    EXPECT_FALSE(fs::exists(folder));
+    EXPECT_TRUE(fs::is_directory(d_.Path() / "KVTRecordData" / "cam1"));
+    platform::SetHostFolder("");
 }
 
 // A run of the test's own, for the progress window alone.

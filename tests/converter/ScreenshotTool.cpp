@@ -40,8 +40,8 @@ void MakeDate(const fs::path& drive, const std::string& channelAndDate, int file
             frame.payload = std::string(64, 'v');
             second.frames.push_back(frame);
         }
-        oldformat::OldMediaWriter({{second}}).Save(folder /
-                                                   ("000" + std::to_string(f) + "_0100.nmd"));
+        oldformat::OldMediaWriter({{second}})
+            .Save(folder / ("000" + std::to_string(f) + "_0100.nmd"));
     }
 }
 
@@ -101,7 +101,8 @@ int main(int argc, char** argv) {
     QTimer poll;
     int heldTicks = 0;
     QObject::connect(&poll, &QTimer::timeout, [&] {
-        auto* progress = qobject_cast<converter::ProgressDialog*>(QApplication::activeModalWidget());
+        auto* progress =
+            qobject_cast<converter::ProgressDialog*>(QApplication::activeModalWidget());
         if (progress == nullptr || !held || ++heldTicks < 40) return;
         progressSaved = Save(*progress, out / "zolvane-progress.png");
         poll.stop();
