@@ -1,5 +1,7 @@
 #include "converter/ConversionThread.h"
 
+#include <algorithm>
+
 namespace orvale::converter {
 
 ConversionThread::ConversionThread(ConversionWorker& worker, Ended ended)
@@ -40,20 +42,35 @@ void ConversionThread::Body(const conversion_plan_s& plan) {
 
 bool ConversionThread::Stop(std::chrono::milliseconds timeout) {
     marked_ = false;
-    worker_.Cancel();
-    if (!thread_.joinable()) return true;
-    {
-        std::unique_lock lock(mutex_);
-        if (!finishedChanged_.wait_for(lock, timeout, [this] { return finished_; })) return false;
+    if (!thread_.joinable()) {
+        worker_.Cancel();
+        return true;
     }
+    if (!WaitCancelling(timeout)) return false;
     thread_.join();
     return true;
 }
 
 void ConversionThread::Join() {
     marked_ = false;
-    worker_.Cancel();
+    while (thread_.joinable() && !WaitCancelling(kCancelSlice)) {
+    }
     Reap();
+}
+
+bool ConversionThread::WaitCancelling(std::chrono::milliseconds timeout) {
+    // A run that had not yet begun when the first Cancel came would start
+    // anyway, so the cancel is repeated until the thread has finished.
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    std::unique_lock lock(mutex_);
+    while (!finished_) {
+        worker_.Cancel();
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= deadline) return false;
+        finishedChanged_.wait_for(
+            lock, std::min<std::chrono::steady_clock::duration>(kCancelSlice, deadline - now));
+    }
+    return true;
 }
 
 bool ConversionThread::Alive() const {

@@ -48,7 +48,10 @@ class ConversionThread {
     bool Alive() const;
 
   private:
+    static constexpr std::chrono::milliseconds kCancelSlice{10};
+
     void Body(const conversion_plan_s& plan);
+    bool WaitCancelling(std::chrono::milliseconds timeout);
     void Reap();
 
     ConversionWorker& worker_;
