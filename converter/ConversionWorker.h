@@ -135,7 +135,9 @@ class ConversionWorker {
     std::atomic<int> total_{0};
     std::atomic<int> remaining_{0};
     std::atomic<double> timeRemaining_{0.0};
-    int lastTrackId_ = 1;  // kept across folders and runs
+    // The track the current recorder records on: the engine's at its start,
+    // then the last one asked for.
+    int lastTrackId_ = 1;
 };
 
 }  // namespace orvale::converter

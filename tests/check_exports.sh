@@ -8,7 +8,8 @@ for fn in LOG_INIT LOG_SET_LEVEL LOG_ADD_CONSOLE_OUT LOG_ADD_VS_DEBUG_OUT LOG_AD
           'MediaRecorder::MediaRecorder' 'MediaRecorder::~MediaRecorder' 'media_drive_s::ToString' \
           'MediaRecorder::Initialize' 'MediaRecorder::Finalize' 'MediaRecorder::GetMediaDrive' \
           'MediaRecorder::GetMediaChannel' 'MediaRecorder::getARB' 'MediaRecorder::RequestBookmark' \
-          'MediaRecorder::getRaidChecker'; do
+          'MediaRecorder::getRaidChecker' 'MediaRecorder::CreateRecorder' 'MediaRecorder::DeleteChannel' \
+          'MediaRecorder::ChangeTrackId' 'MediaRecorder::GetExpectedRetention'; do
   if ! grep -q "orvale::recorder::$fn" <<<"$symbols"; then
     echo "missing export: orvale::recorder::$fn"; status=1
   fi

@@ -36,8 +36,8 @@ class OSTREL_API IRecorder {
     virtual uint16_t NotifyEventEnd(int32_t type, int32_t value) = 0;
     // Each frame's own time becomes its recording second.
     virtual void SetUseFrameTime(bool use) = 0;
-    virtual bool PushVideoFrame(const video_frame_header_s& header, const void* data,
-                                uint32_t size, uint32_t eventFlags) = 0;
+    virtual bool PushVideoFrame(const video_frame_header_s& header, const void* data, uint32_t size,
+                                uint32_t eventFlags) = 0;
     virtual bool PushAudioFrame(const audio_frame_header_s& header, const void* data,
                                 uint32_t size) = 0;
     virtual bool PushMetaFrame(const meta_frame_header_s& header, const void* data,

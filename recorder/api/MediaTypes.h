@@ -234,8 +234,8 @@ struct meta_frame_header_s {
 // analytics, audio, continuous (eventValue is not read).
 inline constexpr int kEventDurationSlots = 6;
 struct event_duration_s {
-    media_event_duration_s slots[kEventDurationSlots] = {
-        {0, 0, 20}, {0, 0, 20}, {0, 0, 20}, {0, 0, 20}, {0, 0, 20}, {0, 0, 20}};
+    media_event_duration_s slots[kEventDurationSlots] = {{0, 0, 20}, {0, 0, 20}, {0, 0, 20},
+                                                         {0, 0, 20}, {0, 0, 20}, {0, 0, 20}};
     std::string ToString() const;
 };
 

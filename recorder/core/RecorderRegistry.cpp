@@ -107,8 +107,7 @@ bool MediaRecorderImpl::DeleteChannel(const std::string& channelId, bool removeD
     return true;
 }
 
-bool MediaRecorderImpl::SetSchedule(const std::string& scheduleId,
-                                    const media_schedule_s& schedule,
+bool MediaRecorderImpl::SetSchedule(const std::string& scheduleId, const media_schedule_s& schedule,
                                     const std::vector<media_holiday_s>& holidays) {
     recorders_->ForEach([&](const std::shared_ptr<Recorder>& recorder) {
         std::string id = scheduleId;

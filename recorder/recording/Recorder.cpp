@@ -59,6 +59,8 @@ Recorder::Recorder(int32_t trackId, std::shared_ptr<Channel> channel,
     low_.pending = &pendingLow_;
     low_.writtenStatus = RECORDER_STATUS_LOW_WRITTEN;
     low_.idleStatus = RECORDER_STATUS_LOW_IDLE;
+    normal_.pacer.SetOffset(recordTime);
+    low_.pacer.SetOffset(recordTime);
     OLOG(kLogInfo) << "CH=[" << channelId_ << "], trackId = " << trackId
                    << ", recordTime = " << recordTime;
     normal_.chunk->SetTrackId(static_cast<uint32_t>(trackId));
@@ -93,8 +95,8 @@ bool Recorder::StartRecording() {
         profile->trackPending = false;
         profile->videoCount = 0;
         profile->audioCount = 0;
-        profile->nextWrite = 0;
-        profile->newSeconds = 0;
+        std::lock_guard pacer(profile->pacerLock);
+        profile->pacer.Reset();
     }
     active_ = false;
     errorLatched_ = false;
@@ -107,6 +109,7 @@ bool Recorder::StartRecording() {
     {
         std::lock_guard metaLock(metaLock_);
         currentMeta_.reset();
+        lastQueuedMetaSecond_ = 0;
     }
     OLOG(kLogInfo) << "CH=[" << channelId_ << "]Started Recording ";
     return true;
@@ -145,7 +148,9 @@ void Recorder::StopRecording() {
     {
         // The second being filled is the last one: it is written too.
         std::lock_guard metaLock(metaLock_);
-        if (currentMeta_ && !currentMeta_->Empty() && !metaQueue_.Contains(currentMeta_->Second())) {
+        if (currentMeta_ && !currentMeta_->Empty() &&
+            currentMeta_->Second() != lastQueuedMetaSecond_ &&
+            !metaQueue_.Contains(currentMeta_->Second())) {
             metaQueue_.Insert(currentMeta_->Second(), currentMeta_);
         }
         currentMeta_.reset();
@@ -370,10 +375,10 @@ uint32_t Recorder::GetBitrate(int32_t profile) {
 }
 
 void Recorder::LogRecordStatus() {
-    OLOG(kLogInfo) << "CH[" << channelId_ << "],Record Frame Status: Normal(V = "
-                   << normal_.videoCount << ", A = " << normal_.audioCount
-                   << ", M = " << metaCount_ << "), Low(V = " << low_.videoCount
-                   << ", A = " << low_.audioCount << ")"
+    OLOG(kLogInfo) << "CH[" << channelId_
+                   << "],Record Frame Status: Normal(V = " << normal_.videoCount
+                   << ", A = " << normal_.audioCount << ", M = " << metaCount_
+                   << "), Low(V = " << low_.videoCount << ", A = " << low_.audioCount << ")"
                    << "Buffer Status: Normal(F =" << normal_.chunk->GetFinishedSecondCount()
                    << ",W =" << pendingNormal_.Size()
                    << "), Low(F = " << low_.chunk->GetFinishedSecondCount()
@@ -381,7 +386,8 @@ void Recorder::LogRecordStatus() {
                    << "Meta(W = " << metaQueue_.Size() << ")";
     if (recording_) {
         const int64_t now = NowUtc();
-        if (normal_.videoCount == 0 && normal_.written) PostStatus(RECORDER_STATUS_NORMAL_IDLE, now);
+        if (normal_.videoCount == 0 && normal_.written)
+            PostStatus(RECORDER_STATUS_NORMAL_IDLE, now);
         if (low_.videoCount == 0 && low_.written) PostStatus(RECORDER_STATUS_LOW_IDLE, now);
     }
     for (Profile* profile : {&normal_, &low_}) {

@@ -37,6 +37,7 @@
 #include "recorder/api/MediaTypes.h"
 #include "recorder/database/QzDatabase.h"
 #include "recorder/recording/ProfileChunk.h"
+#include "recorder/recording/WritePacer.h"
 #include "recorder/storage/Channel.h"
 #include "recorder/store/FileWriter.h"
 #include "recorder/store/MetaDataFrame.h"
@@ -94,8 +95,7 @@ class Recorder : public IRecorder, public std::enable_shared_from_this<Recorder>
                         uint32_t eventFlags) override;
     bool PushAudioFrame(const audio_frame_header_s& header, const void* data,
                         uint32_t size) override;
-    bool PushMetaFrame(const meta_frame_header_s& header, const void* data,
-                       uint32_t size) override;
+    bool PushMetaFrame(const meta_frame_header_s& header, const void* data, uint32_t size) override;
     std::string GetCurrentDrive() override;
     uint32_t GetBitrate(int32_t profile) override;
     uint32_t GetWriteBufferCount() override;
@@ -113,6 +113,7 @@ class Recorder : public IRecorder, public std::enable_shared_from_this<Recorder>
     // The normal chunk's schedule and holidays, for the channel's ARB recorder.
     void GetNormalSchedule(media_schedule_s& schedule, std::vector<media_holiday_s>& holidays);
     uint32_t MetaBytesPerSecond() const { return metaBytesPerSecond_; }
+    uint32_t MaxPreRecordSeconds() const { return maxPreRecordSeconds_; }
     bool HasMetaFrames() const { return metaCount_ != 0; }
 
   private:
@@ -126,8 +127,8 @@ class Recorder : public IRecorder, public std::enable_shared_from_this<Recorder>
         std::atomic<bool> trackPending{false};
         std::atomic<int64_t> lastSecond{0};
         std::atomic<int64_t> lastFrameTime{0};
-        std::atomic<int64_t> nextWrite{0};
-        std::atomic<uint32_t> newSeconds{0};
+        std::mutex pacerLock;  // leaf lock: frame input and start
+        WritePacer pacer;
         std::atomic<uint32_t> videoCount{0};
         std::atomic<uint32_t> audioCount{0};
         int32_t writtenStatus;
@@ -199,6 +200,7 @@ class Recorder : public IRecorder, public std::enable_shared_from_this<Recorder>
     Profile low_;
     ConcurrentMap<int64_t, std::shared_ptr<MetaDataFrameBuffer>> metaQueue_;
     std::shared_ptr<MetaDataFrameBuffer> currentMeta_;  // under metaLock_
+    int64_t lastQueuedMetaSecond_ = 0;                  // under metaLock_
     std::atomic<uint32_t> metaCount_{0};
     std::atomic<uint32_t> metaBytesPerSecond_{0};
     const uint32_t recordTime_;

@@ -38,13 +38,13 @@ int64_t SecondsLeftInHour(int64_t time) {
 
 // --- frame input ---
 
-bool Recorder::PushVideoFrame(const video_frame_header_s& header, const void* data,
-                              uint32_t size, uint32_t eventFlags) {
+bool Recorder::PushVideoFrame(const video_frame_header_s& header, const void* data, uint32_t size,
+                              uint32_t eventFlags) {
     if (!recording_) return false;
     if (data == nullptr || !FrameSizeValid(size) || header.codec >= 0x10000) {
-        OLOG(kLogError) << "CH = [" << channelId_ << "]Invalid Arguments frameBuffer = "
-                        << BufferText(data) << ", frameSize = " << size
-                        << ", Codec = " << header.codec;
+        OLOG(kLogError) << "CH = [" << channelId_
+                        << "]Invalid Arguments frameBuffer = " << BufferText(data)
+                        << ", frameSize = " << size << ", Codec = " << header.codec;
         return false;
     }
     if (header.profile == 1) return PushProfileVideo(normal_, header, data, size, eventFlags);
@@ -67,17 +67,16 @@ bool Recorder::PushProfileVideo(Profile& profile, const video_frame_header_s& he
     return true;
 }
 
-bool Recorder::PushAudioFrame(const audio_frame_header_s& header, const void* data,
-                              uint32_t size) {
+bool Recorder::PushAudioFrame(const audio_frame_header_s& header, const void* data, uint32_t size) {
     if (!recording_ || !useAudioRecord_) {
         OLOG(kLogTrace) << "CH=[" << channelId_ << "]Running : " << recording_.load()
                         << ", Use : " << useAudioRecord_.load();
         return false;
     }
     if (data == nullptr || !FrameSizeValid(size) || header.codec < 0x10000) {
-        OLOG(kLogError) << "CH=[" << channelId_ << "]Invalid Arguments frameBuffer = "
-                        << BufferText(data) << ", frameSize = " << size
-                        << ", Codec = " << header.codec;
+        OLOG(kLogError) << "CH=[" << channelId_
+                        << "]Invalid Arguments frameBuffer = " << BufferText(data)
+                        << ", frameSize = " << size << ", Codec = " << header.codec;
         return false;
     }
     Profile* profile = nullptr;
@@ -90,27 +89,8 @@ bool Recorder::PushAudioFrame(const audio_frame_header_s& header, const void* da
 }
 
 bool Recorder::ShouldWrite(Profile& profile) {
-    const int64_t now = NowUtc();
-    const int64_t boundary = (now / 10 + 1) * 10 + recordTime_;
-    const uint32_t newSeconds = ++profile.newSeconds;
-    if (profile.nextWrite == 0) {
-        profile.nextWrite = boundary;
-        return false;
-    }
-    if (!profile.written && newSeconds >= 5) {
-        profile.newSeconds = 0;
-        profile.nextWrite = boundary;
-        return true;
-    }
-    if (now >= profile.nextWrite) {
-        profile.newSeconds = 0;
-        profile.nextWrite += 10;
-        return true;
-    }
-    if (newSeconds <= 15) return false;
-    profile.newSeconds = 0;
-    profile.nextWrite = boundary;
-    return true;
+    std::lock_guard pacer(profile.pacerLock);
+    return profile.pacer.OnNewSecond(NowUtc(), profile.written);
 }
 
 void Recorder::PostWrite(Profile& profile) {
@@ -169,11 +149,11 @@ void Recorder::WriteProfile(Profile& profile) {
         // The completion keeps the recorder alive until its buffer is back.
         std::shared_ptr<Recorder> self = shared_from_this();
         Profile* target = &profile;
-        writer->Write(buffer, [self, target, buffer](uint32_t, int32_t errorCode,
-                                                     const std::string&, uint64_t, int64_t,
-                                                     int32_t) {
-            self->OnFileResult(*target, buffer, errorCode);
-        });
+        writer->Write(buffer,
+                      [self, target, buffer](uint32_t, int32_t errorCode, const std::string&,
+                                             uint64_t, int64_t, int32_t) {
+                          self->OnFileResult(*target, buffer, errorCode);
+                      });
     } catch (const std::exception& e) {
         OLOG(kLogFatal) << "CH[" << channelId_ << "],Error: " << e.what();
     }
@@ -222,8 +202,8 @@ int64_t Recorder::RequiredDataSize(const WriteBuffer& buffer) const {
     // Times pushed by a conversion may go backwards: the span is never 0.
     const int64_t spanned = seconds.size() == 1 ? 1 : latest - earliest + 1;
     const auto first = static_cast<int64_t>(seconds.front()->firstFrameTime);
-    const int64_t estimate = static_cast<int64_t>(buffer.UsedLength()) / spanned *
-                             (SecondsLeftInHour(first) + 120);
+    const int64_t estimate =
+        static_cast<int64_t>(buffer.UsedLength()) / spanned * (SecondsLeftInHour(first) + 120);
     if (estimate > maxDataFileSize_) return maxDataFileSize_;
     return std::max(estimate, kMinDataFileSize);
 }
@@ -289,12 +269,12 @@ void Recorder::ReleaseDrive(const std::string& drive) {
 
 // --- metadata ---
 
-bool Recorder::PushMetaFrame(const meta_frame_header_s& header, const void* data,
-                             uint32_t size) {
+bool Recorder::PushMetaFrame(const meta_frame_header_s& header, const void* data, uint32_t size) {
     if (!recording_) return false;
     if (data == nullptr || !FrameSizeValid(size)) {
-        OLOG(kLogError) << "CH=[" << channelId_ << "]Invalid Arguments frameBuffer = "
-                        << BufferText(data) << ", frameSize = " << size;
+        OLOG(kLogError) << "CH=[" << channelId_
+                        << "]Invalid Arguments frameBuffer = " << BufferText(data)
+                        << ", frameSize = " << size;
         return false;
     }
     if (header.profile != 1) return true;
@@ -317,6 +297,10 @@ bool Recorder::PushMetaFrame(const meta_frame_header_s& header, const void* data
                 currentMeta_ = std::make_shared<MetaDataFrameBuffer>(trackId_.load());
                 currentMeta_->Add(header, data, size);
             }
+            // A later buffer of a second already queued is never written,
+            // also when the queued one has been written meanwhile.
+            if (finished && finished->Second() == lastQueuedMetaSecond_) finished.reset();
+            if (finished) lastQueuedMetaSecond_ = finished->Second();
         }
         if (finished) QueueMetaSecond(std::move(finished));
     } catch (const std::exception& e) {
@@ -327,7 +311,6 @@ bool Recorder::PushMetaFrame(const meta_frame_header_s& header, const void* data
 
 void Recorder::QueueMetaSecond(std::shared_ptr<MetaDataFrameBuffer> second) {
     const int64_t time = second->Second();
-    // A later buffer of a second already queued is never written.
     if (metaQueue_.Contains(time)) return;
     if (!WaitForMetaRoom(time)) return;
     metaQueue_.Insert(time, std::move(second));

@@ -16,56 +16,9 @@
 
 #include "common/Log.h"
 #include "common/LogSetting.h"
+#include "tests/support/LogCapture.h"
 
 namespace orvale::test {
-
-struct LogLine {
-    int severity;
-    std::string text;
-};
-
-// Collects every log line (all severities) while it lives. Nothing reaches
-// the console: the lines go to the setting's callback only.
-class LogCapture {
-  public:
-    LogCapture() {
-        boost::log::core::get()->set_logging_enabled(false);
-        auto setting = std::make_shared<common::LogSetting>("MEDIARECORDER");
-        setting->SetLevel(common::kLogTrace);
-        setting->SetDebugCallback(common::kLogTrace, [this](unsigned severity, const std::string&,
-                                                            const std::string& text) {
-            const std::lock_guard lock(mutex_);
-            lines_.push_back({static_cast<int>(severity), text});
-            return 0L;
-        });
-        common::InstallLogSetting(std::move(setting));
-    }
-    ~LogCapture() {
-        common::ReleaseLogSetting();
-        boost::log::core::get()->set_logging_enabled(true);
-    }
-    LogCapture(const LogCapture&) = delete;
-    LogCapture& operator=(const LogCapture&) = delete;
-
-    std::vector<LogLine> Lines() {
-        const std::lock_guard lock(mutex_);
-        return lines_;
-    }
-    // Lines of `severity` and above.
-    std::vector<LogLine> LinesFrom(int severity) {
-        auto lines = Lines();
-        std::erase_if(lines, [severity](const LogLine& line) { return line.severity < severity; });
-        return lines;
-    }
-    void Clear() {
-        const std::lock_guard lock(mutex_);
-        lines_.clear();
-    }
-
-  private:
-    std::mutex mutex_;
-    std::vector<LogLine> lines_;
-};
 
 inline bool EndsWith(const std::string& text, const std::string& end) {
     return text.size() >= end.size() &&

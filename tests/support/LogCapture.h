@@ -16,18 +16,24 @@
 
 namespace orvale::test {
 
+struct LogLine {
+    int severity;
+    std::string text;
+};
+
 class LogCapture {
   public:
-    LogCapture() : setting_(std::make_shared<common::LogSetting>("MEDIARECORDER")) {
+    LogCapture() {
         boost::log::core::get()->set_logging_enabled(false);
-        setting_->SetLevel(common::kLogTrace);
-        setting_->SetDebugCallback(common::kLogTrace,
-                                   [this](unsigned, const std::string&, const std::string& text) {
-                                       std::lock_guard lock(mutex_);
-                                       lines_.push_back(text);
-                                       return 0L;
-                                   });
-        common::InstallLogSetting(setting_);
+        auto setting = std::make_shared<common::LogSetting>("MEDIARECORDER");
+        setting->SetLevel(common::kLogTrace);
+        setting->SetDebugCallback(common::kLogTrace, [this](unsigned severity, const std::string&,
+                                                            const std::string& text) {
+            const std::lock_guard lock(mutex_);
+            lines_.push_back({static_cast<int>(severity), text});
+            return 0L;
+        });
+        common::InstallLogSetting(std::move(setting));
     }
     ~LogCapture() {
         common::ReleaseLogSetting();
@@ -36,22 +42,31 @@ class LogCapture {
     LogCapture(const LogCapture&) = delete;
     LogCapture& operator=(const LogCapture&) = delete;
 
-    std::vector<std::string> Lines() const {
-        std::lock_guard lock(mutex_);
+    std::vector<LogLine> Lines() const {
+        const std::lock_guard lock(mutex_);
         return lines_;
+    }
+    // Lines of `severity` and above.
+    std::vector<LogLine> LinesFrom(int severity) const {
+        auto lines = Lines();
+        std::erase_if(lines, [severity](const LogLine& line) { return line.severity < severity; });
+        return lines;
     }
     // Number of lines that contain `text`.
     size_t Count(const std::string& text) const {
-        std::lock_guard lock(mutex_);
+        const std::lock_guard lock(mutex_);
         return static_cast<size_t>(std::count_if(lines_.begin(), lines_.end(), [&](const auto& l) {
-            return l.find(text) != std::string::npos;
+            return l.text.find(text) != std::string::npos;
         }));
+    }
+    void Clear() {
+        const std::lock_guard lock(mutex_);
+        lines_.clear();
     }
 
   private:
-    std::shared_ptr<common::LogSetting> setting_;
     mutable std::mutex mutex_;
-    std::vector<std::string> lines_;
+    std::vector<LogLine> lines_;
 };
 
 }  // namespace orvale::test

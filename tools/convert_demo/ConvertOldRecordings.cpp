@@ -28,7 +28,7 @@ constexpr char kDemoFolder[] = "demo-data";
 
 // A fresh demo tree: what an earlier run left (its tree, recordings and
 // catalogue) goes first, so every run converts the same thing anew.
-bool PrepareDemoFolder(const fs::path& folder) {
+bool PrepareDemoFolder(const fs::path& folder, orvale::tools::demo_tree_s& tree) {
     std::error_code error;
     for (const char* leftover : {"ZERoza", "KVTRecordData", "DB", "DBTemp"}) {
         fs::remove_all(folder / leftover, error);
@@ -38,8 +38,7 @@ bool PrepareDemoFolder(const fs::path& folder) {
         std::cerr << "cannot create " << folder << ": " << error.message() << "\n";
         return false;
     }
-    const orvale::tools::demo_tree_s tree =
-        orvale::tools::WriteDemoTree(folder, orvale::tools::demo_tree_options_s{});
+    tree = orvale::tools::WriteDemoTree(folder, orvale::tools::demo_tree_options_s{});
     std::cout << "Wrote a demo tree of " << tree.files.size() << " old files (" << tree.videoFrames
               << " video, " << tree.audioFrames << " audio, " << tree.metaFrames
               << " metadata frames) to " << (folder / "ZERoza") << "\n";
@@ -84,6 +83,18 @@ void PrintSummary(const conversion_result_s& result, const fs::path& folder, dou
     std::cout << "\n";
 }
 
+// The demo knows what it wrote: every frame must have been taken, and the
+// recordings must be there.
+bool DemoArrived(const orvale::tools::demo_tree_s& tree, const conversion_result_s& result,
+                 const fs::path& folder) {
+    const bool arrived =
+        result.files == tree.files.size() && result.videoFrames == tree.videoFrames &&
+        result.audioFrames == tree.audioFrames && result.metaFrames == tree.metaFrames &&
+        result.refusedFrames == 0 && CountStoredHours(folder) > 0;
+    if (!arrived) std::cerr << "the demo tree did not arrive whole\n";
+    return arrived;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -98,7 +109,8 @@ int main(int argc, char** argv) {
         std::cerr << "bad folder: " << error.message() << "\n";
         return 2;
     }
-    if (argc == 1 && !PrepareDemoFolder(folder)) return 1;
+    orvale::tools::demo_tree_s tree;
+    if (argc == 1 && !PrepareDemoFolder(folder, tree)) return 1;
     if (!fs::is_directory(folder / "ZERoza", error)) {
         std::cerr << "no old recordings: " << (folder / "ZERoza") << " is not a folder\n";
         return 2;
@@ -123,5 +135,7 @@ int main(int argc, char** argv) {
     const std::chrono::duration<double> taken = std::chrono::steady_clock::now() - start;
 
     PrintSummary(result, folder, taken.count());
-    return result.failedFiles > 0 || result.failedFolders > 0 || result.cancelled ? 1 : 0;
+    const bool failed = result.failedFiles > 0 || result.failedFolders > 0 || result.cancelled;
+    if (argc == 1 && !DemoArrived(tree, result, folder)) return 1;
+    return failed ? 1 : 0;
 }

@@ -11,7 +11,6 @@ namespace {
 namespace fs = std::filesystem;
 using oldformat::OldMediaWriter;
 using oldformat::OldMetaWriter;
-using oldformat::test_frame_s;
 using oldformat::test_meta_s;
 using oldformat::test_second_s;
 

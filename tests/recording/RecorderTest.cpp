@@ -1,0 +1,305 @@
+#include "recorder/recording/Recorder.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/recording/RecorderFrames.h"
+#include "tests/storage/ChannelFixture.h"
+
+namespace orvale::recorder {
+namespace {
+
+namespace fs = std::filesystem;
+using test::kDay1;
+
+using test::FullSchedule;
+using test::kMetaXml;
+
+constexpr int64_t kStart = kDay1 + 10 * test::kHour;  // 10:00:00 UTC
+
+// A recorder of channel "cam1" over drive D, with clocks the test moves.
+class RecorderTest : public test::ChannelFixture {
+  protected:
+    void SetUp() override {
+        ChannelFixture::SetUp();
+        drive_ = AddDrive('D', 50 * test::kGiB);
+        channel_ = MakeChannel();
+        channel_->AddDrives({drive_});
+        recorder_ = Make(channel_, 0);
+    }
+
+    std::shared_ptr<Recorder> Make(std::shared_ptr<Channel> channel, uint32_t recordTime) {
+        Recorder::Clocks clocks{[this] { return wall_.load(); }, [this] { return steady_.load(); }};
+        auto recorder =
+            std::make_shared<Recorder>(1, std::move(channel), media_encrypt_s{}, "1", 400LL << 20,
+                                       &pool_, nullptr, recordTime, clocks);
+        recorder->SetEventCallback([this](const std::string&, int32_t code, int64_t) {
+            std::lock_guard lock(statusMutex_);
+            statuses_.push_back(code);
+        });
+        std::string id = "1";
+        recorder->SetSchedule(id, FullSchedule(), {});
+        recorder->SetUseFrameTime(true);
+        return recorder;
+    }
+
+    void PushSecond(int64_t t, int32_t profile = 1, uint32_t eventFlags = 0) {
+        test::PushSecond(*recorder_, t, profile, eventFlags);
+    }
+    void PushMeta(int64_t t, int32_t profile = 1, const std::string& xml = kMetaXml) {
+        test::PushMeta(*recorder_, t, profile, xml);
+    }
+
+    std::shared_ptr<IndexFile> Index(int64_t t, int track = 1) {
+        auto index = std::make_shared<IndexFile>(
+            drive_->GetTrackPath("cam1", t, track) / IndexFile::MakeFileName(t), folders_);
+        return index;
+    }
+    // Key times of the index rows of one profile in the hour of `t`.
+    std::vector<int64_t> KeyTimes(int64_t t, int profile, int track = 1) {
+        auto index = Index(t, track);
+        std::vector<std::string> names;
+        index->ListDataFileNames(profile, names);
+        std::vector<int64_t> times;
+        for (const auto& name : names) {
+            std::vector<index_row_s> rows;
+            index->ReadIndexRowsByName(profile, rows, name);
+            for (const auto& row : rows) times.push_back(row.keyTime);
+        }
+        return times;
+    }
+    static std::vector<int64_t> Range(int64_t from, int64_t to) {
+        std::vector<int64_t> times;
+        for (int64_t t = from; t <= to; ++t) times.push_back(t);
+        return times;
+    }
+
+    std::vector<int32_t> Statuses() {
+        std::lock_guard lock(statusMutex_);
+        return statuses_;
+    }
+    // Waits until the callback has seen `count` codes (or a few seconds).
+    std::vector<int32_t> WaitForStatuses(size_t count) {
+        for (int i = 0; i < 500 && Statuses().size() < count; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return Statuses();
+    }
+
+    std::shared_ptr<Drive> drive_;
+    std::shared_ptr<Channel> channel_;
+    std::shared_ptr<Recorder> recorder_;
+    std::atomic<int64_t> wall_{kStart};
+    std::atomic<int64_t> steady_{1'000'000'000};
+    std::mutex statusMutex_;
+    std::vector<int32_t> statuses_;
+};
+
+TEST_F(RecorderTest, RefusesInvalidFramesWithOneLineEach) {
+    ASSERT_TRUE(recorder_->StartRecording());
+    std::vector<uint8_t> data(Recorder::kMaxFrameSize + 1, 1);
+    struct Case {
+        const char* name;
+        bool audio;
+        uint32_t size;
+        int32_t codec;
+        bool nullData;
+        bool accepted;
+    };
+    const Case cases[] = {
+        {"largest video", false, 2'465'792, 0x1B, false, true},
+        {"empty video", false, 0, 0x1B, false, false},
+        {"oversized video", false, 2'465'793, 0x1B, false, false},
+        {"video without data", false, 100, 0x1B, true, false},
+        {"video codec 0xFFFF", false, 100, 0xFFFF, false, true},
+        {"video with an audio codec", false, 100, 0x10000, false, false},
+        {"audio codec 0xFFFF", true, 100, 0xFFFF, false, false},
+        {"audio codec 0x10000", true, 100, 0x10000, false, true},
+        {"oversized audio", true, 2'465'793, 0x10000, false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const size_t before = log_.Count("Invalid Arguments");
+        const void* bytes = c.nullData ? nullptr : data.data();
+        bool result = false;
+        if (c.audio) {
+            audio_frame_header_s header;
+            header.codec = c.codec;
+            result = recorder_->PushAudioFrame(header, bytes, c.size);
+        } else {
+            video_frame_header_s header;
+            header.codec = c.codec;
+            header.frameType = 1;
+            header.time = kStart;
+            result = recorder_->PushVideoFrame(header, bytes, c.size, 0);
+        }
+        EXPECT_EQ(result, c.accepted);
+        EXPECT_EQ(log_.Count("Invalid Arguments"), before + (c.accepted ? 0 : 1));
+    }
+    recorder_->StopRecording();
+}
+
+TEST_F(RecorderTest, AStoppedRecorderTakesNoFramesOrEvents) {
+    std::vector<uint8_t> data(10, 1);
+    video_frame_header_s video;
+    video.time = kStart;
+    EXPECT_FALSE(recorder_->PushVideoFrame(video, data.data(), 10, 0));
+    EXPECT_FALSE(recorder_->PushMetaFrame(meta_frame_header_s{1, kStart, 0}, data.data(), 10));
+    EXPECT_EQ(recorder_->NotifyEvent(2, 0, false), Recorder::kRefused);
+    EXPECT_EQ(recorder_->NotifyEventEnd(2, 0), Recorder::kRefused);
+
+    recorder_->StartRecording();
+    recorder_->StartRecording();
+    EXPECT_EQ(log_.Count("]Already Started Recording "), 1u);
+    recorder_->StopRecording();
+    recorder_->StopRecording();
+    EXPECT_EQ(log_.Count("]Already Stoped Recording "), 1u);
+}
+
+TEST_F(RecorderTest, RecordsBothProfilesAudioAndMetadataIntoTheHour) {
+    ASSERT_TRUE(recorder_->StartRecording());
+    const int64_t last = kStart + 29;
+    for (int64_t t = kStart; t <= last; ++t) {
+        PushSecond(t, 1, t >= kStart + 10 && t < kStart + 15 ? 0x1 : 0);
+        PushSecond(t, 2);
+        for (int i = 0; i < 3; ++i) PushMeta(t);
+    }
+    recorder_->StopRecording();
+
+    EXPECT_EQ(KeyTimes(kStart, kProfileNormal), Range(kStart, last));
+    EXPECT_EQ(KeyTimes(kStart, kProfileLow), Range(kStart, last));
+    std::vector<dual_track_row_s> dual;
+    ASSERT_TRUE(Index(kStart)->ReadDualTrackRows(dual));
+    std::vector<int64_t> both;
+    for (const auto& row : dual) {
+        if (row.high && row.low) both.push_back(row.time);
+    }
+    EXPECT_EQ(both, Range(kStart, last));
+
+    std::vector<timeline_flags_s> timeline;
+    ASSERT_TRUE(Index(kStart)->ReadTimeline(kStart, last, {~0u, ~0u, ~0u}, timeline));
+    ASSERT_FALSE(timeline.empty());
+    EXPECT_EQ(timeline.front().time, kStart);
+    EXPECT_NE(timeline.front().eventBits & RECORD_CONTINUOUS, 0u);
+
+    auto meta = MetaDataFile::Create(
+        drive_->GetTrackPath("cam1", kStart, 1) / MetaDataFile::MakeFileName(kStart), folders_);
+    MetaDataFrames rows;
+    ASSERT_TRUE(meta->Read(kStart, last, rows));
+    EXPECT_EQ(rows.size(), 90u);  // three a second, the last second included
+    for (const auto& row : rows) EXPECT_FALSE(row->extension.empty());
+}
+
+TEST_F(RecorderTest, ATrackChangeTakesEffectAtTheNextKeyFrameAndHoursSplitFiles) {
+    const int64_t start = kStart + test::kHour - 10;  // 10:59:50
+    ASSERT_TRUE(recorder_->StartRecording());
+    for (int64_t t = start; t < start + 20; ++t) {
+        if (t == start + 5) recorder_->ChangeTrackId(2);
+        PushSecond(t);
+    }
+    recorder_->StopRecording();
+
+    EXPECT_EQ(KeyTimes(start, kProfileNormal, 1), Range(start, start + 4));
+    EXPECT_EQ(KeyTimes(start, kProfileNormal, 2), Range(start + 5, start + 9));
+    EXPECT_EQ(KeyTimes(start + 10, kProfileNormal, 2), Range(start + 10, start + 19));
+}
+
+TEST_F(RecorderTest, MetadataKeepsTheFirstFramesOfASecondAndRefusesTimeZero) {
+    ASSERT_TRUE(recorder_->StartRecording());
+    const std::string xml = kMetaXml;
+    meta_frame_header_s zero{1, 0, 0};
+    EXPECT_FALSE(recorder_->PushMetaFrame(zero, xml.data(), static_cast<uint32_t>(xml.size())));
+    meta_frame_header_s low{2, kStart, 0};
+    EXPECT_TRUE(recorder_->PushMetaFrame(low, xml.data(), static_cast<uint32_t>(xml.size())));
+    PushSecond(kStart);
+    for (int i = 0; i < 4; ++i) PushMeta(kStart);
+    PushMeta(kStart + 1, 1, "not a document");  // no record: not stored
+    PushMeta(kStart + 2);
+    PushSecond(kStart + 1);
+    recorder_->StopRecording();
+
+    auto meta = MetaDataFile::Create(
+        drive_->GetTrackPath("cam1", kStart, 1) / MetaDataFile::MakeFileName(kStart), folders_);
+    MetaDataFrames rows;
+    ASSERT_TRUE(meta->Read(kStart - 10, kStart + 10, rows));
+    std::vector<int64_t> times;
+    for (const auto& row : rows) times.push_back(row->utc);
+    EXPECT_EQ(times, (std::vector<int64_t>{kStart, kStart, kStart, kStart + 2}));
+}
+
+TEST_F(RecorderTest, AVanishedFolderReportsOnceAndRecordingResumes) {
+    ASSERT_TRUE(recorder_->StartRecording());
+    int64_t t = kStart;
+    // Until the first write reports back, five new seconds trigger a write.
+    for (; t < kStart + 7; ++t) PushSecond(t);
+    ASSERT_EQ(WaitForStatuses(1), std::vector<int32_t>{RECORDER_STATUS_RECORDING});
+
+    fs::remove_all(drive_->GetChannelPath("cam1"));
+    wall_ = kStart + 10;  // the next paced write is due, once
+    for (; t < kStart + 10; ++t) PushSecond(t);
+    EXPECT_EQ(WaitForStatuses(3),
+              (std::vector<int32_t>{RECORDER_STATUS_RECORDING, RECORDER_STATUS_FOLDER_MISSING,
+                                    RECORDER_STATUS_NOT_RECORDING}));
+    wall_ = kStart + 20;
+    PushSecond(t++);  // due again: a new writer takes the seconds since
+    EXPECT_EQ(WaitForStatuses(4).back(), RECORDER_STATUS_RECORDING);
+    recorder_->StopRecording();
+    EXPECT_EQ(WaitForStatuses(5).back(), RECORDER_STATUS_NOT_RECORDING);
+    EXPECT_EQ(KeyTimes(kStart + 10, kProfileNormal).back(), t - 1);
+}
+
+TEST_F(RecorderTest, WithoutWritableDrivesTheCallerHearsOnceAndNothingIsHalfWritten) {
+    auto bare = MakeChannel();
+    recorder_ = Make(bare, 3);
+    ASSERT_TRUE(recorder_->StartRecording());
+    EXPECT_EQ(recorder_->NotifyEvent(RECORD_MANUAL, 0, false), Recorder::kRefused);
+    for (int64_t t = kStart; t < kStart + 20; ++t) PushSecond(t);
+    recorder_->StopRecording();
+    const auto statuses = WaitForStatuses(1);
+    EXPECT_EQ(statuses, std::vector<int32_t>{RECORDER_STATUS_NO_WRITABLE_DRIVE});
+}
+
+TEST_F(RecorderTest, AManualEventEndsOnlyThirtySecondsAfterItsStart) {
+    ASSERT_TRUE(recorder_->StartRecording());
+    EXPECT_EQ(recorder_->NotifyEvent(RECORD_MANUAL, 0, false), 0);
+    steady_ += 10'000'000'000;
+    EXPECT_EQ(recorder_->NotifyEventEnd(RECORD_MANUAL, 0), Recorder::kRefused);
+    steady_ += 20'000'000'000;
+    EXPECT_EQ(recorder_->NotifyEventEnd(RECORD_MANUAL, 0), 0);
+    recorder_->StopRecording();
+}
+
+TEST_F(RecorderTest, ThePreRecordKeepOnlyGrowsAndHasACeiling) {
+    event_duration_s durations;
+    durations.slots[kSlotAlarm].preRecTime = 30;
+    recorder_->SetEventRecordDuration(durations);
+    durations.slots[kSlotAlarm].preRecTime = 5;
+    recorder_->SetEventRecordDuration(durations);
+    EXPECT_EQ(recorder_->MaxPreRecordSeconds(), 30u);
+    durations.slots[kSlotMotion].preRecTime = 100'000;
+    recorder_->SetEventRecordDuration(durations);
+    EXPECT_EQ(recorder_->MaxPreRecordSeconds(), Recorder::kPreRecordCeiling);
+}
+
+TEST_F(RecorderTest, ReleasingTheDriveClosesItsWriters) {
+    ASSERT_TRUE(recorder_->StartRecording());
+    for (int64_t t = kStart; t < kStart + 7; ++t) PushSecond(t);
+    ASSERT_EQ(WaitForStatuses(1), std::vector<int32_t>{RECORDER_STATUS_RECORDING});
+    EXPECT_EQ(recorder_->GetCurrentDrive(), "D");
+    recorder_->ReleaseDrive("E");
+    EXPECT_EQ(recorder_->GetCurrentDrive(), "D");
+    recorder_->ReleaseDrive("D");
+    EXPECT_EQ(recorder_->GetCurrentDrive(), "");
+    EXPECT_EQ(log_.Count("],  Release Drive = D"), 1u);
+    recorder_->StopRecording();
+}
+
+}  // namespace
+}  // namespace orvale::recorder
