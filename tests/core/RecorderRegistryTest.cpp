@@ -252,18 +252,7 @@ TEST_F(RecorderRegistryTest, AnArbRecorderFillsTheGapAndFinalizeMergesIt) {
     EXPECT_EQ(engine_->CreateArbRecorder(id), arb);
     EXPECT_EQ(engine_->GetArbRecorder(id), arb);
     ASSERT_TRUE(arb->Start(engine_->GetTrackId()));
-    std::vector<uint8_t> data(1500, 0x33);
-    for (int64_t t = kStart; t < kStart + 30; ++t) {
-        for (int i = 0; i < 5; ++i) {
-            video_frame_header_s video;
-            video.profile = kProfileArb;
-            video.codec = 0x1B;
-            video.frameType = i == 0 ? 1 : 2;
-            video.time = static_cast<uint64_t>(t);
-            video.timeMs = static_cast<uint32_t>(t * 1000 + i * 200);
-            ASSERT_TRUE(arb->PushVideoFrame(video, data.data(), 1500));
-        }
-    }
+    test::PushArbSeconds(*arb, kStart, kStart + 29);
     engine_->Finalize(false);  // stops the ARB recorder: its index is merged
 
     EXPECT_TRUE(Find(".kvtarb").empty());

@@ -17,6 +17,7 @@
 #include "recorder/playback/TimelineSearcher.h"
 #include "recorder/recording/ArbRecorder.h"
 #include "tests/playback/TimelineFixture.h"
+#include "tests/recording/RecorderFrames.h"
 
 namespace orvale::recorder {
 namespace {
@@ -53,23 +54,8 @@ class ArbRecorderTest : public test::TimelineFixture {
         return arb;
     }
 
-    // A key frame and a second frame per second, filled with the second's
-    // low byte.
     static void PushSeconds(ArbRecorder& arb, int64_t from, int64_t to) {
-        for (int64_t t = from; t <= to; ++t) {
-            const std::vector<uint8_t> data(kFrameBytes, static_cast<uint8_t>(t));
-            for (int frame = 0; frame < 2; ++frame) {
-                video_frame_header_s header;
-                header.profile = kProfileArb;
-                header.codec = 0x1B;
-                header.frameType = frame == 0 ? 1 : 2;
-                header.time = static_cast<uint64_t>(t);
-                header.timeMs = static_cast<uint32_t>(t * 1000 + frame * 500);
-                header.width = 1920;
-                header.height = 1080;
-                ASSERT_TRUE(arb.PushVideoFrame(header, data.data(), kFrameBytes));
-            }
-        }
+        test::PushArbSeconds(arb, from, to, kFrameBytes);
     }
 
     fs::path TrackFolder(int64_t hour) const {

@@ -50,4 +50,24 @@ inline bool PushMeta(recorder::IRecorder& recorder, int64_t t, int32_t profile =
     return recorder.PushMetaFrame(meta, xml.data(), static_cast<uint32_t>(xml.size()));
 }
 
+// The stored frames of a camera's disconnection, seconds [from, to]: a key
+// frame and a second frame each, filled with the second's low byte.
+inline void PushArbSeconds(recorder::IArbRecorder& arb, int64_t from, int64_t to,
+                           uint32_t frameSize = 1500) {
+    for (int64_t t = from; t <= to; ++t) {
+        const std::vector<uint8_t> data(frameSize, static_cast<uint8_t>(t));
+        for (int frame = 0; frame < 2; ++frame) {
+            recorder::video_frame_header_s header;
+            header.profile = 3;
+            header.codec = 0x1B;
+            header.frameType = frame == 0 ? 1 : 2;
+            header.time = static_cast<uint64_t>(t);
+            header.timeMs = static_cast<uint32_t>(t * 1000 + frame * 500);
+            header.width = 1920;
+            header.height = 1080;
+            ASSERT_TRUE(arb.PushVideoFrame(header, data.data(), frameSize));
+        }
+    }
+}
+
 }  // namespace orvale::test
