@@ -12,7 +12,6 @@
 
 #include "common/AsioThreadPool.h"
 #include "common/Log.h"
-#include "platform/Time.h"
 #include "recorder/playback/TimelineSearcher.h"
 #include "recorder/recording/RecordDecisions.h"
 #include "recorder/store/RecordFileInfo.h"
@@ -32,12 +31,6 @@ constexpr timeline_filter_s kEveryBit{0xFFFFFFFF, 0xFFFF, 0xFFFF};
 
 int64_t NowSeconds() {
     return static_cast<int64_t>(std::time(nullptr));
-}
-
-// Seconds from `time` to the last second of its UTC hour, 0..3599.
-int64_t SecondsLeftInHour(int64_t time) {
-    const std::tm utc = platform::UtcTime(time);
-    return (59 - utc.tm_min) * 60 + (59 - utc.tm_sec);
 }
 
 // A frame the chunk can take: data present and a size no second exceeds,
@@ -272,7 +265,8 @@ bool ArbRecorder::PrepareWriter(const WriteBuffer& buffer, int64_t first) {
     }
     const int64_t seconds = highest - lowest + 1;
     const int64_t required =
-        std::min(bytes / seconds * (SecondsLeftInHour(first) + kFileMarginSeconds), maxFileBytes_);
+        std::min(bytes / seconds * (ProfileChunk::SecondsLeftInHour(first) + kFileMarginSeconds),
+                 maxFileBytes_);
     writer_ = channel_->GetFileWriter(kProfileArb, static_cast<int32_t>(trackId_), first, required);
     return writer_ != nullptr;
 }

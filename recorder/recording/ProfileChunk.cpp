@@ -85,6 +85,10 @@ bool ProfileChunk::IsSameHour(int64_t a, int64_t b) {
     return FloorHour(a) == FloorHour(b);
 }
 
+int64_t ProfileChunk::SecondsLeftInHour(int64_t time) {
+    return 3599 - (time - FloorHour(time) * 3600);
+}
+
 int64_t ProfileChunk::RecordingSecond(const video_frame_header_s& header) {
     const auto t = static_cast<int64_t>(header.time);
     const uint32_t ms = header.timeMs;

@@ -87,6 +87,8 @@ class ProfileChunk {
     int32_t Kind() const { return kind_; }
 
     static bool IsSameHour(int64_t a, int64_t b);
+    // Seconds of `time`'s UTC hour after `time`, 0..3599.
+    static int64_t SecondsLeftInHour(int64_t time);
     // The timeline bits a pushed frame's event flags stand for.
     static timeline_flags_s EventFlagsToTimeline(uint32_t eventFlags);
 

@@ -28,12 +28,6 @@ const char* BufferText(const void* data) {
     return data == nullptr ? "nullptr" : "OK";
 }
 
-// Seconds of `time`'s hour after `time`.
-int64_t SecondsLeftInHour(int64_t time) {
-    const int64_t intoHour = ((time % 3600) + 3600) % 3600;
-    return 3599 - intoHour;
-}
-
 }  // namespace
 
 // --- frame input ---
@@ -210,8 +204,8 @@ int64_t Recorder::RequiredDataSize(const WriteBuffer& buffer) const {
     // Times pushed by a conversion may go backwards: the span is never 0.
     const int64_t spanned = seconds.size() == 1 ? 1 : latest - earliest + 1;
     const auto first = static_cast<int64_t>(seconds.front()->firstFrameTime);
-    const int64_t estimate =
-        static_cast<int64_t>(buffer.UsedLength()) / spanned * (SecondsLeftInHour(first) + 120);
+    const int64_t estimate = static_cast<int64_t>(buffer.UsedLength()) / spanned *
+                             (ProfileChunk::SecondsLeftInHour(first) + 120);
     if (estimate > maxDataFileSize_) return maxDataFileSize_;
     return std::max(estimate, kMinDataFileSize);
 }
@@ -388,8 +382,8 @@ bool Recorder::WriteMetaSecond(const MetaDataFrameBuffer& second) {
     if (!writer || writer->TrackId() != second.TrackId() ||
         !ProfileChunk::IsSameHour(writer->StartTime(), time)) {
         DropMetaWriter();
-        const int64_t required =
-            std::max((SecondsLeftInHour(time) + 120) * kMetaBytesPerSecond, kMinDataFileSize);
+        const int64_t required = std::max(
+            (ProfileChunk::SecondsLeftInHour(time) + 120) * kMetaBytesPerSecond, kMinDataFileSize);
         writer = channel_->GetMetaDataWriter(second.TrackId(), time, required);
         if (!writer) {
             CloseFiles();
