@@ -319,3 +319,17 @@ TEST(ProfileChunkHour, SameHourIsTheUtcHour) {
 
 }  // namespace
 }  // namespace orvale::recorder
+
+namespace orvale::recorder {
+namespace {
+
+TEST(ProfileChunkHours, SecondsLeftInTheHour) {
+    constexpr int64_t kNoon = 1796904000;  // 2026-12-10 12:00:00 UTC
+    const std::pair<int64_t, int64_t> cases[] = {
+        {kNoon, 3599}, {kNoon + 59 * 60 + 30, 29}, {kNoon + 3599, 0}, {-1, 0}, {-3600, 3599}};
+    for (const auto& [time, left] : cases)
+        EXPECT_EQ(ProfileChunk::SecondsLeftInHour(time), left) << time;
+}
+
+}  // namespace
+}  // namespace orvale::recorder
