@@ -299,6 +299,40 @@ TEST_F(RecorderTest, AWriteNotYetStartedCountsAsAQueuedBuffer) {
     EXPECT_EQ(KeyTimes(kStart, kProfileNormal), Range(kStart, kStart + 5));
 }
 
+TEST_F(RecorderTest, VideoLossRestartsTheRecordingAndIsReportedOnce) {
+    ASSERT_TRUE(recorder_->StartRecording());
+    for (int64_t t = kStart; t < kStart + 7; ++t) PushSecond(t);
+    ASSERT_EQ(WaitForStatuses(1), std::vector<int32_t>{RECORDER_STATUS_RECORDING});
+    EXPECT_EQ(recorder_->NotifyEvent(RECORD_VIDEOLOSS, 0, false), 0);
+    EXPECT_TRUE(recorder_->IsRecording());
+    // Whether the stop's idle codes run before the restart clears the status
+    // state is up to the threads; the loss itself is heard once.
+    const std::vector<int32_t> heard = WaitForStatuses(2);
+    ASSERT_GE(heard.size(), 2u);
+    EXPECT_EQ(heard[1], RECORDER_STATUS_VIDEO_LOSS);
+    recorder_->StopRecording();
+    const std::vector<int32_t> all = Statuses();
+    EXPECT_EQ(std::count(all.begin(), all.end(), RECORDER_STATUS_VIDEO_LOSS), 1);
+    // Everything pushed before the loss was written when it restarted.
+    EXPECT_EQ(KeyTimes(kStart, kProfileNormal), Range(kStart, kStart + 6));
+}
+
+TEST_F(RecorderTest, TheStatusLineCountsFramesSinceTheLastOne) {
+    ASSERT_TRUE(recorder_->StartRecording());
+    PushSecond(kStart);
+    PushSecond(kStart, 2);
+    PushMeta(kStart);
+    recorder_->LogRecordStatus();
+    recorder_->LogRecordStatus();
+    EXPECT_EQ(log_.Count("CH[cam1],Record Frame Status: Normal(V = 25, A = 5, M = 1), "
+                         "Low(V = 25, A = 0)Buffer Status: Normal(F ="),
+              1u);
+    EXPECT_EQ(log_.Count("CH[cam1],Record Frame Status: Normal(V = 0, A = 0, M = 0), "
+                         "Low(V = 0, A = 0)Buffer Status: Normal(F ="),
+              1u);
+    recorder_->StopRecording();
+}
+
 TEST_F(RecorderTest, ThePreRecordKeepOnlyGrowsAndHasACeiling) {
     event_duration_s durations;
     durations.slots[kSlotAlarm].preRecTime = 30;
