@@ -18,13 +18,14 @@ void* MapLargeMemory(std::size_t bytes) {
     const std::size_t mapped = length + kLargePageSize;
     void* raw = ::mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (raw == MAP_FAILED) return nullptr;
-    const auto start = reinterpret_cast<std::uintptr_t>(raw);
-    const std::uintptr_t aligned = (start + kLargePageSize - 1) / kLargePageSize * kLargePageSize;
-    if (const std::size_t head = aligned - start; head > 0) ::munmap(raw, head);
-    if (const std::size_t tail = start + mapped - (aligned + length); tail > 0) {
-        ::munmap(reinterpret_cast<void*>(aligned + length), tail);
+    auto* const base = static_cast<char*>(raw);
+    const std::size_t head =
+        (kLargePageSize - reinterpret_cast<std::uintptr_t>(raw) % kLargePageSize) % kLargePageSize;
+    char* const memory = base + head;
+    if (head > 0) ::munmap(base, head);
+    if (const std::size_t tail = mapped - head - length; tail > 0) {
+        ::munmap(memory + length, tail);
     }
-    void* memory = reinterpret_cast<void*>(aligned);
     // Only advice: without huge pages the memory is still usable.
     ::madvise(memory, length, MADV_HUGEPAGE);
     return memory;
