@@ -168,11 +168,12 @@ void Recorder::StopRecording() {
 
 void Recorder::WaitForPending(Profile& profile, const char* what) {
     // Results arrive from the drive's threads, not from a strand, so a stop
-    // from inside the status callback still sees them.
-    int waited = 0;
-    while (profile.pending->Size() > 0 && waited < kStopWaitMs) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        waited += 100;
+    // from inside the status callback still sees them. Each result wakes the
+    // wait, so the stop goes on as soon as the last write has ended.
+    {
+        std::unique_lock lock(pendingMutex_);
+        pendingDone_.wait_for(lock, std::chrono::milliseconds(kStopWaitMs),
+                              [&profile] { return profile.pending->Size() == 0; });
     }
     if (profile.pending->Size() > 0) {
         OLOG(kLogWarning) << "CH=[" << channelId_ << "] " << profile.pending->Size() << " " << what

@@ -14,13 +14,15 @@
 // `manualLock_` the manual event; `writerLock_` only the writer pointers, so
 // readers of the current drive never wait for a job. Order: mainLock_ before
 // writerLock_, metaLock_, the pending queues and the chunks; manualLock_ is
-// never held with mainLock_ or metaLock_. Frame input takes no lock but
+// never held with mainLock_ or metaLock_; `pendingMutex_` is a leaf, taken
+// only to wake or wait for the end of pending writes. Frame input takes no lock but
 // metaLock_, and never waits for a disk. Status jobs and the callback run on
 // `statusStrand_` with no recorder lock held, so the callback may stop the
 // recorder.
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -197,6 +199,8 @@ class Recorder : public IRecorder, public std::enable_shared_from_this<Recorder>
     std::atomic<bool> noSpaceLatched_{false};
     ConcurrentVector<std::shared_ptr<WriteBuffer>> pendingNormal_;
     ConcurrentVector<std::shared_ptr<WriteBuffer>> pendingLow_;
+    std::mutex pendingMutex_;  // with pendingDone_: each write result wakes a stop
+    std::condition_variable pendingDone_;
     Profile normal_;
     Profile low_;
     ConcurrentMap<int64_t, std::shared_ptr<MetaDataFrameBuffer>> metaQueue_;

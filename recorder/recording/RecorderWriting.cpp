@@ -214,6 +214,12 @@ void Recorder::OnFileResult(Profile& profile, const std::shared_ptr<WriteBuffer>
                             int32_t errorCode) {
     try {
         profile.pending->EraseFirst(buffer);
+        {
+            // Under the lock, so that a stop cannot miss the wake between
+            // its look at the queue and its wait.
+            std::lock_guard lock(pendingMutex_);
+            pendingDone_.notify_all();
+        }
         const WriteBuffer::Seconds& seconds = buffer->GetSeconds();
         const int64_t time =
             seconds.empty() ? NowUtc() : static_cast<int64_t>(seconds.front()->firstFrameTime);

@@ -3,13 +3,30 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/LargeMemory.h"
+
 namespace orvale::recorder {
 
+void AlignedFree::operator()(uint8_t* bytes) const {
+    if (mapped > 0) {
+        platform::UnmapLargeMemory(bytes, mapped);
+    } else {
+        ::operator delete(bytes, std::align_val_t(kSectorSize));
+    }
+}
+
 void AlignedBytes::Reallocate(uint64_t capacity, uint64_t keep) {
-    std::unique_ptr<uint8_t, Free> fresh;
+    std::unique_ptr<uint8_t, AlignedFree> fresh;
     if (capacity > 0) {
         const uint64_t rounded = (capacity + kSectorSize - 1) / kSectorSize * kSectorSize;
-        fresh.reset(static_cast<uint8_t*>(::operator new(rounded, std::align_val_t(kSectorSize))));
+        void* mapped = rounded >= kLargeCapacity ? platform::MapLargeMemory(rounded) : nullptr;
+        if (mapped != nullptr) {
+            fresh = std::unique_ptr<uint8_t, AlignedFree>(static_cast<uint8_t*>(mapped),
+                                                          AlignedFree{rounded});
+        } else {
+            fresh.reset(
+                static_cast<uint8_t*>(::operator new(rounded, std::align_val_t(kSectorSize))));
+        }
         keep = std::min({keep, capacity, capacity_});
         if (keep > 0) std::memcpy(fresh.get(), data_.get(), keep);
     }

@@ -238,18 +238,43 @@ TEST_F(ProfileChunkTest, ContinuousIsMarkedAgainWhenSwitchedBackOn) {
 }
 
 TEST_F(ProfileChunkTest, WriteBuffersAreRecycled) {
+    // One buffer is written while the next is packed: both are kept.
     const int64_t t = kBeforeHour - 100;
     PushSeconds(t, t + 1);
     const auto first = chunk_.TakeWriteBuffer(0);
-    ASSERT_NE(first, nullptr);
-    WriteBuffer* const address = first.get();
-    chunk_.ReleaseWriteBuffer(first);
     PushSeconds(t + 2, t + 2);
+    const auto second = chunk_.TakeWriteBuffer(0);
+    ASSERT_NE(first, nullptr);
+    ASSERT_NE(second, nullptr);
+    chunk_.ReleaseWriteBuffer(first);
+    chunk_.ReleaseWriteBuffer(second);
+    PushSeconds(t + 3, t + 3);
     const auto again = chunk_.TakeWriteBuffer(0);
-    ASSERT_NE(again, nullptr);
-    EXPECT_EQ(again.get(), address);
-    EXPECT_EQ(Times(again), std::vector<uint64_t>{uint64_t(t + 2)});
+    PushSeconds(t + 4, t + 4);
+    const auto andAgain = chunk_.TakeWriteBuffer(0);
+    EXPECT_EQ(again, first);
+    EXPECT_EQ(andAgain, second);
+    EXPECT_EQ(Times(again), std::vector<uint64_t>{uint64_t(t + 3)});
     EXPECT_EQ(again->TrackId(), 1u);
+}
+
+TEST_F(ProfileChunkTest, TheSecondsOfALongHandOverAreAllReused) {
+    // Summaries are held so that no new buffer can take a dropped one's place.
+    const auto handOver = [this] {
+        std::vector<std::shared_ptr<second_frame_info_s>> summaries;
+        while (chunk_.GetFinishedSecondCount() > 0) {
+            summaries.push_back(chunk_.GetOldestSecondInfo());
+            const auto left = static_cast<uint32_t>(chunk_.GetFinishedSecondCount()) - 1;
+            chunk_.ReleaseWriteBuffer(chunk_.TakeWriteBuffer(left));
+        }
+        return summaries;
+    };
+    const int64_t t = kBeforeHour - 100;
+    PushSeconds(t, t + 19);
+    const auto first = handOver();
+    ASSERT_EQ(first.size(), 20u);
+    PushSeconds(t + 20, t + 39);
+    EXPECT_EQ(handOver(), first);
 }
 
 TEST_F(ProfileChunkTest, AFullSecondDropsFurtherFrames) {
