@@ -58,8 +58,10 @@ bool Recorder::PushProfileVideo(Profile& profile, const video_frame_header_s& he
     const auto time = static_cast<int64_t>(header.time);
     const int64_t last = profile.lastFrameTime.exchange(time);
     // A job still waiting to run takes every finished second anyway; a
-    // second one would find nothing and report the profile idle.
-    if ((last == 0 || last != time) && ShouldWrite(profile) && profile.queuedJobs == 0) {
+    // second one would find nothing and report the profile idle. The pacer
+    // is not asked meanwhile, so a write that falls due then is kept for the
+    // first new second after the job.
+    if ((last == 0 || last != time) && profile.queuedJobs == 0 && ShouldWrite(profile)) {
         PostWrite(profile);
     }
     return true;
