@@ -14,7 +14,7 @@ namespace orvale::bench {
 
 double RawWriteSeconds(const std::filesystem::path& path, std::span<const uint8_t> content,
                        uint64_t block, uint64_t writes, uint64_t sources,
-                       boost::asio::io_context& io) {
+                       boost::asio::io_context& io, bool timeSync) {
     if (auto error = platform::CreatePreallocatedFile(path, static_cast<int64_t>(block * writes))) {
         std::cerr << "raw: cannot create " << path << ": " << error.message() << "\n";
         std::exit(1);
@@ -41,9 +41,12 @@ double RawWriteSeconds(const std::filesystem::path& path, std::span<const uint8_
             std::exit(1);
         }
     }
-    const double seconds =
+    double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     file.Sync();
+    if (timeSync) {
+        seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    }
     file.Close();
     return seconds;
 }

@@ -16,9 +16,11 @@ namespace orvale::bench {
 // sector size) into a new file at `path`. The bytes come in turn from
 // `sources` arrays, each holding `content` zero-padded to the block, so that
 // they come from as much memory as the compared writes take theirs. The file
-// is forced to the device after the clock stops. A failure ends the process.
+// is forced to the device after the writes; with `timeSync` the clock runs
+// until it is, for comparisons whose own figure includes making the bytes
+// durable. A failure ends the process.
 double RawWriteSeconds(const std::filesystem::path& path, std::span<const uint8_t> content,
                        uint64_t block, uint64_t writes, uint64_t sources,
-                       boost::asio::io_context& io);
+                       boost::asio::io_context& io, bool timeSync = false);
 
 }  // namespace orvale::bench

@@ -123,8 +123,9 @@ void Recorder::StopRecording() {
         return;
     }
     recording_ = false;
-    // Lets frame input that saw `recording_` set finish its frame.
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    // Frame input that saw `recording_` set finishes its frame first (a
+    // metadata push waiting for room gives up once the flag is clear).
+    while (pushing_.load() > 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     for (Profile* profile : {&normal_, &low_}) {
         profile->chunk->Flush();
         // Each job takes one track and one hour; bounded so a chunk that keeps

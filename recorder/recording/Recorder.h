@@ -119,6 +119,8 @@ class Recorder : public IRecorder, public std::enable_shared_from_this<Recorder>
     bool HasMetaFrames() const { return metaCount_ != 0; }
 
   private:
+    class PushGuard;
+
     // What differs between the two data profiles.
     struct Profile {
         int32_t number;  // 1 normal, 2 low
@@ -192,6 +194,7 @@ class Recorder : public IRecorder, public std::enable_shared_from_this<Recorder>
     std::shared_ptr<Channel> channel_;
     std::shared_ptr<MetaDataWriter> metaWriter_;  // under writerLock_
     std::atomic<bool> recording_{false};
+    std::atomic<int> pushing_{0};  // frame inputs in progress
     // Status state: touched only by status jobs on statusStrand_ and cleared
     // by StartRecording.
     std::atomic<bool> active_{false};

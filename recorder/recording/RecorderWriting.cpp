@@ -32,8 +32,22 @@ const char* BufferText(const void* data) {
 
 // --- frame input ---
 
+// Counts a frame input in progress for as long as it lives, so that a stop
+// can wait until every push that saw the recorder running has finished.
+class Recorder::PushGuard {
+  public:
+    explicit PushGuard(std::atomic<int>& count) : count_(count) { ++count_; }
+    ~PushGuard() { --count_; }
+    PushGuard(const PushGuard&) = delete;
+    PushGuard& operator=(const PushGuard&) = delete;
+
+  private:
+    std::atomic<int>& count_;
+};
+
 bool Recorder::PushVideoFrame(const video_frame_header_s& header, const void* data, uint32_t size,
                               uint32_t eventFlags) {
+    const PushGuard guard(pushing_);
     if (!recording_) return false;
     if (data == nullptr || !FrameSizeValid(size) || header.codec >= 0x10000) {
         OLOG(kLogError) << "CH = [" << channelId_
@@ -68,6 +82,7 @@ bool Recorder::PushProfileVideo(Profile& profile, const video_frame_header_s& he
 }
 
 bool Recorder::PushAudioFrame(const audio_frame_header_s& header, const void* data, uint32_t size) {
+    const PushGuard guard(pushing_);
     if (!recording_ || !useAudioRecord_) {
         OLOG(kLogTrace) << "CH=[" << channelId_ << "]Running : " << recording_.load()
                         << ", Use : " << useAudioRecord_.load();
@@ -283,6 +298,7 @@ void Recorder::ReleaseDrive(const std::string& drive) {
 // --- metadata ---
 
 bool Recorder::PushMetaFrame(const meta_frame_header_s& header, const void* data, uint32_t size) {
+    const PushGuard guard(pushing_);
     if (!recording_) return false;
     if (data == nullptr || !FrameSizeValid(size)) {
         OLOG(kLogError) << "CH=[" << channelId_
