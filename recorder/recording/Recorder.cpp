@@ -46,8 +46,7 @@ Recorder::Recorder(int32_t trackId, std::shared_ptr<Channel> channel,
       scheduleId_(std::move(scheduleId)),
       maxDataFileSize_(maxDataFileSize),
       catalogue_(std::move(catalogue)),
-      channel_(std::move(channel)),
-      recordTime_(recordTime) {
+      channel_(std::move(channel)) {
     const ProfileChunk::Clock chunkClock = clocks_.utcSeconds;
     normal_.number = 1;
     normal_.chunk = std::make_shared<ProfileChunk>(channelId_, 1, chunkClock);

@@ -15,8 +15,9 @@
 // readers of the current drive never wait for a job. Order: mainLock_ before
 // writerLock_, metaLock_, the pending queues and the chunks; manualLock_ is
 // never held with mainLock_ or metaLock_; `pendingMutex_` is a leaf, taken
-// only to wake or wait for the end of pending writes. Frame input takes no lock but
-// metaLock_, and never waits for a disk. Status jobs and the callback run on
+// only to wake or wait for the end of pending writes. Frame input takes no
+// lock but metaLock_, and never waits for a disk; a stop waits for the frame
+// inputs in progress (`pushing_`). Status jobs and the callback run on
 // `statusStrand_` with no recorder lock held, so the callback may stop the
 // recorder.
 #pragma once
@@ -211,7 +212,6 @@ class Recorder : public IRecorder, public std::enable_shared_from_this<Recorder>
     int64_t lastQueuedMetaSecond_ = 0;                  // under metaLock_
     std::atomic<uint32_t> metaCount_{0};
     std::atomic<uint32_t> metaBytesPerSecond_{0};
-    const uint32_t recordTime_;
 };
 
 }  // namespace orvale::recorder
