@@ -38,7 +38,6 @@ Recorder::Recorder(int32_t trackId, std::shared_ptr<Channel> channel,
                    std::shared_ptr<QzDatabase> catalogue, uint32_t recordTime, Clocks clocks)
     : channelId_(channel->GetId()),
       clocks_(std::move(clocks)),
-      pool_(pool),
       statusStrand_(pool->IoService()),
       writeStrand_(pool->IoService()),
       trackId_(trackId),

@@ -175,7 +175,6 @@ class Recorder : public IRecorder, public std::enable_shared_from_this<Recorder>
     std::recursive_mutex manualLock_;
     std::recursive_mutex metaLock_;
     mutable std::mutex writerLock_;
-    common::AsioThreadPool* pool_;
     boost::asio::io_context::strand statusStrand_;
     boost::asio::io_context::strand writeStrand_;
     std::atomic<int32_t> trackId_;
