@@ -10,7 +10,7 @@
 //   record_ingest [folder] [--seconds S] [--seconds-64 S] [--wait-ms W]
 //                 [--channels 1,16,64]
 //
-// S seconds of video per channel (120; S-64 for 64 channels, S / 4 unless
+// S seconds of video per channel (300; S-64 for 64 channels, S / 4 unless
 // given); W the back-pressure sleep (100 ms, the converter's). A run's clock
 // covers the pushing and each channel's StopRecording (which writes the tail
 // and waits for every write), so every byte counted is on the disk. CPU is the
@@ -55,7 +55,7 @@ constexpr uint64_t kSecondsPerWrite = 16;
 
 struct Options {
     fs::path folder = ".";
-    uint64_t seconds = 120;
+    uint64_t seconds = 300;  // long enough that the stop's syncs do not dominate
     uint64_t seconds64 = 0;  // 0: seconds / 4
     uint64_t waitMs = 100;
     std::vector<uint64_t> channels = {1, 16, 64};
