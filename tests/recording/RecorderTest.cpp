@@ -271,6 +271,39 @@ TEST_F(RecorderTest, WithoutWritableDrivesTheCallerHearsOnceAndNothingIsHalfWrit
     EXPECT_EQ(statuses, std::vector<int32_t>{RECORDER_STATUS_NO_WRITABLE_DRIVE});
 }
 
+TEST_F(RecorderTest, AFullDriveIsReportedOnceAndRefusesManualRecording) {
+    volumes_->SetAvailable('D', 0);
+    ASSERT_TRUE(recorder_->StartRecording());
+    for (int64_t t = kStart; t < kStart + 7; ++t) PushSecond(t);
+    EXPECT_EQ(WaitForStatuses(2),
+              (std::vector<int32_t>{RECORDER_STATUS_NO_SPACE, RECORDER_STATUS_NO_FILE}));
+    EXPECT_EQ(recorder_->NotifyEvent(RECORD_MANUAL, 0, false), Recorder::kNoSpace);
+    recorder_->StopRecording();
+}
+
+TEST_F(RecorderTest, SwitchingTheLowProfileOffEndsItsRecording) {
+    ASSERT_TRUE(recorder_->StartRecording());
+    for (int64_t t = kStart; t < kStart + 10; ++t) {
+        PushSecond(t);
+        PushSecond(t, 2);
+    }
+    // The early write of the first seconds reaches the low profile's index.
+    for (int i = 0; i < 500 && KeyTimes(kStart, kProfileLow).empty(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    recorder_->SetUseLowProfile(false);
+    EXPECT_FALSE(recorder_->UseLowProfile());
+    for (int64_t t = kStart + 10; t < kStart + 20; ++t) {
+        PushSecond(t);
+        PushSecond(t, 2);  // taken and dropped
+    }
+    recorder_->StopRecording();
+    EXPECT_EQ(KeyTimes(kStart, kProfileNormal), Range(kStart, kStart + 19));
+    const std::vector<int64_t> low = KeyTimes(kStart, kProfileLow);
+    ASSERT_FALSE(low.empty());
+    EXPECT_LT(low.back(), kStart + 10);
+}
+
 TEST_F(RecorderTest, AManualEventEndsOnlyThirtySecondsAfterItsStart) {
     ASSERT_TRUE(recorder_->StartRecording());
     EXPECT_EQ(recorder_->NotifyEvent(RECORD_MANUAL, 0, false), 0);
