@@ -245,6 +245,11 @@ TEST_F(RecorderTest, AVanishedFolderReportsOnceAndRecordingResumes) {
     // Until the first write reports back, five new seconds trigger a write.
     for (; t < kStart + 7; ++t) PushSecond(t);
     ASSERT_EQ(WaitForStatuses(1), std::vector<int32_t>{RECORDER_STATUS_RECORDING});
+    // "Recording" is heard at the hand-over; the folder goes only after the
+    // write is done, or that write would fail instead.
+    for (int i = 0; i < 500 && recorder_->GetWriteBufferCount() > 0; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
 
     fs::remove_all(drive_->GetChannelPath("cam1"));
     wall_ = kStart + 10;  // the next paced write is due, once
