@@ -104,10 +104,10 @@ bool FileWriter::CreateIndexFile(const record_file_info_s& location) {
     const fs::path path = folderPath_ / MakeIndexFileName(location.startTime, location.profile);
     indexFile_ = std::make_shared<IndexFile>(path, folders_);
     boost::timer::cpu_timer timer;
-    std::error_code error;
     // An existing file (the other profile's writer, or an earlier data file
-    // of the hour) is used as it stands.
-    if (!fs::exists(path, error) && !indexFile_->Open(HourStart(location.startTime))) {
+    // of the hour) keeps its rows; one that a crash left without its
+    // pre-filled rows is completed, or its seconds could never be found.
+    if (!indexFile_->Open(HourStart(location.startTime))) {
         OLOG(kLogFatal) << "Failed to open a index file. path = " << path;
         indexFile_.reset();
         return false;
@@ -231,10 +231,7 @@ void FileWriter::MergeArbIndex() {
 
     const fs::path target = folderPath_ / MakeIndexFileName(location_.startTime, kProfileNormal);
     auto hourIndex = std::make_shared<IndexFile>(target, folders_);
-    std::error_code error;
-    const bool ready = fs::exists(target, error) ? hourIndex->EnsureOpen()
-                                                 : hourIndex->Open(HourStart(location_.startTime));
-    if (!ready) {
+    if (!hourIndex->Open(HourStart(location_.startTime))) {
         OLOG(kLogFatal) << "Failed to open a index file. path = " << target;
         return;
     }
@@ -242,6 +239,7 @@ void FileWriter::MergeArbIndex() {
     const fs::path arbPath = indexFile_->GetPath();
     indexFile_.reset();
     RemoveDatabaseFiles(arbPath);
+    std::error_code error;
     if (fs::exists(arbPath, error)) {
         OLOG(kLogWarning) << "Failed to remove file = " << arbPath << ", Exeption: still there";
     }

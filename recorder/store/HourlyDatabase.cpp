@@ -1,9 +1,16 @@
 #include "recorder/store/HourlyDatabase.h"
 
+#include <atomic>
+#include <mutex>
+#include <random>
+#include <sstream>
+#include <stdexcept>
+
 #include <SQLiteCpp/SQLiteCpp.h>
 
 #include "common/GlobalNames.h"
 #include "common/Utility.h"
+#include "platform/FileRename.h"
 #include "recorder/database/DatabaseFile.h"
 
 namespace orvale::recorder {
@@ -13,6 +20,41 @@ namespace {
 
 fs::path WithSuffix(const fs::path& path, const char* suffix) {
     return fs::path(path.string() + suffix);
+}
+
+fs::path TemporaryName(const fs::path& path) {
+    static std::atomic<unsigned> counter{0};
+    static const unsigned salt = std::random_device{}();
+    std::ostringstream name;
+    name << path.string() << ".new-" << std::hex << salt << "-" << counter++;
+    return name.str();
+}
+
+// Serialises the step that moves a new hour file into place with the removal
+// of the stale companions of its final name.
+std::mutex g_placeMutex;
+
+// Fills the file that nobody else can see yet. It needs no journal and no
+// flush of its own: it is flushed once, whole, before it is moved into place.
+// Write-ahead logging is switched on here, before that flush, so that the
+// first connection to the placed file finds it on and writes nothing.
+void Build(const fs::path& building, const HourFileRecipe& recipe) {
+    {
+        SQLite::Database db(building.string(), SQLite::OPEN_READWRITE);
+        db.exec("pragma journal_mode = OFF");
+        db.exec("pragma synchronous = OFF");
+        db.exec("pragma locking_mode = EXCLUSIVE");
+        if (recipe.fill) recipe.fill(db);
+        db.exec("pragma journal_mode = WAL");
+    }
+    std::error_code error;
+    if (recipe.presize > 0 &&
+        fs::file_size(building, error) < static_cast<uintmax_t>(recipe.presize)) {
+        fs::resize_file(building, static_cast<uintmax_t>(recipe.presize), error);
+    }
+    if (!platform::SyncFile(building.string())) {
+        throw std::runtime_error("failed to flush " + building.string());
+    }
 }
 
 }  // namespace
@@ -32,6 +74,35 @@ bool CopyDatabaseTemplate(const fs::path& templatePath, const fs::path& path) {
     fs::remove(WithSuffix(path, "-wal"), error);
     fs::remove(WithSuffix(path, "-shm"), error);
     return fs::copy_file(templatePath, path, fs::copy_options::overwrite_existing, error) && !error;
+}
+
+bool CreateHourlyDatabase(const fs::path& path, const HourFileRecipe& recipe) {
+    const fs::path building = TemporaryName(path);
+    RemoveDatabaseFiles(building);
+    if (!CopyDatabaseTemplate(recipe.templatePath, building) &&
+        !(recipe.createTables && recipe.createTables(building))) {
+        RemoveDatabaseFiles(building);
+        throw std::runtime_error("failed to make " + building.string());
+    }
+    try {
+        Build(building, recipe);
+    } catch (...) {
+        RemoveDatabaseFiles(building);
+        throw;
+    }
+    std::lock_guard lock(g_placeMutex);
+    std::error_code error;
+    platform::RenameResult placed = platform::RenameResult::kTargetExists;
+    if (!fs::exists(path, error)) {
+        // A log left by an earlier file of this name would be replayed into the new one.
+        RemoveDatabaseFiles(path);
+        placed = platform::RenameNoReplace(building.string(), path.string());
+    }
+    if (placed != platform::RenameResult::kDone) RemoveDatabaseFiles(building);
+    if (placed == platform::RenameResult::kFailed) {
+        throw std::runtime_error("failed to move " + building.string() + " into place");
+    }
+    return placed == platform::RenameResult::kDone;
 }
 
 fs::path TemplateFile(const std::string& name) {

@@ -1,9 +1,17 @@
 // What the hourly index and metadata databases share: how a connection is
 // opened, how a new hour file is made from its template, and how a database
 // file is removed with its write-ahead log and shared-memory companions.
+//
+// A new hour file appears whole: it is made under a temporary name beside its
+// final one (template copy or fresh tables, the rows of the hour, write-ahead
+// logging switched on), flushed once, and moved into place only when no other
+// writer put the hour there first. So no connection ever sees a half-made
+// hour file, and a file another writer already wrote to is never replaced.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -26,6 +34,22 @@ std::unique_ptr<SQLite::Database> OpenHourlyDatabase(const std::filesystem::path
 // stale log would be replayed into the new file.
 bool CopyDatabaseTemplate(const std::filesystem::path& templatePath,
                           const std::filesystem::path& path);
+
+// How a new hour file is made: its template, how its tables are made when
+// the template is missing, the rows it starts with, and the size it is given
+// on disk (0: as it comes).
+struct HourFileRecipe {
+    std::filesystem::path templatePath;
+    std::function<bool(const std::filesystem::path&)> createTables;
+    std::function<void(SQLite::Database&)> fill;
+    int64_t presize = 0;
+};
+
+// Makes the hour file at `path` when it does not exist yet (see above). True
+// when this call put it in place, false when another writer had put a file
+// there first (which is then used as it stands). Throws, leaving nothing
+// behind, when the file cannot be made or moved into place.
+bool CreateHourlyDatabase(const std::filesystem::path& path, const HourFileRecipe& recipe);
 
 // The path of a template database in DBTemp beside the host program.
 std::filesystem::path TemplateFile(const std::string& name);

@@ -1,16 +1,11 @@
 #include "recorder/store/IndexFile.h"
 
-#include <atomic>
-#include <mutex>
-#include <random>
 #include <sstream>
 
 #include <SQLiteCpp/SQLiteCpp.h>
 
 #include "common/GlobalNames.h"
 #include "common/Log.h"
-#include "platform/FileRename.h"
-#include "recorder/database/DatabaseFile.h"
 #include "recorder/database/SqlText.h"
 #include "recorder/store/HourFileName.h"
 #include "recorder/store/HourlyDatabase.h"
@@ -119,17 +114,17 @@ bool HourIsFilled(SQLite::Database& db, int64_t hourStart) {
     return counts.getColumn(0).getInt() == 3600 && counts.getColumn(1).getInt() == 3601;
 }
 
-std::string TemporaryName(const fs::path& path) {
-    static std::atomic<unsigned> counter{0};
-    static const unsigned salt = std::random_device{}();
-    std::ostringstream name;
-    name << path.string() << ".new-" << std::hex << salt << "-" << counter++;
-    return name.str();
+// Makes the tables that `db` lacks; the version row comes with its table.
+void MakeMissingTables(SQLite::Database& db) {
+    if (!db.tableExists("T_VER")) {
+        db.exec(kCreateVersion);
+        db.exec(kInsertVersion);
+    }
+    if (!db.tableExists("T_INDEX")) db.exec(CreateIndexTable("T_INDEX"));
+    if (!db.tableExists("T_LOWINDEX")) db.exec(CreateIndexTable("T_LOWINDEX"));
+    if (!db.tableExists("T_TIMELINE")) db.exec(CreateTimelineTable());
+    if (!db.tableExists("T_DUALTRACKINDEX")) db.exec(kCreateDualTrack);
 }
-
-// Serialises the step that moves a new hour file into place with the removal
-// of the stale companions of its final name.
-std::mutex g_placeMutex;
 
 }  // namespace
 
@@ -159,14 +154,7 @@ bool IndexFile::CreateTables(const fs::path& path) {
     try {
         SQLite::Database db(path.string(), SQLite::OPEN_READWRITE | SQLite::OPEN_CREATE);
         SQLite::Transaction transaction(db);
-        if (!db.tableExists("T_VER")) {
-            db.exec(kCreateVersion);
-            db.exec(kInsertVersion);
-        }
-        if (!db.tableExists("T_INDEX")) db.exec(CreateIndexTable("T_INDEX"));
-        if (!db.tableExists("T_LOWINDEX")) db.exec(CreateIndexTable("T_LOWINDEX"));
-        if (!db.tableExists("T_TIMELINE")) db.exec(CreateTimelineTable());
-        if (!db.tableExists("T_DUALTRACKINDEX")) db.exec(kCreateDualTrack);
+        MakeMissingTables(db);
         transaction.commit();
         return true;
     } catch (const std::exception& e) {
@@ -216,12 +204,18 @@ bool IndexFile::EnsureOpen() {
 bool IndexFile::Open(int64_t hourStart) {
     hourStart = HourStart(hourStart);
     try {
-        const bool created = !Exists();
-        if (created && !CreateHourFile(hourStart)) return false;
+        bool created = false;
+        if (!Exists()) {
+            created = CreateHourlyDatabase(
+                path_, {TemplatePath(), CreateTables,
+                        [hourStart](SQLite::Database& db) { FillHour(db, hourStart); }, 0});
+        }
         if (!database_) Connect();
         if (!created && !HourIsFilled(*database_, hourStart)) {
-            // A file left behind without its rows: complete it in place.
-            if (!CreateTables(path_)) return false;
+            // A file left behind without its tables or rows: complete it in place.
+            SQLite::Transaction transaction(*database_);
+            MakeMissingTables(*database_);
+            transaction.commit();
             FillHour(*database_, hourStart);
         }
         return true;
@@ -229,41 +223,6 @@ bool IndexFile::Open(int64_t hourStart) {
         LogException(e);
         return false;
     }
-}
-
-bool IndexFile::CreateHourFile(int64_t hourStart) {
-    const fs::path building = TemporaryName(path_);
-    RemoveDatabaseFiles(building);
-    if (!CopyTemplate(building) && !CreateTables(building)) return false;
-    try {
-        // Nobody else sees this file until it is complete, so it is filled
-        // without a journal and flushed once before it is moved into place.
-        {
-            SQLite::Database db(building.string(), SQLite::OPEN_READWRITE);
-            db.exec("pragma journal_mode = OFF");
-            db.exec("pragma synchronous = OFF");
-            db.exec("pragma locking_mode = EXCLUSIVE");
-            FillHour(db, hourStart);
-        }
-        platform::SyncFile(building.string());
-    } catch (...) {
-        RemoveDatabaseFiles(building);
-        throw;
-    }
-    std::lock_guard lock(g_placeMutex);
-    platform::RenameResult placed = platform::RenameResult::kTargetExists;
-    if (!Exists()) {
-        // A log left by an earlier file of this name would be replayed into the new one.
-        RemoveDatabaseFiles(path_);
-        placed = platform::RenameNoReplace(building.string(), path_.string());
-    }
-    if (placed != platform::RenameResult::kDone) RemoveDatabaseFiles(building);
-    if (placed == platform::RenameResult::kFailed) {
-        OLOG(kLogError) << "Path: " << path_ << ", Excpetoion: failed to move " << building
-                        << " into place";
-        return false;
-    }
-    return true;
 }
 
 bool IndexFile::RunInTransaction(const std::vector<std::string>& statements) {

@@ -97,7 +97,6 @@ class IndexFile : public std::enable_shared_from_this<IndexFile> {
     bool ReportMissing(int severity) const;
     void LogException(const std::exception& e, const std::string& statement = {}) const;
     void Connect();
-    bool CreateHourFile(int64_t hourStart);
     // Runs `statements` in one transaction; logs and returns false on failure.
     bool RunInTransaction(const std::vector<std::string>& statements);
     template <class Visit>

@@ -38,6 +38,15 @@ std::shared_ptr<MetaDataFrame> FrameFromRow(SQLite::Statement& row) {
     return frame;
 }
 
+// Makes the tables that `db` lacks; the version row comes with its table.
+void MakeMissingTables(SQLite::Database& db) {
+    if (!db.tableExists("T_VER")) {
+        db.exec(kCreateVersion);
+        db.exec(kInsertVersion);
+    }
+    if (!db.tableExists("T_METADATA")) db.exec(kCreateMetadata);
+}
+
 }  // namespace
 
 std::shared_ptr<MetaDataFile> MetaDataFile::Create(fs::path path,
@@ -63,11 +72,7 @@ bool MetaDataFile::CreateTables(const fs::path& path) {
     try {
         SQLite::Database db(path.string(), SQLite::OPEN_READWRITE | SQLite::OPEN_CREATE);
         SQLite::Transaction transaction(db);
-        if (!db.tableExists("T_VER")) {
-            db.exec(kCreateVersion);
-            db.exec(kInsertVersion);
-        }
-        if (!db.tableExists("T_METADATA")) db.exec(kCreateMetadata);
+        MakeMissingTables(db);
         transaction.commit();
         return true;
     } catch (const std::exception& e) {
@@ -85,21 +90,24 @@ std::string MetaDataFile::MakeFileName(int64_t time) {
 }
 
 bool MetaDataFile::Open(int64_t preallocSize) {
-    std::error_code error;
-    if (!fs::exists(path_, error)) {
-        if (!CopyTemplate(path_) && !CreateTables(path_)) return false;
-        // Only a file made here is pre-sized; an existing hour is never shrunk.
-        if (preallocSize > 0 &&
-            fs::file_size(path_, error) < static_cast<uintmax_t>(preallocSize)) {
-            fs::resize_file(path_, static_cast<uintmax_t>(preallocSize), error);
-        }
-    }
-    if (db_) return true;
     try {
+        std::error_code error;
+        if (!fs::exists(path_, error)) {
+            // Only a file made here is pre-sized; an existing hour is never shrunk.
+            CreateHourlyDatabase(path_, {TemplatePath(), CreateTables, nullptr, preallocSize});
+        }
+        if (db_) return true;
         db_ = OpenHourlyDatabase(path_);
+        if (!db_->tableExists("T_METADATA")) {
+            // A file left behind without its tables: complete it in place.
+            SQLite::Transaction transaction(*db_);
+            MakeMissingTables(*db_);
+            transaction.commit();
+        }
         return true;
     } catch (const std::exception& e) {
         OLOG(kLogError) << e.what();
+        db_.reset();
         return false;
     }
 }

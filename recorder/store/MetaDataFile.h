@@ -1,9 +1,10 @@
 // The metadata database of one channel hour: table T_METADATA, one row per
 // metadata frame, inserted a second at a time and read back by time range.
 //
-// New hour files start as a copy of the template in DBTemp beside the host
-// program. The object connects on first use and registers its hour folder as
-// in use for as long as it lives. It has no lock: the writer side runs on one
+// A new hour file starts as a copy of the template in DBTemp beside the host
+// program and appears whole under its name (HourlyDatabase.h); a file found
+// without its tables (left by a crash) is completed. The object connects on first use and registers
+// its hour folder as in use for as long as it lives. It has no lock: the writer side runs on one
 // recorder strand, and readers make objects of their own (the write-ahead
 // log lets them read while the hour is written).
 #pragma once
@@ -40,7 +41,8 @@ class MetaDataFile {
     static std::string MakeFileName(int64_t time);
 
     // Creates the file when missing (pre-sized to `preallocSize` when that is
-    // larger than the new file) and connects.
+    // larger than the new file), completes one without its tables, and
+    // connects.
     bool Open(int64_t preallocSize);
     // Stores one second's frames in one transaction: all or none.
     bool Insert(const MetaDataFrames& frames);

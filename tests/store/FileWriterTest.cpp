@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <memory>
+#include <utility>
+#include <vector>
 
 #include <SQLiteCpp/SQLiteCpp.h>
 
@@ -97,6 +100,45 @@ TEST_F(FileWriterTest, NextDataFileReusesTheHourIndexAndProfilesShareIt) {
     EXPECT_EQ(Query(HourIndex(), "SELECT count(*) FROM T_DUALTRACKINDEX"), 3600);
     EXPECT_EQ(Query(HourIndex(), "SELECT count(*) FROM T_DUALTRACKINDEX WHERE HIGH AND LOW"), 2);
     EXPECT_TRUE(fs::exists(Track() / "20240101130010.kvtldt"));
+}
+
+// An hour index that a crash left without its pre-filled rows is completed by
+// the writer that finds it, so that its seconds can be played and searched.
+TEST_F(FileWriterTest, AnHourIndexLeftWithoutItsRowsIsCompleted) {
+    const std::vector<std::pair<const char*, std::function<void(const fs::path&)>>> leftovers = {
+        {"zero-length", [](const fs::path& file) { test::WriteFile(file, ""); }},
+        {"without tables",
+         [](const fs::path& file) {
+             SQLite::Database db(file.string(), SQLite::OPEN_READWRITE | SQLite::OPEN_CREATE);
+             db.exec("PRAGMA user_version = 7");
+         }},
+        {"part of the rows",
+         [](const fs::path& file) {
+             ASSERT_TRUE(recorder::IndexFile::CreateTables(file));
+             SQLite::Database db(file.string(), SQLite::OPEN_READWRITE);
+             db.exec("INSERT INTO T_DUALTRACKINDEX VALUES(1704114000, 0, 1)");
+             db.exec("INSERT INTO T_TIMELINE (UTC, End) VALUES(1704114001, 1)");
+         }},
+    };
+    for (const auto& [name, leave] : leftovers) {
+        SCOPED_TRACE(name);
+        fs::remove_all(Track());
+        fs::create_directories(Track());
+        leave(HourIndex());
+        auto writer = MakeWriter(kProfileNormal, kHourStart + 5);
+        EXPECT_EQ(WriteAndWait(*writer, Seconds(kHourStart + 5, kHourStart + 6)).error, 0);
+        writer->Close();
+
+        EXPECT_EQ(Query(HourIndex(), "SELECT count(*) FROM T_DUALTRACKINDEX"), 3600);
+        EXPECT_EQ(Query(HourIndex(), "SELECT count(*) FROM T_TIMELINE"), 3601);
+        EXPECT_EQ(Query(HourIndex(), "SELECT count(*) FROM T_INDEX"), 2);
+        EXPECT_EQ(Query(HourIndex(), "SELECT count(*) FROM T_TIMELINE WHERE End = 0"), 2);
+        EXPECT_EQ(Query(HourIndex(), "SELECT count(*) FROM T_DUALTRACKINDEX WHERE HIGH = 1"), 2);
+        auto reader = recorder::FileReader::Create(Track(), kProfileNormal, "", pool_.IoService(),
+                                                   nullptr, folders_);
+        ASSERT_TRUE(reader->OpenIndexFile(kHourStart));
+        EXPECT_EQ(reader->FindIndexAt(kHourStart, true), kHourStart + 5);
+    }
 }
 
 TEST_F(FileWriterTest, RemainingSizeCountsQueuedBuffers) {

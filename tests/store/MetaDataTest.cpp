@@ -160,6 +160,19 @@ TEST_F(MetaDataTest, NewFileIsPreSizedAndAnExistingOneNeverShrunk) {
     EXPECT_EQ(rows.size(), 1u);
 }
 
+// What a crash during an earlier, non-atomic creation could leave: a file of
+// the hour's name without tables. The writer completes it instead of failing
+// every second of the hour.
+TEST_F(MetaDataTest, AHourFileLeftWithoutItsTablesIsCompleted) {
+    fs::create_directories(TrackFolder());
+    test::WriteFile(TrackFolder() / "20240131230000.kvtmtd", "");
+    auto file = OpenHour();
+    ASSERT_TRUE(file->Insert({Frame(kTime, 1, "a")}));
+    MetaDataFrames rows;
+    ASSERT_TRUE(file->Read(kTime, kTime, rows));
+    EXPECT_EQ(rows.size(), 1u);
+}
+
 TEST_F(MetaDataTest, WriterAndFileHoldTheHourInUse) {
     const std::string hour = HourFolderKeyOfTrackFolder(TrackFolder());
     auto file = OpenHour();
