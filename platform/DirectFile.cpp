@@ -8,12 +8,21 @@
 #include <cerrno>
 #include <utility>
 
+#include <boost/asio/defer.hpp>
 #include <boost/asio/post.hpp>
 
 namespace orvale::platform {
 namespace {
 
 std::atomic<bool> forceBuffered{false};
+
+std::mutex writeHookMutex;
+std::shared_ptr<const WriteHook> writeHook;
+
+std::shared_ptr<const WriteHook> CurrentWriteHook() {
+    std::lock_guard lock(writeHookMutex);
+    return writeHook;
+}
 
 std::error_code LastErrorCode() {
     return {errno, std::system_category()};
@@ -155,14 +164,22 @@ std::error_code DirectFile::ReadAt(int64_t offset, void* data, std::size_t lengt
 }
 
 void DirectFile::AsyncWriteAt(int64_t offset, const void* data, std::size_t length,
-                              TransferHandler handler) {
-    boost::asio::post(
-        io_, [handle = CurrentHandle(), offset, data, length, handler = std::move(handler)] {
-            std::size_t written = 0;
-            const auto error =
-                handle ? WriteFully(handle->fd, offset, data, length, written) : ErrorCode(EBADF);
-            handler(error, written);
-        });
+                              TransferHandler handler, bool continuation) {
+    auto job = [handle = CurrentHandle(), offset, data, length, handler = std::move(handler)] {
+        std::size_t written = 0;
+        const auto transfer = [&] {
+            return handle ? WriteFully(handle->fd, offset, data, length, written)
+                          : ErrorCode(EBADF);
+        };
+        const auto hook = CurrentWriteHook();
+        const std::error_code error = hook ? (*hook)(offset, length, transfer) : transfer();
+        handler(error, written);
+    };
+    if (continuation) {
+        boost::asio::defer(io_, std::move(job));
+    } else {
+        boost::asio::post(io_, std::move(job));
+    }
 }
 
 void DirectFile::AsyncReadAt(int64_t offset, void* data, std::size_t length,
@@ -187,6 +204,11 @@ std::error_code CreatePreallocatedFile(const std::filesystem::path& path, int64_
 std::error_code TruncateFile(const std::filesystem::path& path, int64_t size) {
     if (::truncate(path.c_str(), size) != 0) return LastErrorCode();
     return {};
+}
+
+void SetWriteHookForTesting(WriteHook hook) {
+    std::lock_guard lock(writeHookMutex);
+    writeHook = hook ? std::make_shared<const WriteHook>(std::move(hook)) : nullptr;
 }
 
 void ForceBufferedFiles(bool force) {

@@ -59,9 +59,13 @@ class DirectFile {
     std::error_code WriteAt(int64_t offset, const void* data, std::size_t length);
     std::error_code ReadAt(int64_t offset, void* data, std::size_t length, std::size_t& read);
 
-    // Asynchronous transfers, run as jobs on the I/O service.
-    void AsyncWriteAt(int64_t offset, const void* data, std::size_t length,
-                      TransferHandler handler);
+    // Asynchronous transfers, run as jobs on the I/O service. A write marked
+    // as the `continuation` of the calling job of that service is taken by
+    // the same thread as soon as that job returns, without waking another
+    // one; only a job that returns at once (never one that goes on to block)
+    // may mark it so.
+    void AsyncWriteAt(int64_t offset, const void* data, std::size_t length, TransferHandler handler,
+                      bool continuation = false);
     void AsyncReadAt(int64_t offset, void* data, std::size_t length, TransferHandler handler);
 
   private:
@@ -80,6 +84,14 @@ std::error_code CreatePreallocatedFile(const std::filesystem::path& path, int64_
 
 // Sets the length of an existing file.
 std::error_code TruncateFile(const std::filesystem::path& path, int64_t size);
+
+// For tests: every asynchronous write runs through the hook, which gets its
+// offset, its length and the transfer itself, and returns the write's error:
+// it may delay the transfer, run it, or fail the write without running it.
+// An empty hook restores plain transfers.
+using WriteHook = std::function<std::error_code(int64_t offset, std::size_t length,
+                                                const std::function<std::error_code()>& transfer)>;
+void SetWriteHookForTesting(WriteHook hook);
 
 // Makes every later Open behave as on a filesystem that refuses O_DIRECT.
 // For tests of the buffered path; false restores the normal behaviour.

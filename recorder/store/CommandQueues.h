@@ -1,19 +1,25 @@
-// The queues behind a command handler: keys bound to queues, and one command
-// at a time per queue, each started when the one before it is done.
+// The queues behind a command handler: keys bound to queues, and the
+// commands of each queue run one after another, each started when the ones
+// ahead of it no longer hold the queue.
 //
 // A key is bound once, when first seen, to the queue that then has the
 // fewest keys (the lowest index among equals), and keeps it for the life of
-// the queues. A command stays at the front of its queue from its start until
-// its `done`; the next one starts from that `done`, on the thread that calls
-// it. Every start gets a `done` of its own: a second call, or a call for a
-// command already finished, is logged and ignored, so a faulty owner can
-// never finish someone else's command.
+// the queues. A started command holds its queue until its `done`, or, for a
+// command that can overlap the next one (`startOverlapping`), until it calls
+// `release`: the command behind it may then start while it finishes (a data
+// write whose transfer is over, committing its index rows). Two commands of
+// one `group` queued together start together: the first is told that the
+// second follows it at once. Completions are always called in queue order: a
+// command done before the one ahead of it waits for it.
 //
-// A start that throws is finished at once with an error completion (from
-// `failure`), and the queue goes on with its next command; a completion that
-// throws is logged and the queue goes on all the same. A start or completion
-// may enqueue into the same queues (the caller's lock permitting): the
-// running functions are moved out of the queue before they are called.
+// Every start gets a `done` of its own: a second call, or a call for a
+// command already finished, is logged and ignored, so a faulty owner can
+// never finish someone else's command. A start that throws is finished at
+// once with the owner's failure result, and the queue goes on; a completion
+// that throws is logged and the queue goes on all the same. A start or
+// completion may enqueue into the same queues (the caller's lock
+// permitting): the running functions are moved out of the queue before they
+// are called.
 //
 // No lock of its own: the handler that owns it serialises every call.
 #pragma once
@@ -26,6 +32,8 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <tuple>
+#include <type_traits>
 #include <unordered_map>
 #include <utility>
 
@@ -37,11 +45,36 @@ template <unsigned kQueueCount, class... Args>
 class CommandQueues {
   public:
     using Done = std::function<void(Args...)>;
+    using Release = std::function<void()>;
+    using Result = std::tuple<std::decay_t<Args>...>;
+
+    using Start = std::function<void(unsigned queue, Done done)>;
 
     struct Command {
-        std::function<void(unsigned queue, Done done)> start;
+        Command() = default;
+        Command(Start startFunction, Done completionFunction)
+            : start(std::move(startFunction)), completion(std::move(completionFunction)) {}
+
+        Start start;
         Done completion;
+        // Set instead of `start` by a command that may overlap the next one:
+        // `release()` lets the command behind it start before this one is
+        // done; `followed` tells that the command behind, of the same
+        // `group`, starts at once with this one.
+        std::function<void(unsigned queue, Done done, Release release, bool followed)>
+            startOverlapping;
+        const void* group = nullptr;
     };
+
+    // What the owning handler supplies: the `done` and `release` handed to a
+    // start, and the result of a command whose start failed.
+    struct Owner {
+        std::function<Done(unsigned q, uint64_t ticket)> makeDone;
+        std::function<Release(unsigned q, uint64_t ticket)> makeRelease;
+        std::function<Result(unsigned q, const std::string& problem)> failure;
+    };
+
+    explicit CommandQueues(Owner owner) : owner_(std::move(owner)) {}
 
     std::optional<unsigned> Find(const std::string& key) const {
         const auto found = keys_.find(key);
@@ -60,80 +93,140 @@ class CommandQueues {
         return chosen;
     }
 
-    // Appends a command; true when its queue was idle, so that it is to be
-    // started now.
-    bool Push(unsigned q, Command command) {
-        queues_[q].commands.push_back(std::move(command));
-        return queues_[q].commands.size() == 1;
+    // Appends a command to queue q and starts it when nothing ahead of it
+    // holds the queue.
+    void Enqueue(unsigned q, Command command) {
+        Entry entry;
+        entry.command = std::move(command);
+        queues_[q].entries.push_back(std::move(entry));
+        StartReady(q);
     }
 
-    // Starts the front command of queue q. `makeDone(q, ticket)` builds the
-    // `done` handed to the start; `failure(completion, q, text)` finishes a
-    // command whose start threw.
-    template <class MakeDone, class Failure>
-    void StartFront(unsigned q, const MakeDone& makeDone, const Failure& failure) {
-        Queue& queue = queues_[q];
-        while (!queue.commands.empty()) {
-            auto start = std::move(queue.commands.front().start);
-            const uint64_t ticket = ++queue.lastTicket;
-            queue.running = ticket;
-            std::string problem;
-            try {
-                if (!start) throw std::invalid_argument("a command without a start function");
-                start(q, makeDone(q, ticket));
-                return;
-            } catch (const std::exception& e) {
-                problem = e.what();
-            } catch (...) {
-                problem = "unknown exception";
-            }
-            OLOG_AS(common::kLogError, "CommandQueues")
-                << "A command failed to start. queue = " << q << ", Exception: " << problem;
-            // Its done, called before the throw, has already moved the queue on.
-            if (queue.running != ticket) return;
-            queue.running = 0;
-            auto completion = std::move(queue.commands.front().completion);
-            queue.commands.pop_front();
-            Call([&] { failure(completion, q, problem); }, q);
-        }
+    // Command `ticket` of queue q no longer holds the queue.
+    void ReleaseQueue(unsigned q, uint64_t ticket) {
+        Entry* entry = Running(q, ticket);
+        if (entry == nullptr || entry->released) return;
+        entry->released = true;
+        StartReady(q);
     }
 
-    // Finishes the running command of queue q, when `ticket` is its own:
-    // calls its completion with `args`, removes it and starts the next one.
-    template <class MakeDone, class Failure>
-    bool Complete(unsigned q, uint64_t ticket, const MakeDone& makeDone, const Failure& failure,
-                  Args... args) {
-        Queue& queue = queues_[q];
-        if (!Runs(q, ticket)) {
+    // Finishes command `ticket` of queue q with `args` (see above); false,
+    // logged, when it is not a running command.
+    bool Complete(unsigned q, uint64_t ticket, Args... args) {
+        if (!Finish(q, ticket, Result(args...))) {
             OLOG_AS(common::kLogError, "CommandQueues")
                 << "A command was done twice or after it was finished. queue = " << q;
             return false;
         }
-        queue.running = 0;
-        auto completion = std::move(queue.commands.front().completion);
-        Call(
-            [&] {
-                if (completion) completion(args...);
-            },
-            q);
-        queue.commands.pop_front();
-        StartFront(q, makeDone, failure);
+        StartReady(q);
         return true;
     }
 
-    // Whether `ticket` is that of queue q's running command.
+    // Whether `ticket` is that of a command of queue q started and not done.
     bool Runs(unsigned q, uint64_t ticket) const {
-        return ticket != 0 && queues_[q].running == ticket;
+        for (const Entry& entry : queues_[q].entries) {
+            if (entry.ticket == ticket && ticket != 0) return !entry.result;
+        }
+        return false;
     }
     uint32_t Load(unsigned q) const { return load_[q]; }
-    size_t Pending(unsigned q) const { return queues_[q].commands.size(); }
+    size_t Pending(unsigned q) const { return queues_[q].entries.size(); }
 
   private:
-    struct Queue {
-        std::deque<Command> commands;  // front = running command
-        uint64_t lastTicket = 0;
-        uint64_t running = 0;  // ticket of the running command; 0 = none
+    struct Entry {
+        Command command;
+        uint64_t ticket = 0;  // 0 = not started
+        bool released = false;
+        std::optional<Result> result;  // done, waiting for a command ahead of it
     };
+
+    struct Queue {
+        std::deque<Entry> entries;  // in queue order; started ones first
+        uint64_t lastTicket = 0;
+    };
+
+    Entry* Running(unsigned q, uint64_t ticket) {
+        for (Entry& entry : queues_[q].entries) {
+            if (entry.ticket == ticket && ticket != 0) return entry.result ? nullptr : &entry;
+        }
+        return nullptr;
+    }
+
+    static bool Pairs(const Command& first, const Command& second) {
+        return first.group != nullptr && first.group == second.group && first.startOverlapping &&
+               second.startOverlapping;
+    }
+
+    // Starts the first command not started yet, when every started one
+    // ahead of it is done or released, together with the one behind it when
+    // they pair; then looks again, since a start may fail or release at once.
+    void StartReady(unsigned q) {
+        Queue& queue = queues_[q];
+        for (;;) {
+            size_t next = 0;
+            for (; next < queue.entries.size(); ++next) {
+                const Entry& entry = queue.entries[next];
+                if (entry.ticket == 0) break;
+                if (!entry.released && !entry.result) return;  // it holds the queue
+            }
+            if (next == queue.entries.size()) return;
+            const bool paired = next + 1 < queue.entries.size() &&
+                                Pairs(queue.entries[next].command, queue.entries[next + 1].command);
+            // Tickets first, so that a done called from inside a start finds its command.
+            const uint64_t first = queue.entries[next].ticket = ++queue.lastTicket;
+            const uint64_t second =
+                paired ? (queue.entries[next + 1].ticket = ++queue.lastTicket) : 0;
+            Launch(q, first, paired);
+            if (paired) Launch(q, second, false);
+        }
+    }
+
+    // Calls the start of command `ticket`; one that throws is finished with
+    // the owner's failure result.
+    void Launch(unsigned q, uint64_t ticket, bool followed) {
+        Entry* entry = Running(q, ticket);
+        if (entry == nullptr) return;  // finished from inside an earlier start
+        auto overlapping = std::move(entry->command.startOverlapping);
+        auto start = std::move(entry->command.start);
+        std::string problem;
+        try {
+            if (overlapping) {
+                overlapping(q, owner_.makeDone(q, ticket), owner_.makeRelease(q, ticket), followed);
+            } else if (start) {
+                start(q, owner_.makeDone(q, ticket));
+            } else {
+                throw std::invalid_argument("a command without a start function");
+            }
+            return;
+        } catch (const std::exception& e) {
+            problem = e.what();
+        } catch (...) {
+            problem = "unknown exception";
+        }
+        OLOG_AS(common::kLogError, "CommandQueues")
+            << "A command failed to start. queue = " << q << ", Exception: " << problem;
+        // Its done, called before the throw, may have finished it already.
+        Finish(q, ticket, owner_.failure(q, problem));
+    }
+
+    // Records the result of command `ticket` and calls, in queue order, the
+    // completions of every command at the front that is done.
+    bool Finish(unsigned q, uint64_t ticket, Result result) {
+        Entry* entry = Running(q, ticket);
+        if (entry == nullptr) return false;
+        entry->result = std::move(result);
+        Queue& queue = queues_[q];
+        while (!queue.entries.empty() && queue.entries.front().result) {
+            Entry done = std::move(queue.entries.front());
+            queue.entries.pop_front();
+            Call(
+                [&] {
+                    if (done.command.completion) std::apply(done.command.completion, *done.result);
+                },
+                q);
+        }
+        return true;
+    }
 
     template <class Job>
     static void Call(const Job& job, unsigned q) {
@@ -148,6 +241,7 @@ class CommandQueues {
         }
     }
 
+    Owner owner_;
     std::unordered_map<std::string, unsigned> keys_;
     std::array<uint32_t, kQueueCount> load_{};
     std::array<Queue, kQueueCount> queues_;

@@ -42,6 +42,10 @@ bool HoldsRecords(const uint8_t* bytes, size_t length) {
     return std::any_of(bytes, bytes + kRecordHeaderSize, [](uint8_t byte) { return byte != 0; });
 }
 
+// Set while a thread calls write completions: a write started from them is
+// that job's continuation (the job returns once the completions are called).
+thread_local bool g_inWriteCompletion = false;
+
 int Digits(std::string_view text, size_t at, size_t count) {
     int value = 0;
     for (size_t i = at; i < at + count; ++i) value = value * 10 + (text[i] - '0');
@@ -121,41 +125,116 @@ bool DataFile::Create(const std::string& channelId, int trackId, int64_t allocSi
     return true;
 }
 
-void DataFile::Write(std::shared_ptr<WriteBuffer> buffer, WriteCompletion completion) {
-    if (!buffer || buffer->GetSeconds().empty()) {
-        OLOG(kLogFatal) << "Failed to write a data. error = no second to write";
-        boost::asio::post(io_, [self = shared_from_this(), completion = std::move(completion)] {
-            completion(ErrorCode(EINVAL), 0, self->lastTime_.load());
-        });
-        return;
+struct DataFile::PendingWrite {
+    int64_t offset = 0;
+    uint64_t advance = 0;  // from `offset` to where the next write starts
+    uint64_t length = 0;   // `advance`, plus the end sector unless followed
+    int64_t lastTime = 0;  // of the buffer's last second
+    bool followed = false;
+    bool over = false;  // the transfer has ended
+    std::error_code error;
+    uint64_t transferred = 0;
+    WriteCompletion completion;
+};
+
+void DataFile::Write(std::shared_ptr<WriteBuffer> buffer, WriteCompletion completion,
+                     bool followed) {
+    const auto refuse = [&](int code, const char* why) {
+        OLOG(kLogFatal) << "Failed to write a data. error = " << why;
+        boost::asio::post(io_, [self = shared_from_this(), completion = std::move(completion),
+                                code] { completion(ErrorCode(code), 0, self->lastTime_.load()); });
+    };
+    if (!buffer || buffer->GetSeconds().empty()) return refuse(EINVAL, "no second to write");
+
+    auto write = std::make_shared<PendingWrite>();
+    {
+        std::lock_guard lock(writeMutex_);
+        if (!inFlight_.empty() &&
+            (inFlight_.size() >= kMaxWritesInFlight || !inFlight_.back()->followed)) {
+            return refuse(EBUSY, "a write in flight shares its sector");
+        }
+        write->offset = inFlight_.empty() ? writeOffset_.load() : nextOffset_;
+        write->lastTime = lastTime_.load();
+        buffer->Finalize(static_cast<uint64_t>(write->offset), write->lastTime);
+        write->advance = static_cast<uint64_t>(buffer->Length());
+        write->followed = followed;
+        write->length = write->advance + (followed ? 0 : kSectorSize);
+        write->completion = std::move(completion);
+        inFlight_.push_back(write);
+        nextOffset_ = write->offset + static_cast<int64_t>(write->advance);
     }
-    const int64_t offset = writeOffset_.load();
-    int64_t lastTime = lastTime_.load();
-    buffer->Finalize(static_cast<uint64_t>(offset), lastTime);
-    const auto advance = static_cast<uint64_t>(buffer->Length());
-    const uint64_t length = advance + kSectorSize;
     const uint8_t* data = buffer->Data();
     writeFile_.AsyncWriteAt(
-        offset, data, length,
-        [self = shared_from_this(), buffer = std::move(buffer), completion = std::move(completion),
-         offset, advance, length, lastTime](const std::error_code& error, size_t transferred) {
-            self->OnWritten(error, transferred, offset, advance, length, lastTime, completion);
-        });
+        write->offset, data, write->length,
+        [self = shared_from_this(), buffer = std::move(buffer), write](const std::error_code& error,
+                                                                       size_t transferred) {
+            self->OnWritten(*write, error, transferred);
+        },
+        g_inWriteCompletion);
 }
 
-void DataFile::OnWritten(const std::error_code& error, uint64_t transferred, int64_t offset,
-                         uint64_t advance, uint64_t length, int64_t lastTime,
-                         const WriteCompletion& completion) {
-    std::error_code result = error;
-    if (!result && transferred != length) result = ErrorCode(EIO);
+// Whichever thread ends a transfer, the completions are called in file order
+// by one thread at a time: a write that ends before the one ahead of it waits
+// for it, and the thread delivering then calls both.
+void DataFile::OnWritten(PendingWrite& write, const std::error_code& error, uint64_t transferred) {
+    std::unique_lock lock(writeMutex_);
+    write.over = true;
+    write.error = error;
+    write.transferred = transferred;
+    if (delivering_) return;
+    delivering_ = true;
+    while (!inFlight_.empty() && inFlight_.front()->over) {
+        const std::shared_ptr<PendingWrite> done = std::move(inFlight_.front());
+        inFlight_.pop_front();
+        const std::error_code result = Retire(*done);
+        if (inFlight_.empty()) {
+            failed_ = false;
+            nextOffset_ = writeOffset_.load();
+            if (!endOnDisk_) RestoreEndRecord();
+        }
+        const int64_t lastTime = lastTime_.load();
+        lock.unlock();
+        const bool outer = std::exchange(g_inWriteCompletion, true);
+        done->completion(result, done->transferred, lastTime);
+        g_inWriteCompletion = outer;
+        lock.lock();
+    }
+    delivering_ = false;
+}
+
+std::error_code DataFile::Retire(const PendingWrite& write) {
+    std::error_code result = write.error;
+    if (!result && write.transferred != write.length) result = ErrorCode(EIO);
+    if (failed_) return result ? result : ErrorCode(ECANCELED);
     if (result) {
         OLOG(kLogFatal) << "Failed to write a data. error = " << result.message();
-    } else {
-        writtenEnd_ = offset + static_cast<int64_t>(transferred);
-        writeOffset_ = offset + static_cast<int64_t>(advance);
-        lastTime_ = lastTime;
+        // It may have overwritten the end record where it started.
+        failed_ = true;
+        endOnDisk_ = false;
+        return result;
     }
-    completion(result, transferred, lastTime_.load());
+    writtenEnd_ = write.offset + static_cast<int64_t>(write.transferred);
+    writeOffset_ = write.offset + static_cast<int64_t>(write.advance);
+    lastTime_ = write.lastTime;
+    endOnDisk_ = !write.followed;
+    return {};
+}
+
+// Puts the end record back behind the written data, where a failed write or
+// a followed one without its follower left the file without it.
+void DataFile::RestoreEndRecord() {
+    AlignedBytes sector(kSectorSize);
+    std::memset(sector.Data(), 0, kSectorSize);
+    const record_header_s end = EndRecord();
+    std::memcpy(sector.Data(), &end, kRecordHeaderSize);
+    const int64_t offset = writeOffset_.load();
+    if (const auto error = writeFile_.WriteAt(offset, sector.Data(), kSectorSize)) {
+        OLOG(kLogError) << "Failed to write an end record of a data file. path = " << path_
+                        << ", error = " << error.message();
+        return;
+    }
+    writtenEnd_ = offset + kSector;
+    endOnDisk_ = true;
 }
 
 bool DataFile::FinishWrite() {

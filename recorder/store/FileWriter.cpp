@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include <boost/asio/defer.hpp>
 #include <boost/asio/post.hpp>
 #include <boost/timer/timer.hpp>
 
@@ -118,12 +119,30 @@ bool FileWriter::CreateIndexFile(const record_file_info_s& location) {
 }
 
 bool FileWriter::Write(std::shared_ptr<WriteBuffer> buffer, ResultCallback callback) {
-    writeBuffers_.Add(std::move(buffer));
+    {
+        std::lock_guard lock(stateMutex_);
+        ++unreported_;
+    }
+    writeBuffers_.Add(buffer);
+    const std::shared_ptr<FileWriter> self = shared_from_this();
     WriteCommandHandler::Command command;
-    command.start = [self = shared_from_this()](unsigned queue, WriteCommandHandler::Done done) {
-        self->OnWriteCommand(queue, std::move(done));
+    command.group = this;
+    command.startOverlapping = [self, buffer](unsigned queue, WriteCommandHandler::Done done,
+                                              WriteCommandHandler::Release release, bool followed) {
+        self->OnWriteCommand(queue, std::move(done), std::move(release), followed, buffer);
     };
-    command.completion = std::move(callback);
+    command.completion = [self, buffer, callback = std::move(callback)](
+                             uint32_t queue, int32_t error, const std::string& message,
+                             uint64_t bytes, int64_t lastTime, int32_t trackId) {
+        // Whatever the callback does, Close must hear of the result.
+        struct Reported {
+            FileWriter& writer;
+            ~Reported() { writer.OnResultReported(); }
+        } reported{*self};
+        // Still queued only when its command never started.
+        self->writeBuffers_.EraseFirst(buffer);
+        if (callback) callback(queue, error, message, bytes, lastTime, trackId);
+    };
     commandHandler_->Enqueue(location_.channelId, std::move(command));
     if (const size_t queued = writeBuffers_.Size(); queued > kTooManyBuffers) {
         OLOG(kLogFatal) << "Path[" << folderPath_
@@ -132,29 +151,32 @@ bool FileWriter::Write(std::shared_ptr<WriteBuffer> buffer, ResultCallback callb
     return true;
 }
 
-void FileWriter::OnWriteCommand(unsigned queue, WriteCommandHandler::Done done) {
+void FileWriter::OnWriteCommand(unsigned queue, WriteCommandHandler::Done done,
+                                WriteCommandHandler::Release release, bool followed,
+                                const std::shared_ptr<WriteBuffer>& buffer) {
     std::shared_ptr<DataFile> dataFile;
-    std::shared_ptr<WriteBuffer> front;
     int32_t trackId = 0;
     {
         std::lock_guard lock(mutex_);
         dataFile = dataFile_;
-        front = writeBuffers_.Front();
         trackId = location_.trackId;
     }
     std::weak_ptr<FileWriter> weak = weak_from_this();
-    auto completion = [weak, done = std::move(done), queue, trackId](
-                          const std::error_code& error, uint64_t bytes, int64_t lastTime) {
+    auto completion = [weak, buffer, done = std::move(done), release = std::move(release), queue,
+                       trackId](const std::error_code& error, uint64_t bytes, int64_t lastTime) {
+        std::function<void()> report = [done, queue, error, bytes, lastTime, trackId] {
+            done(queue, error.value(), error ? error.message() : std::string(), bytes, lastTime,
+                 trackId);
+        };
         if (auto self = weak.lock()) {
-            self->OnWriteDone(error, bytes, lastTime);
+            self->OnWriteDone(buffer, error, release, std::move(report));
         } else {
+            // The queue moves on whatever happened to the writer.
             OLOG(kLogTrace) << "Already Deleted a object of the RecordFile";
+            report();
         }
-        // The queue moves on whatever happened to the writer.
-        done(queue, error.value(), error ? error.message() : std::string(), bytes, lastTime,
-             trackId);
     };
-    if (!dataFile || !front || !FolderExists()) {
+    if (!dataFile || !FolderExists()) {
         // A removed hour folder or a lost drive: stop with an error rather
         // than write into a file that nobody can find any more.
         const auto error = std::make_error_code(std::errc::no_such_file_or_directory);
@@ -162,31 +184,76 @@ void FileWriter::OnWriteCommand(unsigned queue, WriteCommandHandler::Done done) 
                           [completion = std::move(completion), error] { completion(error, 0, 0); });
         return;
     }
-    dataFile->Write(std::move(front), std::move(completion));
+    dataFile->Write(buffer, std::move(completion), followed);
 }
 
-void FileWriter::OnWriteDone(const std::error_code& error, uint64_t /*bytes*/,
-                             int64_t /*lastTime*/) {
-    if (!error) WriteIndexRows();
-    writeBuffers_.PopFront();
-    std::lock_guard lock(drainedMutex_);
-    drained_.notify_all();
+void FileWriter::OnWriteDone(const std::shared_ptr<WriteBuffer>& buffer,
+                             const std::error_code& error,
+                             const WriteCommandHandler::Release& release,
+                             std::function<void()> report) {
+    writeBuffers_.EraseFirst(buffer);
+    // The transfer is over: the next write may start while this one's rows
+    // are committed. Failed writes add none.
+    if (release) release();
+    FinishInOrder({error ? nullptr : buffer, std::move(report)});
 }
 
-void FileWriter::WriteIndexRows() {
-    std::lock_guard lock(mutex_);
-    const auto front = writeBuffers_.Front();
-    if (!front || front->GetSeconds().empty()) {
+// Called only from a write's completion, whose job returns right after: the
+// commit job is its continuation, behind the next write it may have started.
+void FileWriter::FinishInOrder(Finishing finishing) {
+    {
+        std::lock_guard lock(stateMutex_);
+        finishing_.push_back(std::move(finishing));
+        if (finishingRuns_) return;
+        finishingRuns_ = true;
+    }
+    boost::asio::defer(io_, [self = shared_from_this()] { self->RunFinishing(); });
+}
+
+void FileWriter::RunFinishing() {
+    for (;;) {
+        Finishing next;
+        {
+            std::lock_guard lock(stateMutex_);
+            if (finishing_.empty()) {
+                finishingRuns_ = false;
+                return;
+            }
+            next = std::move(finishing_.front());
+            finishing_.pop_front();
+        }
+        if (next.indexed) WriteIndexRows(*next.indexed);
+        next.report();
+    }
+}
+
+void FileWriter::OnResultReported() {
+    std::lock_guard lock(stateMutex_);
+    --unreported_;
+    reported_.notify_all();
+}
+
+void FileWriter::WriteIndexRows(const WriteBuffer& buffer) {
+    std::shared_ptr<IndexFile> indexFile;
+    std::string dataFileName;
+    int profile = kProfileNormal;
+    {
+        std::lock_guard lock(mutex_);
+        if (!indexFile_ || !dataFile_) return;
+        indexFile = indexFile_;
+        dataFileName = dataFile_->GetFileName();
+        profile = IndexProfile(location_.profile);
+    }
+    if (buffer.GetSeconds().empty()) {
         OLOG(kLogWarning) << "_writeBuffers is empty. Path = " << folderPath_;
         return;
     }
-    if (!indexFile_ || !dataFile_) return;
     std::vector<dual_track_row_s> seconds;
     std::vector<index_row_s> rows;
     std::vector<timeline_flags_s> timeline;
-    seconds.reserve(front->GetSeconds().size());
-    timeline.reserve(front->GetSeconds().size());
-    for (const auto& second : front->GetSeconds()) {
+    seconds.reserve(buffer.GetSeconds().size());
+    timeline.reserve(buffer.GetSeconds().size());
+    for (const auto& second : buffer.GetSeconds()) {
         const auto time = static_cast<int64_t>(second->firstFrameTime);
         seconds.push_back({time, false, false});
         if (second->hasKeyFrame != 0) rows.push_back(second->indexRow);
@@ -198,15 +265,14 @@ void FileWriter::WriteIndexRows() {
         timeline.push_back(flags);
     }
     // A failed index write is logged by the index database; the data stays.
-    indexFile_->WriteSeconds(IndexProfile(location_.profile), seconds, rows,
-                             dataFile_->GetFileName(), timeline);
+    indexFile->WriteSeconds(profile, seconds, rows, dataFileName, timeline);
 }
 
 void FileWriter::Close() {
     if (!opened_ || !FolderExists()) return;
     {
-        std::unique_lock lock(drainedMutex_);
-        drained_.wait(lock, [this] { return writeBuffers_.Size() == 0; });
+        std::unique_lock lock(stateMutex_);
+        reported_.wait(lock, [this] { return unreported_ == 0; });
     }
     std::lock_guard lock(mutex_);
     if (!opened_.exchange(false)) return;

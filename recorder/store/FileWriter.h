@@ -3,21 +3,28 @@
 //
 // The owner hands it finished write buffers; the drive's write command
 // handler runs one asynchronous data-file write per buffer, in order, under
-// the channel id (so all writers of a channel on a drive take turns). After
-// each successful write the buffer's seconds go into the index database in
-// one transaction. Close waits for the queued buffers, marks the data file's
-// last index row, trims the file and, for an ARB writer, merges its ".kvtarb"
-// index into the hour's ".kvtidx".
+// the channel id (so all writers of a channel on a drive take turns). Once a
+// write's transfer is over the writer releases the channel's queue, so the
+// next write is on its way while this one's seconds go into the index
+// database (one transaction per buffer); the owner hears of each write, in
+// order, only after its rows are committed. Two buffers of the writer queued
+// together are written at once (the first leaving out its end sector, see
+// DataFile.h). A write that failed, or that lies behind a failed one, adds no
+// rows. Close waits for every result, marks the data file's last index row,
+// trims the file and, for an ARB writer, merges its ".kvtarb" index into the
+// hour's ".kvtidx".
 //
 // Lock order: the handler's lock, then `mutex_`, then the queue's lock. The
-// writer never calls into the handler while it holds `mutex_`, and Close
-// waits for its queue without it. Registers its hour folder as in use.
-// Held by shared pointers (queued commands keep it alive).
+// writer never calls into the handler while it holds `mutex_`, and never
+// holds it while a database statement runs; Close waits for its results
+// without it. Registers its hour folder as in use. Held by shared pointers
+// (queued commands keep it alive).
 #pragma once
 
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -79,23 +86,42 @@ class FileWriter : public std::enable_shared_from_this<FileWriter> {
     // "YYYYMMDDhhmmss" + ".kvtldt" for the low profile, ".kvthdt" otherwise.
     static std::string MakeDataFileName(int64_t time, int profile);
 
-    // The start function of the writer's write command.
-    void OnWriteCommand(unsigned queue, WriteCommandHandler::Done done);
+    // The start of the write command of `buffer`: `release` lets the next
+    // command start once the transfer is over; `followed`: the writer's next
+    // buffer is written together with this one.
+    void OnWriteCommand(unsigned queue, WriteCommandHandler::Done done,
+                        WriteCommandHandler::Release release, bool followed,
+                        const std::shared_ptr<WriteBuffer>& buffer);
 
   private:
     FileWriter(int32_t trackId, std::filesystem::path trackFolder, std::string driveName,
                boost::asio::io_context& io, std::shared_ptr<WriteCommandHandler> handler,
                std::shared_ptr<FolderInUseContainer> folders);
 
+    // A write whose transfer is over, on its way to its owner: the buffer
+    // whose rows are to be committed (none when the write failed), then the
+    // report of its result.
+    struct Finishing {
+        std::shared_ptr<WriteBuffer> indexed;
+        std::function<void()> report;
+    };
+
     bool MakeFolder() const;
-    void OnWriteDone(const std::error_code& error, uint64_t bytes, int64_t lastTime);
-    void WriteIndexRows();
+    void OnWriteDone(const std::shared_ptr<WriteBuffer>& buffer, const std::error_code& error,
+                     const WriteCommandHandler::Release& release, std::function<void()> report);
+    // Commits and reports the finished writes in file order, on a job of the
+    // I/O service (so the next write's transfer is not held up by it).
+    void FinishInOrder(Finishing finishing);
+    void RunFinishing();
+    void WriteIndexRows(const WriteBuffer& buffer);
+    void OnResultReported();
     void MergeArbIndex();
 
     mutable std::recursive_mutex mutex_;
     boost::asio::io_context& io_;
     const int32_t trackId_;
-    ConcurrentVector<std::shared_ptr<WriteBuffer>> writeBuffers_;  // front = being written
+    // Buffers handed to Write whose transfer is not over, in order.
+    ConcurrentVector<std::shared_ptr<WriteBuffer>> writeBuffers_;
     std::shared_ptr<IndexFile> indexFile_;
     std::shared_ptr<DataFile> dataFile_;
     record_file_info_s location_;
@@ -105,8 +131,12 @@ class FileWriter : public std::enable_shared_from_this<FileWriter> {
     std::shared_ptr<WriteCommandHandler> commandHandler_;
     std::shared_ptr<FolderInUseContainer> folders_;
     FolderInUseRegistration hour_;
-    std::mutex drainedMutex_;  // with `drained_`: Close waits for the queue
-    std::condition_variable drained_;
+
+    std::mutex stateMutex_;  // guards what follows
+    std::deque<Finishing> finishing_;
+    bool finishingRuns_ = false;
+    size_t unreported_ = 0;             // buffers whose owner has not had the result
+    std::condition_variable reported_;  // Close waits for unreported_ == 0
 };
 
 }  // namespace orvale::recorder

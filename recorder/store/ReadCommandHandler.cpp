@@ -4,15 +4,15 @@
 #include <utility>
 
 namespace orvale::recorder {
-namespace {
 
-// What a command whose start threw reports: an I/O error, nothing read.
-void FailedStart(const ReadCommandHandler::Done& completion, unsigned q,
-                 const std::string& /*problem*/) {
-    if (completion) completion(q, EIO, 0);
-}
-
-}  // namespace
+ReadCommandHandler::ReadCommandHandler()
+    : queues_(
+          {[this](unsigned q, uint64_t ticket) { return MakeDone(q, ticket); },
+           // Reads never overlap: the read lock is not recursive, so a
+           // start could not release the queue it is called under.
+           [](unsigned, uint64_t) { return Queues::Release(); },
+           // A command whose start threw reports an I/O error, nothing read.
+           [](unsigned q, const std::string& /*problem*/) { return Queues::Result(q, EIO, 0); }}) {}
 
 unsigned ReadCommandHandler::AssignQueue(const std::string& key) {
     {
@@ -30,8 +30,7 @@ uint32_t ReadCommandHandler::GetQueueLoad(unsigned q) const {
 
 bool ReadCommandHandler::Enqueue(const std::string& key, ReadCommand command) {
     ExclusiveLock lock(mutex_);
-    const unsigned q = queues_.Bind(key);
-    if (queues_.Push(q, std::move(command))) StartFront(q);
+    queues_.Enqueue(queues_.Bind(key), std::move(command));
     return true;
 }
 
@@ -41,19 +40,10 @@ ReadCommandHandler::Done ReadCommandHandler::MakeDone(unsigned q, uint64_t ticke
     };
 }
 
-void ReadCommandHandler::StartFront(unsigned q) {
-    queues_.StartFront(
-        q, [this](unsigned queue, uint64_t ticket) { return MakeDone(queue, ticket); },
-        FailedStart);
-}
-
 void ReadCommandHandler::OnCommandDone(unsigned q, uint64_t ticket, uint32_t queue, uint32_t result,
                                        uint64_t value) {
     ExclusiveLock lock(mutex_);
-    queues_.Complete(
-        q, ticket,
-        [this](unsigned next, uint64_t nextTicket) { return MakeDone(next, nextTicket); },
-        FailedStart, queue, result, value);
+    queues_.Complete(q, ticket, queue, result, value);
 }
 
 }  // namespace orvale::recorder

@@ -26,6 +26,8 @@ class ReadCommandHandler : public std::enable_shared_from_this<ReadCommandHandle
     using Done = Queues::Done;
     using ReadCommand = Queues::Command;
 
+    ReadCommandHandler();
+
     // The queue of `key`, binding it first when it is new.
     unsigned AssignQueue(const std::string& key);
     // Queues the command behind the key's earlier ones. Always true.
@@ -38,7 +40,6 @@ class ReadCommandHandler : public std::enable_shared_from_this<ReadCommandHandle
     Done MakeDone(unsigned q, uint64_t ticket);
     void OnCommandDone(unsigned q, uint64_t ticket, uint32_t queue, uint32_t result,
                        uint64_t value);
-    void StartFront(unsigned q);
 
     mutable ContainerMutex mutex_;
     Queues queues_;

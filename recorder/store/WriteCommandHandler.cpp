@@ -4,15 +4,14 @@
 #include <utility>
 
 namespace orvale::recorder {
-namespace {
 
-// What a command whose start threw reports: an I/O error with the reason.
-void FailedStart(const WriteCommandHandler::Done& completion, unsigned q,
-                 const std::string& problem) {
-    if (completion) completion(q, EIO, "Exception: " + problem, 0, 0, 0);
-}
-
-}  // namespace
+WriteCommandHandler::WriteCommandHandler()
+    : queues_({[this](unsigned q, uint64_t ticket) { return MakeDone(q, ticket); },
+               [this](unsigned q, uint64_t ticket) { return MakeRelease(q, ticket); },
+               // A command whose start threw reports an I/O error with the reason.
+               [](unsigned q, const std::string& problem) {
+                   return Queues::Result(q, EIO, "Exception: " + problem, 0, 0, 0);
+               }}) {}
 
 unsigned WriteCommandHandler::SelectQueue(const std::string& key) {
     std::lock_guard lock(mutex_);
@@ -26,8 +25,7 @@ uint32_t WriteCommandHandler::GetQueueLoad(unsigned q) const {
 
 bool WriteCommandHandler::Enqueue(const std::string& key, Command command) {
     std::lock_guard lock(mutex_);
-    const unsigned q = queues_.Bind(key);
-    if (queues_.Push(q, std::move(command))) StartFront(q);
+    queues_.Enqueue(queues_.Bind(key), std::move(command));
     return true;
 }
 
@@ -39,10 +37,11 @@ WriteCommandHandler::Done WriteCommandHandler::MakeDone(unsigned q, uint64_t tic
     };
 }
 
-void WriteCommandHandler::StartFront(unsigned q) {
-    queues_.StartFront(
-        q, [this](unsigned queue, uint64_t ticket) { return MakeDone(queue, ticket); },
-        FailedStart);
+WriteCommandHandler::Release WriteCommandHandler::MakeRelease(unsigned q, uint64_t ticket) {
+    return [self = shared_from_this(), q, ticket] {
+        std::lock_guard lock(self->mutex_);
+        self->queues_.ReleaseQueue(q, ticket);
+    };
 }
 
 void WriteCommandHandler::OnCommandDone(unsigned q, uint64_t ticket, uint32_t queue, int32_t error,
@@ -50,10 +49,7 @@ void WriteCommandHandler::OnCommandDone(unsigned q, uint64_t ticket, uint32_t qu
                                         int64_t lastTime, int32_t trackId) {
     std::lock_guard lock(mutex_);
     if (error == 0 && queues_.Runs(q, ticket)) writtenBytes_.fetch_add(bytes);
-    queues_.Complete(
-        q, ticket,
-        [this](unsigned next, uint64_t nextTicket) { return MakeDone(next, nextTicket); },
-        FailedStart, queue, error, message, bytes, lastTime, trackId);
+    queues_.Complete(q, ticket, queue, error, message, bytes, lastTime, trackId);
 }
 
 }  // namespace orvale::recorder

@@ -1,9 +1,12 @@
 // The write command queues of one drive. Each key (a channel id) is bound
-// once to one of 8 queues; the commands of a queue run strictly one after
-// another, each started from the completion of the one before it, while the
-// queues run side by side. The handler has no thread: a command starts on
-// the thread that enqueues it into an idle queue, or on the thread that
-// calls the previous command's `done`.
+// once to one of 8 queues; the commands of a queue run one after another,
+// each started when the ones ahead of it are done or have released the queue
+// (a data write whose transfer is over, committing its index rows), while the
+// queues run side by side. Two writes of one data file queued together start
+// together (see CommandQueues.h); completions reach their owners in queue
+// order. The handler has no thread: a command starts on the thread that
+// enqueues it into an idle queue, or on the thread that calls the previous
+// command's `done` or `release`.
 //
 // Starts and completions run under the handler's recursive mutex, so they
 // may call back into the handler on the same thread. Owners call `done`
@@ -34,7 +37,10 @@ class WriteCommandHandler : public std::enable_shared_from_this<WriteCommandHand
     using Queues = CommandQueues<kQueueCount, uint32_t, int32_t, const std::string&, uint64_t,
                                  int64_t, int32_t>;
     using Done = Queues::Done;
+    using Release = Queues::Release;
     using Command = Queues::Command;
+
+    WriteCommandHandler();
 
     // The queue of `key`, binding it first when it is new.
     unsigned SelectQueue(const std::string& key);
@@ -48,10 +54,10 @@ class WriteCommandHandler : public std::enable_shared_from_this<WriteCommandHand
 
   private:
     Done MakeDone(unsigned q, uint64_t ticket);
+    Release MakeRelease(unsigned q, uint64_t ticket);
     void OnCommandDone(unsigned q, uint64_t ticket, uint32_t queue, int32_t error,
                        const std::string& message, uint64_t bytes, int64_t lastTime,
                        int32_t trackId);
-    void StartFront(unsigned q);
 
     mutable std::recursive_mutex mutex_;
     std::atomic<uint64_t> writtenBytes_{0};

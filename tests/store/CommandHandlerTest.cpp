@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <future>
@@ -42,7 +43,8 @@ struct ParkedWrite {
     }
 };
 
-bool Ready(std::future<WriteDone>& future) {
+template <class T>
+bool Ready(std::future<T>& future) {
     return future.wait_for(std::chrono::milliseconds(0)) == std::future_status::ready;
 }
 
@@ -196,6 +198,109 @@ TEST(CommandHandlerTest, ACompletionMayEnqueueIntoTheSameWriteQueue) {
     EXPECT_EQ(handler->GetWrittenBytes(), 2u);
 }
 
+// A write command that can overlap the next one; parks what its start gets.
+struct OverlappingWrite {
+    struct Started {
+        WriteDone done;
+        WriteCommandHandler::Release release;
+        bool followed = false;
+    };
+    std::promise<Started> started;
+    std::promise<WriteOutcome> finished;
+    std::vector<int>* order = nullptr;  // completions append `id`
+    int id = 0;
+
+    WriteCommandHandler::Command Command(const void* group) {
+        WriteCommandHandler::Command command;
+        command.group = group;
+        command.startOverlapping = [this](unsigned, WriteDone done,
+                                          WriteCommandHandler::Release release, bool followed) {
+            started.set_value({std::move(done), std::move(release), followed});
+        };
+        command.completion = [this](uint32_t, int32_t error, const std::string& message,
+                                    uint64_t bytes, int64_t, int32_t) {
+            if (order != nullptr) order->push_back(id);
+            finished.set_value({error, message, bytes});
+        };
+        return command;
+    }
+};
+
+TEST(CommandHandlerTest, AReleasedCommandLetsTheNextStartAndCompletionsKeepTheirOrder) {
+    auto handler = std::make_shared<WriteCommandHandler>();
+    std::vector<int> order;
+    OverlappingWrite first;
+    first.order = &order;
+    first.id = 1;
+    ParkedWrite second;
+    auto firstStarted = first.started.get_future();
+    auto secondStarted = second.started.get_future();
+    auto secondFinished = second.finished.get_future();
+    handler->Enqueue("cam", first.Command(nullptr));
+    handler->Enqueue("cam", second.Command());
+    ASSERT_TRUE(Ready(firstStarted));
+    OverlappingWrite::Started running = firstStarted.get();
+    EXPECT_FALSE(running.followed);
+    EXPECT_FALSE(Ready(secondStarted));  // the first still holds the queue
+
+    running.release();
+    ASSERT_TRUE(Ready(secondStarted));
+    secondStarted.get()(0, 0, "", 20, 0, 1);  // done before the one ahead of it
+    EXPECT_FALSE(Ready(secondFinished));
+    EXPECT_EQ(handler->GetWrittenBytes(), 20u);
+
+    running.done(0, 0, "", 10, 0, 1);
+    EXPECT_EQ(order, std::vector<int>{1});
+    ASSERT_TRUE(Ready(secondFinished));
+    EXPECT_EQ(secondFinished.get().bytes, 20u);
+    EXPECT_EQ(handler->GetWrittenBytes(), 30u);
+    running.release();  // late: changes nothing
+}
+
+TEST(CommandHandlerTest, TwoCommandsOfOneGroupQueuedTogetherStartTogether) {
+    auto handler = std::make_shared<WriteCommandHandler>();
+    ParkedWrite holder;  // keeps the queue busy while the others are queued
+    auto holderStarted = holder.started.get_future();
+    handler->Enqueue("cam", holder.Command());
+    int group = 0;
+    int otherGroup = 0;
+    std::vector<int> order;
+    std::array<OverlappingWrite, 4> writes;
+    std::vector<std::future<OverlappingWrite::Started>> started;
+    for (int i = 0; i < 4; ++i) {
+        writes[i].order = &order;
+        writes[i].id = i;
+        started.push_back(writes[i].started.get_future());
+        handler->Enqueue("cam", writes[i].Command(i < 3 ? &group : &otherGroup));
+    }
+    holderStarted.get()(0, 0, "", 0, 0, 0);
+
+    ASSERT_TRUE(Ready(started[0]));
+    ASSERT_TRUE(Ready(started[1]));
+    EXPECT_FALSE(Ready(started[2]));
+    auto first = started[0].get();
+    auto second = started[1].get();
+    EXPECT_TRUE(first.followed);
+    EXPECT_FALSE(second.followed);
+
+    first.release();
+    EXPECT_FALSE(Ready(started[2]));  // the second still holds the queue
+    second.release();
+    ASSERT_TRUE(Ready(started[2]));
+    auto third = started[2].get();
+    EXPECT_FALSE(third.followed);  // the command behind is of another group
+    EXPECT_FALSE(Ready(started[3]));
+
+    third.done(0, 0, "", 1, 0, 0);
+    second.done(0, 0, "", 1, 0, 0);
+    ASSERT_TRUE(Ready(started[3]));  // the third is done, nothing holds the queue
+    EXPECT_TRUE(order.empty());      // the first is not done yet
+    first.done(0, 0, "", 1, 0, 0);
+    EXPECT_EQ(order, (std::vector<int>{0, 1, 2}));
+    started[3].get().done(0, 0, "", 1, 0, 0);
+    EXPECT_EQ(order, (std::vector<int>{0, 1, 2, 3}));
+}
+
 // Many channels, enqueued from several threads, completed on pool threads
 // after random delays: every channel's commands finish in their order and no
 // two commands of one queue ever run at once.
@@ -267,6 +372,79 @@ TEST(CommandHandlerTest, ReadsOfEveryChannelRunInOrderOneAtATimePerQueue) {
     RunOrderStress<ReadCommandHandler, ReadDone, ReadCommandHandler::ReadCommand>(
         handler, ReadCommandHandler::kQueueCount,
         [](const ReadDone& done, unsigned q) { done(q, 0, 4096); });
+}
+
+// Channels whose writes overlap: each releases its queue after a random
+// delay and is done after another, on pool threads. A command starts only
+// when every one ahead of it has released the queue, or together with the
+// one ahead of it (a pair, of one channel); completions keep their order.
+TEST(CommandHandlerTest, OverlappingWritesStartOnlyBehindReleasedOnesAndFinishInOrder) {
+    constexpr int kChannels = 12;
+    constexpr int kCommands = 60;
+    auto handler = std::make_shared<WriteCommandHandler>();
+    // Commands started and not released, per queue; whether the last start was followed.
+    std::array<std::atomic<int>, WriteCommandHandler::kQueueCount> holding{};
+    std::array<std::atomic<bool>, WriteCommandHandler::kQueueCount> lastFollowed{};
+    std::atomic<int> overlaps{0};
+    std::atomic<int> pairs{0};
+    std::mutex mutex;
+    std::map<int, std::vector<int>> finished;
+    std::atomic<int> remaining{kChannels * kCommands};
+    std::promise<void> all;
+    std::array<int, kChannels> groups{};
+    common::AsioThreadPool pool(4);
+
+    auto enqueueChannel = [&](int channel) {
+        std::mt19937 random(static_cast<unsigned>(channel));
+        for (int i = 0; i < kCommands; ++i) {
+            const auto untilRelease = std::chrono::microseconds(random() % 200);
+            const auto untilDone = std::chrono::microseconds(random() % 200);
+            WriteCommandHandler::Command command;
+            command.group = &groups[channel];
+            command.startOverlapping = [&, untilRelease, untilDone](
+                                           unsigned q, WriteDone done,
+                                           WriteCommandHandler::Release release, bool followed) {
+                if (holding[q] > (lastFollowed[q] ? 1 : 0)) ++overlaps;
+                if (followed) ++pairs;
+                lastFollowed[q] = followed;
+                ++holding[q];
+                pool.Post([&, q, untilRelease, untilDone, done = std::move(done),
+                           release = std::move(release)] {
+                    std::this_thread::sleep_for(untilRelease);
+                    --holding[q];
+                    release();
+                    std::this_thread::sleep_for(untilDone);
+                    done(q, 0, "", 100, 0, 1);
+                });
+            };
+            command.completion = [&, channel, i](auto...) {
+                {
+                    std::lock_guard lock(mutex);
+                    finished[channel].push_back(i);
+                }
+                if (--remaining == 0) all.set_value();
+            };
+            handler->Enqueue("channel-" + std::to_string(channel), std::move(command));
+        }
+    };
+    std::vector<std::thread> producers;
+    producers.reserve(3);
+    for (int t = 0; t < 3; ++t) {
+        producers.emplace_back([&, t] {
+            for (int channel = t; channel < kChannels; channel += 3) enqueueChannel(channel);
+        });
+    }
+    for (auto& producer : producers) producer.join();
+    ASSERT_EQ(all.get_future().wait_for(std::chrono::seconds(60)), std::future_status::ready);
+
+    EXPECT_EQ(overlaps.load(), 0);
+    EXPECT_GT(pairs.load(), 0);
+    for (int channel = 0; channel < kChannels; ++channel) {
+        const auto& order = finished[channel];
+        ASSERT_EQ(order.size(), static_cast<size_t>(kCommands));
+        for (int i = 0; i < kCommands; ++i) EXPECT_EQ(order[i], i) << "channel " << channel;
+    }
+    EXPECT_EQ(handler->GetWrittenBytes(), 12u * 60u * 100u);
 }
 
 }  // namespace
