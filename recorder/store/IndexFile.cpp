@@ -1,6 +1,9 @@
 #include "recorder/store/IndexFile.h"
 
+#include <memory>
 #include <sstream>
+#include <string>
+#include <unordered_map>
 
 #include <SQLiteCpp/SQLiteCpp.h>
 
@@ -71,6 +74,18 @@ void AppendTrackMarks(std::vector<std::string>& out, const char* assignment,
         sql << "UPDATE [T_DUALTRACKINDEX] " << assignment << " WHERE UTC = " << second.time;
         out.push_back(sql.str());
     }
+}
+
+// The timeline statement of one second, its time written as `time`.
+std::string TimelineUpdateText(const timeline_flags_s& flags, const std::string& time) {
+    std::string sql = "UPDATE [T_TIMELINE] SET UTC = " + time;
+    sql += flags.AnyBit() ? ", End = 0" : ", End = 1";
+    // Clear columns are not named, so a second written twice keeps what the
+    // first write set.
+    for (const auto& column : kTimelineColumns) {
+        if (ColumnIsSet(column, flags)) sql += std::string(", ") + column.name + " = 1";
+    }
+    return sql + " WHERE UTC = " + time;
 }
 
 void AppendTimeline(std::vector<std::string>& out, const std::vector<timeline_flags_s>& timeline) {
@@ -243,15 +258,86 @@ bool IndexFile::RunInTransaction(const std::vector<std::string>& statements) {
     }
 }
 
+// The statements of WriteSeconds, each the text the other writes build with
+// its numbers as parameters. A timeline statement names the columns set, so
+// there is one per set of columns (a handful per recording).
+struct IndexFile::WriteStatements {
+    explicit WriteStatements(SQLite::Database& db)
+        : database(db),
+          insertNormal(db, InsertText("[T_INDEX] ")),
+          insertLow(db, InsertText("[T_LOWINDEX] ")),
+          markHigh(db, "UPDATE [T_DUALTRACKINDEX] SET HIGH = 1 WHERE UTC = ?1"),
+          markLow(db, "UPDATE [T_DUALTRACKINDEX] SET LOW = 1 WHERE UTC = ?1") {}
+
+    static std::string InsertText(const char* table) {
+        return std::string("INSERT OR REPLACE INTO ") + table +
+               "VALUES(?1, ?2 , ?3 , ?4 , ?5 , ?6 , ?7)";
+    }
+
+    SQLite::Statement& Timeline(const timeline_flags_s& flags) {
+        uint64_t key = flags.AnyBit() ? 1 : 0;
+        for (size_t i = 0; i < kTimelineColumns.size(); ++i) {
+            if (ColumnIsSet(kTimelineColumns[i], flags)) key |= uint64_t{2} << i;
+        }
+        auto& statement = timeline[key];
+        if (!statement) {
+            statement =
+                std::make_unique<SQLite::Statement>(database, TimelineUpdateText(flags, "?1"));
+        }
+        return *statement;
+    }
+
+    SQLite::Database& database;
+    SQLite::Statement insertNormal;
+    SQLite::Statement insertLow;
+    SQLite::Statement markHigh;
+    SQLite::Statement markLow;
+    std::unordered_map<uint64_t, std::unique_ptr<SQLite::Statement>> timeline;
+};
+
 bool IndexFile::WriteSeconds(int profile, const std::vector<dual_track_row_s>& seconds,
                              const std::vector<index_row_s>& rows, const std::string& dataFileName,
                              const std::vector<timeline_flags_s>& timeline) {
-    std::vector<std::string> statements;
-    statements.reserve(rows.size() + seconds.size() + timeline.size());
-    AppendIndexRows(statements, IndexTable(profile), rows, dataFileName);
-    AppendTrackMarks(statements, profile == 2 ? "SET LOW = 1" : "SET HIGH = 1", seconds);
-    AppendTimeline(statements, timeline);
-    return RunInTransaction(statements);
+    if (!Exists()) return ReportMissing(kLogTrace);
+    if (!database_ && !EnsureOpen()) return false;
+    SQLite::Statement* current = nullptr;
+    // Runs `statement` with its parameters bound by `bind`.
+    const auto run = [&current](SQLite::Statement& statement, const auto& bind) {
+        current = &statement;
+        statement.tryReset();
+        bind(statement);
+        statement.exec();
+    };
+    try {
+        if (!statements_) statements_ = std::make_unique<WriteStatements>(*database_);
+        WriteStatements& prepared = *statements_;
+        SQLite::Transaction transaction(*database_);
+        for (const auto& row : rows) {
+            run(profile == 2 ? prepared.insertLow : prepared.insertNormal,
+                [&](SQLite::Statement& insert) {
+                    insert.bind(1, row.keyTime);
+                    insert.bind(2, dataFileName);
+                    insert.bind(3, static_cast<int64_t>(row.keyOffset));
+                    insert.bind(4, static_cast<int64_t>(row.keySize));
+                    insert.bind(5, row.end ? 1 : 0);
+                    insert.bind(6, static_cast<int64_t>(row.endOffset));
+                    insert.bind(7, static_cast<int64_t>(row.endTime));
+                });
+        }
+        for (const auto& second : seconds) {
+            run(profile == 2 ? prepared.markLow : prepared.markHigh,
+                [&](SQLite::Statement& mark) { mark.bind(1, second.time); });
+        }
+        for (const auto& flags : timeline) {
+            run(prepared.Timeline(flags),
+                [&](SQLite::Statement& update) { update.bind(1, flags.time); });
+        }
+        transaction.commit();
+        return true;
+    } catch (const std::exception& e) {
+        LogException(e, current != nullptr ? current->getExpandedSQL() : std::string());
+        return false;
+    }
 }
 
 bool IndexFile::CloseIndexRow(int profile, const std::string& dataFileName, uint64_t endOffset,
@@ -301,16 +387,7 @@ bool IndexFile::MergeArbRows(const std::vector<index_row_s>& rows,
 }
 
 std::string IndexFile::BuildTimelineUpdate(const timeline_flags_s& flags) {
-    std::ostringstream sql;
-    sql << "UPDATE [T_TIMELINE] SET UTC = " << flags.time
-        << (flags.AnyBit() ? ", End = 0" : ", End = 1");
-    // Clear columns are not named, so a second written twice keeps what the
-    // first write set.
-    for (const auto& column : kTimelineColumns) {
-        if (ColumnIsSet(column, flags)) sql << ", " << column.name << " = 1";
-    }
-    sql << " WHERE UTC = " << flags.time;
-    return sql.str();
+    return TimelineUpdateText(flags, std::to_string(flags.time));
 }
 
 }  // namespace orvale::recorder

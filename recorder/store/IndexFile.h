@@ -51,7 +51,8 @@ class IndexFile : public std::enable_shared_from_this<IndexFile> {
     bool EnsureOpen();
     const std::filesystem::path& GetPath() const { return path_; }
 
-    // One batch of written seconds, in one transaction: all or nothing.
+    // One batch of written seconds, in one transaction: all or nothing. Its
+    // statements are prepared once per connection.
     bool WriteSeconds(int profile, const std::vector<dual_track_row_s>& seconds,
                       const std::vector<index_row_s>& rows, const std::string& dataFileName,
                       const std::vector<timeline_flags_s>& timeline);
@@ -104,8 +105,11 @@ class IndexFile : public std::enable_shared_from_this<IndexFile> {
     bool ReadFirstIndexRow(const std::string& sql, index_row_s& row);
     int64_t ScanDualTrack(const char* order, int& profile, bool allowSwitch);
 
+    struct WriteStatements;
+
     const std::filesystem::path path_;
     std::shared_ptr<SQLite::Database> database_;
+    std::unique_ptr<WriteStatements> statements_;  // of `database_`: goes first
     FolderInUseRegistration folder_;
 };
 

@@ -13,6 +13,7 @@
 #include "platform/HostFolder.h"
 #include "recorder/storage/FolderInUseContainer.h"
 #include "recorder/store/IndexFile.h"
+#include "tests/support/LogCapture.h"
 #include "tests/support/TempDir.h"
 
 namespace orvale::recorder {
@@ -217,6 +218,24 @@ TEST_F(IndexFileTest, WrittenSecondsLandInTheirProfileTables) {
     ASSERT_TRUE(file->CloseIndexRow(1, "20240131230000.kvthdt", 999, kHour + 13));
     EXPECT_EQ(Count(path, "SELECT count(*) FROM T_INDEX WHERE END = 1"), 1);
     EXPECT_EQ(Count(path, "SELECT ENDOFFSET FROM T_INDEX WHERE UTC = 1706742020"), 999);
+}
+
+// A batch is all or nothing, and a failed one is logged with its statement.
+TEST_F(IndexFileTest, AFailedBatchWritesNothingAndNamesItsStatement) {
+    test::LogCapture log;
+    auto file = OpenHour();
+    Write(*file, 1, kHour + 1, kHour + 1, 0x4);
+    {
+        SQLite::Database other(HourPath().string(), SQLite::OPEN_READWRITE);
+        other.exec("DROP TABLE T_TIMELINE");
+    }
+    EXPECT_FALSE(file->WriteSeconds(1, {{kHour + 2, false, false}}, {Row(kHour + 2, 8192, 10)},
+                                    "20240131230000.kvthdt", {Flags(kHour + 2, 0x4)}));
+    EXPECT_EQ(Count(HourPath(), "SELECT count(*) FROM T_INDEX"), 1);
+    EXPECT_EQ(Count(HourPath(), "SELECT count(*) FROM T_DUALTRACKINDEX WHERE HIGH = 1"), 1);
+    EXPECT_EQ(log.Count("QUERY: UPDATE [T_TIMELINE] SET UTC = 1706742002, End = 0, MOTION = 1 "
+                        "WHERE UTC = 1706742002"),
+              1u);
 }
 
 TEST_F(IndexFileTest, DeletedFileIsReportedNotRecreated) {
