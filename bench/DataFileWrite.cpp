@@ -2,17 +2,18 @@
 //
 //   datafile_write [folder] [--mib N] [--second-kib K] [--slices S] [--buffers B]
 //
-// Writes N MiB (2048) of one-second write buffers (K KiB each, 1024) through
-// data files, as the engine does: one channel's writes queued on a write
-// command handler, each finalized and written asynchronously on an 8-thread
-// pool, with B write buffers (4) circulating between the filling thread and
-// the writes. In the same run and folder it writes the same bytes, in blocks
-// of the same size and from as many arrays, with plain unbuffered pwrite
-// from one thread into preallocated files. Both are cut into S slices (8),
-// one file each, run alternately so that both meet the same disk weather;
-// every file is forced to the device after its slice (untimed) and all are
-// removed at the end, so that no slice pays for another's metadata or
-// discards. The last line is write_ratio=<engine MB/s / raw MB/s>.
+// Writes N MiB (2048) of one-second write buffers (K KiB each, 1024) into
+// data files as the engine does: through a file writer (its data file only;
+// hour_write_read measures the index too), one channel's writes queued on a
+// write command handler and written asynchronously on an 8-thread pool, with
+// B write buffers (4) circulating between the filling thread and the writes.
+// In the same run and folder it writes the same bytes, in blocks of the same
+// size and from as many arrays, with plain unbuffered pwrite from one thread
+// into preallocated files. Both are cut into S slices (8), one file each, run
+// alternately so that both meet the same disk weather; every file is forced
+// to the device after its slice (untimed) and all are removed at the end, so
+// that no slice pays for another's metadata or discards. The last line is
+// write_ratio=<engine MB/s / raw MB/s>.
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
@@ -28,8 +29,7 @@
 
 #include "bench/RawWrite.h"
 #include "common/AsioThreadPool.h"
-#include "recorder/store/DataFile.h"
-#include "recorder/store/WriteCommandHandler.h"
+#include "recorder/store/FileWriter.h"
 
 namespace {
 
@@ -99,20 +99,24 @@ double RawRun(const std::filesystem::path& path, const FrameBuffer& second, uint
                                   writes, buffers, io);
 }
 
-// Seconds taken by `writes` data-file writes of `second`.
-double EngineRun(const std::filesystem::path& path, const std::shared_ptr<FrameBuffer>& second,
-                 uint64_t writes, uint64_t buffers, common::AsioThreadPool& pool) {
+// Seconds taken by `writes` writes of `second` through a file writer whose
+// data file, named by `start`, goes into `folder`; the file's path in `path`.
+double EngineRun(const std::filesystem::path& folder, int64_t start,
+                 const std::shared_ptr<FrameBuffer>& second, uint64_t writes, uint64_t buffers,
+                 common::AsioThreadPool& pool, std::filesystem::path& path) {
     const uint64_t block = WriteLength(*second);
-    auto file = std::make_shared<recorder::DataFile>(path, pool.IoService());
+    auto handler = std::make_shared<recorder::WriteCommandHandler>();
+    auto writer = recorder::FileWriter::Create(1, folder, "", pool.IoService(), handler, nullptr);
+    const recorder::record_file_info_s location{"bench", 1, start, recorder::kProfileNormal};
     const auto alloc = static_cast<int64_t>((block - recorder::kSectorSize) * writes + 8192);
-    if (!file->Create("bench", 1, alloc)) {
-        std::cerr << "engine: cannot create " << path << "\n";
+    if (!writer->CreateDataFile(location, alloc)) {
+        std::cerr << "engine: cannot create a data file in " << folder << "\n";
         std::exit(1);
     }
-    auto handler = std::make_shared<recorder::WriteCommandHandler>();
+    path = writer->GetDataFile()->GetPath();
 
-    // Buffers circulate: filled here, written in the handler's order, and
-    // given back by their completion, as the recorder does.
+    // Buffers circulate: filled here, written in order, and given back by
+    // their results, as the recorder does.
     std::mutex mutex;
     std::condition_variable returned;
     std::deque<std::shared_ptr<WriteBuffer>> idle;
@@ -122,7 +126,7 @@ double EngineRun(const std::filesystem::path& path, const std::shared_ptr<FrameB
     uint64_t completed = 0;
     bool failed = false;
 
-    const auto start = Clock::now();
+    const auto begin = Clock::now();
     for (uint64_t i = 0; i < writes; ++i) {
         std::shared_ptr<WriteBuffer> buffer;
         {
@@ -133,33 +137,25 @@ double EngineRun(const std::filesystem::path& path, const std::shared_ptr<FrameB
         }
         buffer->Reset();
         buffer->Append(second);
-        recorder::WriteCommandHandler::Command command;
-        command.start = [file, buffer](unsigned q, recorder::WriteCommandHandler::Done done) {
-            file->Write(buffer, [q, done = std::move(done)](const std::error_code& error,
-                                                            uint64_t bytes, int64_t lastTime) {
-                done(q, error.value(), error.message(), bytes, lastTime, 1);
-            });
-        };
-        command.completion = [&, buffer](uint32_t, int32_t error, const std::string&, uint64_t,
-                                         int64_t, int32_t) {
+        writer->Write(buffer, [&, buffer](uint32_t, int32_t error, const std::string&, uint64_t,
+                                          int64_t, int32_t) {
             std::lock_guard lock(mutex);
             failed = failed || error != 0;
             ++completed;
             idle.push_back(buffer);
             returned.notify_one();
-        };
-        handler->Enqueue("bench", std::move(command));
+        });
     }
     {
         std::unique_lock lock(mutex);
         returned.wait(lock, [&] { return completed == writes; });
     }
-    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    const double seconds = std::chrono::duration<double>(Clock::now() - begin).count();
     if (failed) {
         std::cerr << "engine: a write failed\n";
         std::exit(1);
     }
-    file->FinishWrite();
+    writer->Close();
     return seconds;
 }
 
@@ -179,17 +175,20 @@ int main(int argc, char** argv) {
     double raw = 0;
     double engine = 0;
     std::vector<std::filesystem::path> files;
+    const std::filesystem::path engineFolder = options.folder / "datafile_write_engine";
+    std::filesystem::remove_all(engineFolder);
     for (uint64_t slice = 0; slice < options.slices; ++slice) {
         const std::string stem = "datafile_write_" + std::to_string(slice);
         files.push_back(options.folder / (stem + ".raw"));
         std::filesystem::remove(files.back());
         raw += RawRun(files.back(), *second, writes, options.buffers, pool.IoService());
-        // A data file is named by its start second.
-        files.push_back(options.folder / ("2024010100" + std::to_string(1000 + slice) + ".kvthdt"));
-        std::filesystem::remove(files.back());
-        engine += EngineRun(files.back(), second, writes, options.buffers, pool);
+        std::filesystem::path engineFile;
+        engine += EngineRun(engineFolder, 1704067200 + static_cast<int64_t>(slice), second, writes,
+                            options.buffers, pool, engineFile);
+        files.push_back(engineFile);
     }
     for (const auto& file : files) std::filesystem::remove(file);
+    std::filesystem::remove_all(engineFolder);
     const auto bytes = static_cast<double>(block * writes * options.slices);
     const double rawRate = bytes / raw / 1e6;
     const double engineRate = bytes / engine / 1e6;

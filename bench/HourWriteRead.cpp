@@ -1,9 +1,13 @@
 // One channel hour of 4 Mbit/s video (30 frames a second, a key frame each
-// second) written through the file writer and read back through the file
-// reader, against plain O_DIRECT writes and reads of the same bytes in the
-// same folder. Last line: hour_ratio=<the smaller of the two ratios>.
+// second) written through file writers and read back through file readers,
+// against plain O_DIRECT writes and reads of the same bytes in the same
+// folder. The hour is cut into slices, each its own data file of the hour
+// (as when a data file runs out of room; the first one makes the hour's
+// index); each slice is written and read by the engine and raw in turn, the
+// side that goes first alternating, so that both meet the same disk weather.
+// Last line: hour_ratio=<the smaller of the write and the read ratio>.
 //
-//   hour_write_read [folder] [seconds]
+//   hour_write_read [folder] [seconds] [slices]
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -56,12 +60,13 @@ std::shared_ptr<recorder::FrameBuffer> MakeSecond(int64_t time) {
     return second;
 }
 
-// The hour's seconds in write buffers, as the recording pipeline hands them
-// over; built before the clock starts, since they are not the store's work.
-std::vector<std::shared_ptr<WriteBuffer>> BuildBuffers(int seconds) {
+// Seconds [first, first + count) of the hour in write buffers, as the
+// recording pipeline hands them over; built before the clock starts, since
+// they are not the store's work.
+std::vector<std::shared_ptr<WriteBuffer>> BuildBuffers(int first, int count) {
     std::vector<std::shared_ptr<WriteBuffer>> buffers;
     auto buffer = std::make_shared<WriteBuffer>(kBufferSize);
-    for (int s = 0; s < seconds; ++s) {
+    for (int s = first; s < first + count; ++s) {
         auto second = MakeSecond(kHour + s);
         if (buffer->UsedLength() + second->Length() + 2 * recorder::kSectorSize > kBufferSize) {
             buffers.push_back(std::exchange(buffer, std::make_shared<WriteBuffer>(kBufferSize)));
@@ -72,42 +77,45 @@ std::vector<std::shared_ptr<WriteBuffer>> BuildBuffers(int seconds) {
     return buffers;
 }
 
-// Writes the buffers through a file writer, a few in flight as the recorder
-// keeps them; returns the bytes written.
-uint64_t WriteHour(const fs::path& track, int seconds,
-                   std::vector<std::shared_ptr<WriteBuffer>> buffers,
-                   common::AsioThreadPool& pool) {
-    auto handler = std::make_shared<recorder::WriteCommandHandler>();
+// Writes the buffers of seconds from `first` on through a new file writer of
+// the hour, a few in flight as the recorder keeps them, and closes it.
+void WriteSlice(const fs::path& track, int first, int seconds,
+                std::vector<std::shared_ptr<WriteBuffer>> buffers,
+                const std::shared_ptr<recorder::WriteCommandHandler>& handler,
+                common::AsioThreadPool& pool) {
     auto writer = recorder::FileWriter::Create(1, track, "", pool.IoService(), handler, nullptr);
-    const recorder::record_file_info_s location{"bench", 1, kHour, recorder::kProfileNormal};
+    const recorder::record_file_info_s location{"bench", 1, kHour + first,
+                                                recorder::kProfileNormal};
     const int64_t size = int64_t{seconds + 60} * (kBytesPerSecond + 8192) + (64 << 20);
     if (!writer->CreateDataFile(location, size) || !writer->CreateIndexFile(location)) std::exit(1);
 
-    std::vector<std::future<uint64_t>> pending;
-    uint64_t written = 0;
+    std::vector<std::future<void>> pending;
     for (auto& buffer : buffers) {
         if (pending.size() == kInFlight) {
-            written += pending.front().get();
+            pending.front().get();
             pending.erase(pending.begin());
         }
-        auto done = std::make_shared<std::promise<uint64_t>>();
+        auto done = std::make_shared<std::promise<void>>();
         pending.push_back(done->get_future());
         writer->Write(std::move(buffer), [done](uint32_t, int32_t error, const std::string&,
-                                                uint64_t bytes, int64_t, int32_t) {
+                                                uint64_t, int64_t, int32_t) {
             if (error != 0) std::exit(1);
-            done->set_value(bytes);
+            done->set_value();
         });
     }
-    for (auto& f : pending) written += f.get();
+    for (auto& f : pending) f.get();
     writer->Close();
-    return written;
 }
 
-// Reads the hour's data file through a file reader, 4 MiB windows in order.
-uint64_t ReadHour(const fs::path& track, common::AsioThreadPool& pool) {
-    auto reads = std::make_shared<recorder::ReadCommandHandler>();
+// Reads the data file that holds second `first` of the hour through a file
+// reader, 4 MiB windows in order.
+uint64_t ReadSlice(const fs::path& track, int first,
+                   const std::shared_ptr<recorder::ReadCommandHandler>& reads,
+                   common::AsioThreadPool& pool) {
     auto reader = recorder::FileReader::Create(track, 1, "", pool.IoService(), nullptr, nullptr);
-    if (!reader->OpenIndexFile(kHour) || !reader->OpenDataFileAt(0, true)) std::exit(1);
+    if (!reader->OpenIndexFile(kHour) || !reader->OpenDataFileAt(kHour + first, true)) {
+        std::exit(1);
+    }
     const int64_t end = reader->GetCurrentDataFile()->GetFileSize();
     uint64_t total = 0;
     auto request = std::make_shared<recorder::ReadBuffer>(kBufferSize);
@@ -127,6 +135,8 @@ uint64_t ReadHour(const fs::path& track, common::AsioThreadPool& pool) {
     return total;
 }
 
+// `bytes` (whole sectors) in 4 MiB blocks into a new preallocated file,
+// forced to the device as the engine's close does.
 void RawWrite(const fs::path& file, uint64_t bytes, boost::asio::io_context& io) {
     platform::CreatePreallocatedFile(file, static_cast<int64_t>(bytes));
     platform::DirectFile out(io);
@@ -134,7 +144,8 @@ void RawWrite(const fs::path& file, uint64_t bytes, boost::asio::io_context& io)
     recorder::AlignedBytes block(kBufferSize);
     std::fill(block.Data(), block.Data() + kBufferSize, 0x5A);
     for (uint64_t offset = 0; offset < bytes; offset += kBufferSize) {
-        out.WriteAt(static_cast<int64_t>(offset), block.Data(), kBufferSize);
+        const uint64_t length = std::min<uint64_t>(kBufferSize, bytes - offset);
+        out.WriteAt(static_cast<int64_t>(offset), block.Data(), length);
     }
     out.Sync();
 }
@@ -145,8 +156,17 @@ void RawRead(const fs::path& file, uint64_t bytes, boost::asio::io_context& io) 
     recorder::AlignedBytes block(kBufferSize);
     size_t read = 0;
     for (uint64_t offset = 0; offset < bytes; offset += kBufferSize) {
-        in.ReadAt(static_cast<int64_t>(offset), block.Data(), kBufferSize, read);
+        const uint64_t length = std::min<uint64_t>(kBufferSize, bytes - offset);
+        in.ReadAt(static_cast<int64_t>(offset), block.Data(), length, read);
     }
+}
+
+// Seconds taken by `step`.
+template <class Step>
+double Timed(Step&& step) {
+    const auto start = Clock::now();
+    step();
+    return Seconds(start);
 }
 
 }  // namespace
@@ -154,6 +174,7 @@ void RawRead(const fs::path& file, uint64_t bytes, boost::asio::io_context& io) 
 int main(int argc, char** argv) {
     const fs::path base = argc > 1 ? fs::path(argv[1]) : fs::temp_directory_path();
     const int seconds = argc > 2 ? std::atoi(argv[2]) : 3600;
+    const int slices = std::max(1, argc > 3 ? std::atoi(argv[3]) : 4);
     const fs::path root = base / "hour_write_read_bench";
     fs::remove_all(root);
     const fs::path track = root / "KVTRecordData" / "bench" / "2024" / "01" / "01" / "13" / "0001";
@@ -161,32 +182,66 @@ int main(int argc, char** argv) {
     platform::SetHostFolder(root.string());
     recorder::IndexFile::CreateTemplate();
     common::AsioThreadPool pool(8);
+    auto writes = std::make_shared<recorder::WriteCommandHandler>();
+    auto reads = std::make_shared<recorder::ReadCommandHandler>();
 
-    auto buffers = BuildBuffers(seconds);
-    auto start = Clock::now();
-    const uint64_t written = WriteHour(track, seconds, std::move(buffers), pool);
-    const double writeSeconds = Seconds(start);
-    start = Clock::now();
-    const uint64_t read = ReadHour(track, pool);
-    const double readSeconds = Seconds(start);
-
+    uint64_t written = 0;
+    uint64_t read = 0;
+    double writeSeconds = 0;
+    double readSeconds = 0;
+    double rawWriteSeconds = 0;
+    double rawReadSeconds = 0;
     const fs::path raw = root / "raw.bin";
-    start = Clock::now();
-    RawWrite(raw, written, pool.IoService());
-    const double rawWriteSeconds = Seconds(start);
-    start = Clock::now();
-    RawRead(raw, read, pool.IoService());
-    const double rawReadSeconds = Seconds(start);
+    for (int slice = 0; slice < slices; ++slice) {
+        const int first = seconds * slice / slices;
+        const int count = seconds * (slice + 1) / slices - first;
+        auto buffers = BuildBuffers(first, count);
+        // What the slice puts into its data file after the header: the
+        // seconds, their padding and the end record. Both sides write it.
+        uint64_t bytes = recorder::kSectorSize;
+        for (const auto& buffer : buffers) {
+            bytes += buffer->UsedLength() + recorder::PadLength(buffer->UsedLength());
+        }
+        uint64_t sliceRead = 0;
+        const auto engineWrite = [&] {
+            writeSeconds +=
+                Timed([&] { WriteSlice(track, first, count, std::move(buffers), writes, pool); });
+        };
+        const auto engineRead = [&] {
+            readSeconds += Timed([&] { sliceRead = ReadSlice(track, first, reads, pool); });
+        };
+        const auto rawWrite = [&] {
+            fs::remove(raw);
+            rawWriteSeconds += Timed([&] { RawWrite(raw, bytes, pool.IoService()); });
+        };
+        const auto rawRead = [&] {
+            rawReadSeconds += Timed([&] { RawRead(raw, bytes, pool.IoService()); });
+        };
+        if (slice % 2 == 0) {
+            engineWrite();
+            rawWrite();
+            engineRead();
+            rawRead();
+        } else {
+            rawWrite();
+            engineWrite();
+            rawRead();
+            engineRead();
+        }
+        written += bytes;
+        read += sliceRead;
+    }
     fs::remove_all(root);
 
     const double mb = 1e6;
-    const double writeRatio = (written / writeSeconds) / (written / rawWriteSeconds);
-    const double readRatio = (read / readSeconds) / (read / rawReadSeconds);
-    std::printf("seconds=%d written_MB=%.1f read_MB=%.1f\n", seconds, written / mb, read / mb);
+    const double writeRatio = rawWriteSeconds / writeSeconds;
+    const double readRatio = (read / readSeconds) / (written / rawReadSeconds);
+    std::printf("seconds=%d slices=%d written_MB=%.1f read_MB=%.1f\n", seconds, slices,
+                written / mb, read / mb);
     std::printf("write engine_MBps=%.1f raw_MBps=%.1f ratio=%.3f\n", written / mb / writeSeconds,
                 written / mb / rawWriteSeconds, writeRatio);
     std::printf("read engine_MBps=%.1f raw_MBps=%.1f ratio=%.3f\n", read / mb / readSeconds,
-                read / mb / rawReadSeconds, readRatio);
+                written / mb / rawReadSeconds, readRatio);
     std::printf("hour_ratio=%.3f\n", std::min(writeRatio, readRatio));
     return 0;
 }

@@ -229,7 +229,14 @@ TEST_F(DataFilePipelineTest, AFailedWriteCancelsTheOneBehindItAndTheEndRecordCom
         const int64_t start = file->GetWriteOffset();
         const size_t failuresBefore = log_.Count("Failed to write a data. error = ");
         {
+            // Both writes are in flight before either one ends.
+            Signal secondBegun;
             WriteGate gate([&](int64_t offset, const WriteGate::Transfer& transfer) {
+                if (offset == start) {
+                    secondBegun.Wait();
+                } else {
+                    secondBegun.Raise();
+                }
                 const auto error = transfer();
                 return (offset == start) == (c.failing == 0) ? Failed() : error;
             });
@@ -337,7 +344,14 @@ TEST_F(WriterPipelineTest, NothingBehindAFailedWriteIsIndexed) {
     std::future<WriteResult> first;
     std::future<WriteResult> second;
     {
+        // The second write begins before the first one fails.
+        Signal secondBegun;
         WriteGate gate([&](int64_t offset, const WriteGate::Transfer& transfer) {
+            if (offset == 4096) {
+                secondBegun.Wait();
+            } else {
+                secondBegun.Raise();
+            }
             const auto error = transfer();
             return offset == 4096 ? Failed() : error;
         });
