@@ -80,7 +80,7 @@ std::vector<std::shared_ptr<WriteBuffer>> BuildBuffers(int first, int count) {
 // Writes the buffers of seconds from `first` on through a new file writer of
 // the hour, a few in flight as the recorder keeps them, and closes it.
 void WriteSlice(const fs::path& track, int first, int seconds,
-                std::vector<std::shared_ptr<WriteBuffer>> buffers,
+                const std::vector<std::shared_ptr<WriteBuffer>>& buffers,
                 const std::shared_ptr<recorder::WriteCommandHandler>& handler,
                 common::AsioThreadPool& pool) {
     auto writer = recorder::FileWriter::Create(1, track, "", pool.IoService(), handler, nullptr);
@@ -90,15 +90,15 @@ void WriteSlice(const fs::path& track, int first, int seconds,
     if (!writer->CreateDataFile(location, size) || !writer->CreateIndexFile(location)) std::exit(1);
 
     std::vector<std::future<void>> pending;
-    for (auto& buffer : buffers) {
+    for (const auto& buffer : buffers) {
         if (pending.size() == kInFlight) {
             pending.front().get();
             pending.erase(pending.begin());
         }
         auto done = std::make_shared<std::promise<void>>();
         pending.push_back(done->get_future());
-        writer->Write(std::move(buffer), [done](uint32_t, int32_t error, const std::string&,
-                                                uint64_t, int64_t, int32_t) {
+        writer->Write(buffer, [done](uint32_t, int32_t error, const std::string&, uint64_t, int64_t,
+                                     int32_t) {
             if (error != 0) std::exit(1);
             done->set_value();
         });
@@ -204,8 +204,7 @@ int main(int argc, char** argv) {
         }
         uint64_t sliceRead = 0;
         const auto engineWrite = [&] {
-            writeSeconds +=
-                Timed([&] { WriteSlice(track, first, count, std::move(buffers), writes, pool); });
+            writeSeconds += Timed([&] { WriteSlice(track, first, count, buffers, writes, pool); });
         };
         const auto engineRead = [&] {
             readSeconds += Timed([&] { sliceRead = ReadSlice(track, first, reads, pool); });
@@ -233,15 +232,16 @@ int main(int argc, char** argv) {
     }
     fs::remove_all(root);
 
-    const double mb = 1e6;
+    const double writtenMb = static_cast<double>(written) / 1e6;
+    const double readMb = static_cast<double>(read) / 1e6;
     const double writeRatio = rawWriteSeconds / writeSeconds;
-    const double readRatio = (read / readSeconds) / (written / rawReadSeconds);
-    std::printf("seconds=%d slices=%d written_MB=%.1f read_MB=%.1f\n", seconds, slices,
-                written / mb, read / mb);
-    std::printf("write engine_MBps=%.1f raw_MBps=%.1f ratio=%.3f\n", written / mb / writeSeconds,
-                written / mb / rawWriteSeconds, writeRatio);
-    std::printf("read engine_MBps=%.1f raw_MBps=%.1f ratio=%.3f\n", read / mb / readSeconds,
-                written / mb / rawReadSeconds, readRatio);
+    const double readRatio = (readMb / readSeconds) / (writtenMb / rawReadSeconds);
+    std::printf("seconds=%d slices=%d written_MB=%.1f read_MB=%.1f\n", seconds, slices, writtenMb,
+                readMb);
+    std::printf("write engine_MBps=%.1f raw_MBps=%.1f ratio=%.3f\n", writtenMb / writeSeconds,
+                writtenMb / rawWriteSeconds, writeRatio);
+    std::printf("read engine_MBps=%.1f raw_MBps=%.1f ratio=%.3f\n", readMb / readSeconds,
+                writtenMb / rawReadSeconds, readRatio);
     std::printf("hour_ratio=%.3f\n", std::min(writeRatio, readRatio));
     return 0;
 }

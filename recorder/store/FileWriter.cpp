@@ -118,7 +118,7 @@ bool FileWriter::CreateIndexFile(const record_file_info_s& location) {
     return true;
 }
 
-bool FileWriter::Write(std::shared_ptr<WriteBuffer> buffer, ResultCallback callback) {
+bool FileWriter::Write(const std::shared_ptr<WriteBuffer>& buffer, ResultCallback callback) {
     {
         std::lock_guard lock(stateMutex_);
         ++unreported_;

@@ -64,7 +64,7 @@ class FileWriter : public std::enable_shared_from_this<FileWriter> {
     // Creates the track folder and the hour's index database when missing.
     bool CreateIndexFile(const record_file_info_s& location);
     // Queues one buffer; the callback gets the write's result. Always true.
-    bool Write(std::shared_ptr<WriteBuffer> buffer, ResultCallback callback);
+    bool Write(const std::shared_ptr<WriteBuffer>& buffer, ResultCallback callback);
     // Waits for the queued buffers, then finishes the index and the data file.
     void Close();
 

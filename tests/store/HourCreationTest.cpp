@@ -43,7 +43,7 @@ class HourCreationTest : public ::testing::Test {
     void TearDown() override { platform::SetHostFolder(""); }
 
     fs::path Folder(int hour) const {
-        const fs::path folder = host_.Path() / "rec" / std::to_string(hour) / "0001";
+        fs::path folder = host_.Path() / "rec" / std::to_string(hour) / "0001";
         fs::create_directories(folder);
         return folder;
     }
@@ -54,6 +54,7 @@ class HourCreationTest : public ::testing::Test {
         std::atomic<int> ready{0};
         std::atomic<int> failures{0};
         std::vector<std::thread> threads;
+        threads.reserve(kWriters);
         for (int i = 0; i < kWriters; ++i) {
             threads.emplace_back([&, i] {
                 ++ready;

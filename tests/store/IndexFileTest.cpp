@@ -184,7 +184,7 @@ TEST_F(IndexFileTest, FileLeftWithoutItsRowsIsCompleted) {
 TEST_F(IndexFileTest, TimelineStatementNamesOnlySetColumns) {
     struct Case {
         timeline_flags_s flags;
-        const char* sql;
+        const char* sql = nullptr;
     };
     const Case cases[] = {
         {Flags(100, 0), "UPDATE [T_TIMELINE] SET UTC = 100, End = 1 WHERE UTC = 100"},

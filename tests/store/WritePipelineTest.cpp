@@ -271,18 +271,17 @@ class WriterPipelineTest : public HourFixture {
 
     // Hands a buffer to the writer; its result arrives in the future.
     std::future<WriteResult> WriteLater(recorder::FileWriter& writer,
-                                        std::shared_ptr<WriteBuffer> buffer, int number) {
+                                        const std::shared_ptr<WriteBuffer>& buffer, int number) {
         auto promise = std::make_shared<std::promise<WriteResult>>();
         auto future = promise->get_future();
-        writer.Write(std::move(buffer),
-                     [this, promise, number](uint32_t, int32_t error, const std::string&,
-                                             uint64_t bytes, int64_t last, int32_t track) {
-                         {
-                             std::lock_guard lock(mutex_);
-                             order_.push_back(number);
-                         }
-                         promise->set_value({error, bytes, last, track});
-                     });
+        writer.Write(buffer, [this, promise, number](uint32_t, int32_t error, const std::string&,
+                                                     uint64_t bytes, int64_t last, int32_t track) {
+            {
+                std::lock_guard lock(mutex_);
+                order_.push_back(number);
+            }
+            promise->set_value({error, bytes, last, track});
+        });
         return future;
     }
 
