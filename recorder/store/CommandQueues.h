@@ -7,10 +7,9 @@
 // the queues. A started command holds its queue until its `done`, or, for a
 // command that can overlap the next one (`startOverlapping`), until it calls
 // `release`: the command behind it may then start while it finishes (a data
-// write whose transfer is over, committing its index rows). Two commands of
-// one `group` queued together start together: the first is told that the
-// second follows it at once. Completions are always called in queue order: a
-// command done before the one ahead of it waits for it.
+// write whose transfer is over, committing its index rows). Completions are
+// always called in queue order: a command done before the one ahead of it
+// waits for it.
 //
 // Every start gets a `done` of its own: a second call, or a call for a
 // command already finished, is logged and ignored, so a faulty owner can
@@ -59,11 +58,8 @@ class CommandQueues {
         Done completion;
         // Set instead of `start` by a command that may overlap the next one:
         // `release()` lets the command behind it start before this one is
-        // done; `followed` tells that the command behind, of the same
-        // `group`, starts at once with this one.
-        std::function<void(unsigned queue, Done done, Release release, bool followed)>
-            startOverlapping;
-        const void* group = nullptr;
+        // done.
+        std::function<void(unsigned queue, Done done, Release release)> startOverlapping;
     };
 
     // What the owning handler supplies: the `done` and `release` handed to a
@@ -152,14 +148,9 @@ class CommandQueues {
         return nullptr;
     }
 
-    static bool Pairs(const Command& first, const Command& second) {
-        return first.group != nullptr && first.group == second.group && first.startOverlapping &&
-               second.startOverlapping;
-    }
-
-    // Starts the first command not started yet, when every started one
-    // ahead of it is done or released, together with the one behind it when
-    // they pair; then looks again, since a start may fail or release at once.
+    // Starts the first command not started yet when every started one ahead
+    // of it is done or released; then looks again, since a start may fail
+    // or release at once.
     void StartReady(unsigned q) {
         Queue& queue = queues_[q];
         for (;;) {
@@ -170,20 +161,15 @@ class CommandQueues {
                 if (!entry.released && !entry.result) return;  // it holds the queue
             }
             if (next == queue.entries.size()) return;
-            const bool paired = next + 1 < queue.entries.size() &&
-                                Pairs(queue.entries[next].command, queue.entries[next + 1].command);
-            // Tickets first, so that a done called from inside a start finds its command.
-            const uint64_t first = queue.entries[next].ticket = ++queue.lastTicket;
-            const uint64_t second =
-                paired ? (queue.entries[next + 1].ticket = ++queue.lastTicket) : 0;
-            Launch(q, first, paired);
-            if (paired) Launch(q, second, false);
+            // The ticket first, so that a done called from inside the start finds its command.
+            const uint64_t ticket = queue.entries[next].ticket = ++queue.lastTicket;
+            Launch(q, ticket);
         }
     }
 
     // Calls the start of command `ticket`; one that throws is finished with
     // the owner's failure result.
-    void Launch(unsigned q, uint64_t ticket, bool followed) {
+    void Launch(unsigned q, uint64_t ticket) {
         Entry* entry = Running(q, ticket);
         if (entry == nullptr) return;  // finished from inside an earlier start
         auto overlapping = std::move(entry->command.startOverlapping);
@@ -191,7 +177,7 @@ class CommandQueues {
         std::string problem;
         try {
             if (overlapping) {
-                overlapping(q, owner_.makeDone(q, ticket), owner_.makeRelease(q, ticket), followed);
+                overlapping(q, owner_.makeDone(q, ticket), owner_.makeRelease(q, ticket));
             } else if (start) {
                 start(q, owner_.makeDone(q, ticket));
             } else {

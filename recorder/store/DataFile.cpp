@@ -125,116 +125,49 @@ bool DataFile::Create(const std::string& channelId, int trackId, int64_t allocSi
     return true;
 }
 
-struct DataFile::PendingWrite {
-    int64_t offset = 0;
-    uint64_t advance = 0;  // from `offset` to where the next write starts
-    uint64_t length = 0;   // `advance`, plus the end sector unless followed
-    int64_t lastTime = 0;  // of the buffer's last second
-    bool followed = false;
-    bool over = false;  // the transfer has ended
-    std::error_code error;
-    uint64_t transferred = 0;
-    WriteCompletion completion;
-};
-
-void DataFile::Write(std::shared_ptr<WriteBuffer> buffer, WriteCompletion completion,
-                     bool followed) {
+void DataFile::Write(std::shared_ptr<WriteBuffer> buffer, WriteCompletion completion) {
     const auto refuse = [&](int code, const char* why) {
         OLOG(kLogFatal) << "Failed to write a data. error = " << why;
         boost::asio::post(io_, [self = shared_from_this(), completion = std::move(completion),
                                 code] { completion(ErrorCode(code), 0, self->lastTime_.load()); });
     };
     if (!buffer || buffer->GetSeconds().empty()) return refuse(EINVAL, "no second to write");
+    // The write in flight ends with the sector where this one would begin.
+    if (writing_.exchange(true)) return refuse(EBUSY, "a write in flight shares its sector");
 
-    auto write = std::make_shared<PendingWrite>();
-    {
-        std::lock_guard lock(writeMutex_);
-        if (!inFlight_.empty() &&
-            (inFlight_.size() >= kMaxWritesInFlight || !inFlight_.back()->followed)) {
-            return refuse(EBUSY, "a write in flight shares its sector");
-        }
-        write->offset = inFlight_.empty() ? writeOffset_.load() : nextOffset_;
-        write->lastTime = lastTime_.load();
-        buffer->Finalize(static_cast<uint64_t>(write->offset), write->lastTime);
-        write->advance = static_cast<uint64_t>(buffer->Length());
-        write->followed = followed;
-        write->length = write->advance + (followed ? 0 : kSectorSize);
-        write->completion = std::move(completion);
-        inFlight_.push_back(write);
-        nextOffset_ = write->offset + static_cast<int64_t>(write->advance);
-    }
+    const int64_t offset = writeOffset_.load();
+    int64_t lastTime = lastTime_.load();
+    buffer->Finalize(static_cast<uint64_t>(offset), lastTime);
+    const auto advance = static_cast<uint64_t>(buffer->Length());
+    const uint64_t length = advance + kSectorSize;
     const uint8_t* data = buffer->Data();
     writeFile_.AsyncWriteAt(
-        write->offset, data, write->length,
-        [self = shared_from_this(), buffer = std::move(buffer), write](const std::error_code& error,
-                                                                       size_t transferred) {
-            self->OnWritten(*write, error, transferred);
+        offset, data, length,
+        [self = shared_from_this(), buffer = std::move(buffer), completion = std::move(completion),
+         offset, advance, length, lastTime](const std::error_code& error, size_t transferred) {
+            self->OnWritten(error, transferred, offset, advance, length, lastTime, completion);
         },
         g_inWriteCompletion);
 }
 
-// Whichever thread ends a transfer, the completions are called in file order
-// by one thread at a time: a write that ends before the one ahead of it waits
-// for it, and the thread delivering then calls both.
-void DataFile::OnWritten(PendingWrite& write, const std::error_code& error, uint64_t transferred) {
-    std::unique_lock lock(writeMutex_);
-    write.over = true;
-    write.error = error;
-    write.transferred = transferred;
-    if (delivering_) return;
-    delivering_ = true;
-    while (!inFlight_.empty() && inFlight_.front()->over) {
-        const std::shared_ptr<PendingWrite> done = std::move(inFlight_.front());
-        inFlight_.pop_front();
-        const std::error_code result = Retire(*done);
-        if (inFlight_.empty()) {
-            failed_ = false;
-            nextOffset_ = writeOffset_.load();
-            if (!endOnDisk_) RestoreEndRecord();
-        }
-        const int64_t lastTime = lastTime_.load();
-        lock.unlock();
-        const bool outer = std::exchange(g_inWriteCompletion, true);
-        done->completion(result, done->transferred, lastTime);
-        g_inWriteCompletion = outer;
-        lock.lock();
-    }
-    delivering_ = false;
-}
-
-std::error_code DataFile::Retire(const PendingWrite& write) {
-    std::error_code result = write.error;
-    if (!result && write.transferred != write.length) result = ErrorCode(EIO);
-    if (failed_) return result ? result : ErrorCode(ECANCELED);
+void DataFile::OnWritten(const std::error_code& error, uint64_t transferred, int64_t offset,
+                         uint64_t advance, uint64_t length, int64_t lastTime,
+                         const WriteCompletion& completion) {
+    std::error_code result = error;
+    if (!result && transferred != length) result = ErrorCode(EIO);
     if (result) {
         OLOG(kLogFatal) << "Failed to write a data. error = " << result.message();
-        // It may have overwritten the end record where it started.
-        failed_ = true;
-        endOnDisk_ = false;
-        return result;
+    } else {
+        writtenEnd_ = offset + static_cast<int64_t>(transferred);
+        writeOffset_ = offset + static_cast<int64_t>(advance);
+        lastTime_ = lastTime;
     }
-    writtenEnd_ = write.offset + static_cast<int64_t>(write.transferred);
-    writeOffset_ = write.offset + static_cast<int64_t>(write.advance);
-    lastTime_ = write.lastTime;
-    endOnDisk_ = !write.followed;
-    return {};
-}
-
-// Puts the end record back behind the written data, where a failed write or
-// a followed one without its follower left the file without it.
-void DataFile::RestoreEndRecord() {
-    AlignedBytes sector(kSectorSize);
-    std::memset(sector.Data(), 0, kSectorSize);
-    const record_header_s end = EndRecord();
-    std::memcpy(sector.Data(), &end, kRecordHeaderSize);
-    const int64_t offset = writeOffset_.load();
-    if (const auto error = writeFile_.WriteAt(offset, sector.Data(), kSectorSize)) {
-        OLOG(kLogError) << "Failed to write an end record of a data file. path = " << path_
-                        << ", error = " << error.message();
-        return;
-    }
-    writtenEnd_ = offset + kSector;
-    endOnDisk_ = true;
+    writing_ = false;
+    struct InCompletion {
+        const bool outer = std::exchange(g_inWriteCompletion, true);
+        ~InCompletion() { g_inWriteCompletion = outer; }
+    } inCompletion;
+    completion(result, transferred, lastTime_.load());
 }
 
 bool DataFile::FinishWrite() {

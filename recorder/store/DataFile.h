@@ -8,20 +8,15 @@
 // an end record at the start of the next sector, which the next write
 // overwrites. So the file always ends its data with an end record.
 //
-// The writing side (Create, Write..., FinishWrite) has at most two writes in
-// flight, and never two that share a sector: a second write may start only
-// behind a `followed` one, which leaves out its end sector (the second one's
-// first sector takes its place). Writes finish in file order whatever order
-// their transfers end in: the offsets and the last time advance with each
-// successful one, a write behind a failed one is reported failed and moves
-// nothing, and once the writes in flight are over the file ends its data with
-// an end record again (rewritten where a failure or a missing follower left
-// it out). The reading side (Open, Read..., Close) runs one read at a time per
-// buffer. Transfers are unbuffered and asynchronous; completions run on the
-// I/O service given at construction and keep the object and the buffer
-// alive. Offsets, times and the size are atomics, read by other threads; the
-// writes in flight are guarded by `writeMutex_`. The object is held by shared
-// pointers (Write and Read need one).
+// The writing side (Create, Write..., FinishWrite) has one write in flight
+// at a time: every write ends with the sector of its end record, where the
+// next one begins, so a second write started meanwhile is refused. The
+// reading side (Open, Read..., Close) runs one read at a time per buffer.
+// Transfers are unbuffered and asynchronous; completions run on the I/O
+// service given at construction and keep the object and the buffer alive;
+// a write started from a write's completion runs on the same thread right
+// after it. Offsets, times and the size are atomics, read by other threads.
+// The object is held by shared pointers (Write and Read need one).
 //
 // A file that holds records is never overwritten: Create reuses an existing
 // file only when nothing was written past its header.
@@ -29,11 +24,9 @@
 
 #include <atomic>
 #include <cstdint>
-#include <deque>
 #include <filesystem>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -81,15 +74,13 @@ class DataFile : public std::enable_shared_from_this<DataFile> {
     // Makes the file ready for writing: allocated to `allocSize` bytes, the
     // header written, the end record at 4096.
     bool Create(const std::string& channelId, int trackId, int64_t allocSize);
-    // Writes the buffer's seconds behind those written or on their way
-    // (finalizing the buffer for that offset). `followed` promises another
-    // Write at once, so this one leaves out its end sector. A write that
-    // would share a sector with one in flight is refused (EBUSY); one behind
-    // a failed write is cancelled (ECANCELED); neither moves anything. The
-    // completion gets the error, the bytes transferred and the time of the
-    // last second written to the file.
-    void Write(std::shared_ptr<WriteBuffer> buffer, WriteCompletion completion,
-               bool followed = false);
+    // Writes the buffer's seconds at the write offset (finalizing the buffer
+    // for it). On success the offsets and the last time advance; on failure
+    // nothing does. A write started while another is in flight is refused
+    // (EBUSY): the two would share a sector. The completion gets the error,
+    // the bytes transferred and the time of the last second written to the
+    // file.
+    void Write(std::shared_ptr<WriteBuffer> buffer, WriteCompletion completion);
     // Ends writing: the data forced to the device, the handle closed, the file
     // trimmed to the written end + 1 MiB when it is longer. Always true.
     bool FinishWrite();
@@ -112,16 +103,11 @@ class DataFile : public std::enable_shared_from_this<DataFile> {
     // YYYYMMDDhhmmss; false for any other text or an impossible time.
     static bool StartTimeFromName(std::string_view stem, int64_t& time);
 
-    // At most this many writes are in flight at once.
-    static constexpr size_t kMaxWritesInFlight = 2;
-
   private:
-    struct PendingWrite;
-
     bool CreateFailed(const char* what, const std::string& error);
-    void OnWritten(PendingWrite& write, const std::error_code& error, uint64_t transferred);
-    std::error_code Retire(const PendingWrite& write);
-    void RestoreEndRecord();
+    void OnWritten(const std::error_code& error, uint64_t transferred, int64_t offset,
+                   uint64_t advance, uint64_t length, int64_t lastTime,
+                   const WriteCompletion& completion);
     void OnRead(const std::error_code& error, uint64_t transferred, ReadBuffer& buffer,
                 int64_t start, const ReadCompletion& completion);
 
@@ -136,13 +122,7 @@ class DataFile : public std::enable_shared_from_this<DataFile> {
     std::atomic<int64_t> lastTime_{0};
     std::atomic<int64_t> startTime_{0};
     std::atomic<bool> created_{false};
-
-    std::mutex writeMutex_;
-    std::deque<std::shared_ptr<PendingWrite>> inFlight_;  // in file order
-    int64_t nextOffset_ = 0;   // where a write behind those in flight starts
-    bool delivering_ = false;  // a thread is calling completions in file order
-    bool failed_ = false;      // a write in flight failed: those behind it are cancelled
-    bool endOnDisk_ = true;    // the end record behind the finished writes is on disk
+    std::atomic<bool> writing_{false};  // a write is in flight
 };
 
 }  // namespace orvale::recorder

@@ -126,10 +126,9 @@ bool FileWriter::Write(const std::shared_ptr<WriteBuffer>& buffer, ResultCallbac
     writeBuffers_.Add(buffer);
     const std::shared_ptr<FileWriter> self = shared_from_this();
     WriteCommandHandler::Command command;
-    command.group = this;
     command.startOverlapping = [self, buffer](unsigned queue, WriteCommandHandler::Done done,
-                                              WriteCommandHandler::Release release, bool followed) {
-        self->OnWriteCommand(queue, std::move(done), std::move(release), followed, buffer);
+                                              WriteCommandHandler::Release release) {
+        self->OnWriteCommand(queue, std::move(done), std::move(release), buffer);
     };
     command.completion = [self, buffer, callback = std::move(callback)](
                              uint32_t queue, int32_t error, const std::string& message,
@@ -152,7 +151,7 @@ bool FileWriter::Write(const std::shared_ptr<WriteBuffer>& buffer, ResultCallbac
 }
 
 void FileWriter::OnWriteCommand(unsigned queue, WriteCommandHandler::Done done,
-                                WriteCommandHandler::Release release, bool followed,
+                                WriteCommandHandler::Release release,
                                 const std::shared_ptr<WriteBuffer>& buffer) {
     std::shared_ptr<DataFile> dataFile;
     int32_t trackId = 0;
@@ -184,7 +183,7 @@ void FileWriter::OnWriteCommand(unsigned queue, WriteCommandHandler::Done done,
                           [completion = std::move(completion), error] { completion(error, 0, 0); });
         return;
     }
-    dataFile->Write(buffer, std::move(completion), followed);
+    dataFile->Write(buffer, std::move(completion));
 }
 
 void FileWriter::OnWriteDone(const std::shared_ptr<WriteBuffer>& buffer,

@@ -6,13 +6,11 @@
 // the channel id (so all writers of a channel on a drive take turns). Once a
 // write's transfer is over the writer releases the channel's queue, so the
 // next write is on its way while this one's seconds go into the index
-// database (one transaction per buffer); the owner hears of each write, in
-// order, only after its rows are committed. Two buffers of the writer queued
-// together are written at once (the first leaving out its end sector, see
-// DataFile.h). A write that failed, or that lies behind a failed one, adds no
-// rows. Close waits for every result, marks the data file's last index row,
-// trims the file and, for an ARB writer, merges its ".kvtarb" index into the
-// hour's ".kvtidx".
+// database (one transaction per buffer, committed in file order); the owner
+// hears of each write, in order, only after its rows are committed. A failed
+// write adds no rows. Close waits for every result, marks the data file's
+// last index row, trims the file and, for an ARB writer, merges its
+// ".kvtarb" index into the hour's ".kvtidx".
 //
 // Lock order: the handler's lock, then `mutex_`, then the queue's lock. The
 // writer never calls into the handler while it holds `mutex_`, and never
@@ -86,11 +84,10 @@ class FileWriter : public std::enable_shared_from_this<FileWriter> {
     // "YYYYMMDDhhmmss" + ".kvtldt" for the low profile, ".kvthdt" otherwise.
     static std::string MakeDataFileName(int64_t time, int profile);
 
-    // The start of the write command of `buffer`: `release` lets the next
-    // command start once the transfer is over; `followed`: the writer's next
-    // buffer is written together with this one.
+    // The start of the write command of `buffer`; `release` lets the next
+    // command start once the transfer is over.
     void OnWriteCommand(unsigned queue, WriteCommandHandler::Done done,
-                        WriteCommandHandler::Release release, bool followed,
+                        WriteCommandHandler::Release release,
                         const std::shared_ptr<WriteBuffer>& buffer);
 
   private:

@@ -2,11 +2,10 @@
 // once to one of 8 queues; the commands of a queue run one after another,
 // each started when the ones ahead of it are done or have released the queue
 // (a data write whose transfer is over, committing its index rows), while the
-// queues run side by side. Two writes of one data file queued together start
-// together (see CommandQueues.h); completions reach their owners in queue
-// order. The handler has no thread: a command starts on the thread that
-// enqueues it into an idle queue, or on the thread that calls the previous
-// command's `done` or `release`.
+// queues run side by side; completions reach their owners in queue order
+// (see CommandQueues.h). The handler has no thread: a command starts on the
+// thread that enqueues it into an idle queue, or on the thread that calls
+// the previous command's `done` or `release`.
 //
 // Starts and completions run under the handler's recursive mutex, so they
 // may call back into the handler on the same thread. Owners call `done`

@@ -203,19 +203,17 @@ struct OverlappingWrite {
     struct Started {
         WriteDone done;
         WriteCommandHandler::Release release;
-        bool followed = false;
     };
     std::promise<Started> started;
     std::promise<WriteOutcome> finished;
     std::vector<int>* order = nullptr;  // completions append `id`
     int id = 0;
 
-    WriteCommandHandler::Command Command(const void* group) {
+    WriteCommandHandler::Command Command() {
         WriteCommandHandler::Command command;
-        command.group = group;
         command.startOverlapping = [this](unsigned, WriteDone done,
-                                          WriteCommandHandler::Release release, bool followed) {
-            started.set_value({std::move(done), std::move(release), followed});
+                                          WriteCommandHandler::Release release) {
+            started.set_value({std::move(done), std::move(release)});
         };
         command.completion = [this](uint32_t, int32_t error, const std::string& message,
                                     uint64_t bytes, int64_t, int32_t) {
@@ -236,11 +234,10 @@ TEST(CommandHandlerTest, AReleasedCommandLetsTheNextStartAndCompletionsKeepTheir
     auto firstStarted = first.started.get_future();
     auto secondStarted = second.started.get_future();
     auto secondFinished = second.finished.get_future();
-    handler->Enqueue("cam", first.Command(nullptr));
+    handler->Enqueue("cam", first.Command());
     handler->Enqueue("cam", second.Command());
     ASSERT_TRUE(Ready(firstStarted));
     OverlappingWrite::Started running = firstStarted.get();
-    EXPECT_FALSE(running.followed);
     EXPECT_FALSE(Ready(secondStarted));  // the first still holds the queue
 
     running.release();
@@ -257,48 +254,32 @@ TEST(CommandHandlerTest, AReleasedCommandLetsTheNextStartAndCompletionsKeepTheir
     running.release();  // late: changes nothing
 }
 
-TEST(CommandHandlerTest, TwoCommandsOfOneGroupQueuedTogetherStartTogether) {
+// Three overlapping commands: each starts only once the one ahead of it has
+// released the queue, whatever is done when.
+TEST(CommandHandlerTest, EachOverlappingCommandWaitsForTheReleaseAheadOfIt) {
     auto handler = std::make_shared<WriteCommandHandler>();
-    ParkedWrite holder;  // keeps the queue busy while the others are queued
-    auto holderStarted = holder.started.get_future();
-    handler->Enqueue("cam", holder.Command());
-    int group = 0;
-    int otherGroup = 0;
     std::vector<int> order;
-    std::array<OverlappingWrite, 4> writes;
+    std::array<OverlappingWrite, 3> writes;
     std::vector<std::future<OverlappingWrite::Started>> started;
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < 3; ++i) {
         writes[i].order = &order;
         writes[i].id = i;
         started.push_back(writes[i].started.get_future());
-        handler->Enqueue("cam", writes[i].Command(i < 3 ? &group : &otherGroup));
+        handler->Enqueue("cam", writes[i].Command());
     }
-    holderStarted.get()(0, 0, "", 0, 0, 0);
-
     ASSERT_TRUE(Ready(started[0]));
+    auto first = started[0].get();
+    first.release();
     ASSERT_TRUE(Ready(started[1]));
     EXPECT_FALSE(Ready(started[2]));
-    auto first = started[0].get();
     auto second = started[1].get();
-    EXPECT_TRUE(first.followed);
-    EXPECT_FALSE(second.followed);
-
-    first.release();
-    EXPECT_FALSE(Ready(started[2]));  // the second still holds the queue
-    second.release();
+    second.done(0, 0, "", 1, 0, 0);  // done without a release: the queue is free
     ASSERT_TRUE(Ready(started[2]));
-    auto third = started[2].get();
-    EXPECT_FALSE(third.followed);  // the command behind is of another group
-    EXPECT_FALSE(Ready(started[3]));
-
-    third.done(0, 0, "", 1, 0, 0);
-    second.done(0, 0, "", 1, 0, 0);
-    ASSERT_TRUE(Ready(started[3]));  // the third is done, nothing holds the queue
-    EXPECT_TRUE(order.empty());      // the first is not done yet
+    EXPECT_TRUE(order.empty());  // the first is not done yet
     first.done(0, 0, "", 1, 0, 0);
+    EXPECT_EQ(order, (std::vector<int>{0, 1}));
+    started[2].get().done(0, 0, "", 1, 0, 0);
     EXPECT_EQ(order, (std::vector<int>{0, 1, 2}));
-    started[3].get().done(0, 0, "", 1, 0, 0);
-    EXPECT_EQ(order, (std::vector<int>{0, 1, 2, 3}));
 }
 
 // Many channels, enqueued from several threads, completed on pool threads
@@ -376,22 +357,19 @@ TEST(CommandHandlerTest, ReadsOfEveryChannelRunInOrderOneAtATimePerQueue) {
 
 // Channels whose writes overlap: each releases its queue after a random
 // delay and is done after another, on pool threads. A command starts only
-// when every one ahead of it has released the queue, or together with the
-// one ahead of it (a pair, of one channel); completions keep their order.
+// when every one ahead of it has released the queue or is done, and the
+// completions of every channel keep their order.
 TEST(CommandHandlerTest, OverlappingWritesStartOnlyBehindReleasedOnesAndFinishInOrder) {
     constexpr int kChannels = 12;
     constexpr int kCommands = 60;
     auto handler = std::make_shared<WriteCommandHandler>();
-    // Commands started and not released, per queue; whether the last start was followed.
+    // Commands started and neither released nor done, per queue.
     std::array<std::atomic<int>, WriteCommandHandler::kQueueCount> holding{};
-    std::array<std::atomic<bool>, WriteCommandHandler::kQueueCount> lastFollowed{};
     std::atomic<int> overlaps{0};
-    std::atomic<int> pairs{0};
     std::mutex mutex;
     std::map<int, std::vector<int>> finished;
     std::atomic<int> remaining{kChannels * kCommands};
     std::promise<void> all;
-    std::array<int, kChannels> groups{};
     common::AsioThreadPool pool(4);
 
     auto enqueueChannel = [&](int channel) {
@@ -399,21 +377,20 @@ TEST(CommandHandlerTest, OverlappingWritesStartOnlyBehindReleasedOnesAndFinishIn
         for (int i = 0; i < kCommands; ++i) {
             const auto untilRelease = std::chrono::microseconds(random() % 200);
             const auto untilDone = std::chrono::microseconds(random() % 200);
+            const bool releases = random() % 4 != 0;  // some are done without a release
             WriteCommandHandler::Command command;
-            command.group = &groups[channel];
-            command.startOverlapping = [&, untilRelease, untilDone](
+            command.startOverlapping = [&, untilRelease, untilDone, releases](
                                            unsigned q, WriteDone done,
-                                           WriteCommandHandler::Release release, bool followed) {
-                if (holding[q] > (lastFollowed[q] ? 1 : 0)) ++overlaps;
-                if (followed) ++pairs;
-                lastFollowed[q] = followed;
-                ++holding[q];
-                pool.Post([&, q, untilRelease, untilDone, done = std::move(done),
+                                           WriteCommandHandler::Release release) {
+                if (holding[q].fetch_add(1) != 0) ++overlaps;
+                pool.Post([&, q, untilRelease, untilDone, releases, done = std::move(done),
                            release = std::move(release)] {
                     std::this_thread::sleep_for(untilRelease);
                     --holding[q];
-                    release();
-                    std::this_thread::sleep_for(untilDone);
+                    if (releases) {
+                        release();
+                        std::this_thread::sleep_for(untilDone);
+                    }
                     done(q, 0, "", 100, 0, 1);
                 });
             };
@@ -438,7 +415,6 @@ TEST(CommandHandlerTest, OverlappingWritesStartOnlyBehindReleasedOnesAndFinishIn
     ASSERT_EQ(all.get_future().wait_for(std::chrono::seconds(60)), std::future_status::ready);
 
     EXPECT_EQ(overlaps.load(), 0);
-    EXPECT_GT(pairs.load(), 0);
     for (int channel = 0; channel < kChannels; ++channel) {
         const auto& order = finished[channel];
         ASSERT_EQ(order.size(), static_cast<size_t>(kCommands));
