@@ -40,7 +40,8 @@ std::mutex g_placeMutex;
 // first connection to the placed file finds it on and writes nothing.
 void Build(const fs::path& building, const HourFileRecipe& recipe) {
     {
-        SQLite::Database db(building.string(), SQLite::OPEN_READWRITE);
+        // Private to this thread: no connection mutex either.
+        SQLite::Database db(building.string(), SQLite::OPEN_READWRITE | SQLite::OPEN_NOMUTEX);
         db.exec("pragma journal_mode = OFF");
         db.exec("pragma synchronous = OFF");
         db.exec("pragma locking_mode = EXCLUSIVE");
