@@ -27,7 +27,8 @@ void RuleEngine::SetRule(const forensic_rule_s& rule) {
 
 int32_t RuleEngine::ProcessFrame(const rule_frame_s& frame, int32_t maxEvents,
                                  rule_event_s* events) {
-    const int32_t objectCount = std::clamp<int32_t>(frame.objectCount, 0, RULE_FRAME_MAX_OBJECTS);
+    const int32_t declared = frame.objectCount;  // by value: the record may lie unaligned
+    const int32_t objectCount = std::clamp<int32_t>(declared, 0, RULE_FRAME_MAX_OBJECTS);
     FrameBox boxes[RULE_FRAME_MAX_OBJECTS];
     int32_t boxCount = 0;
     for (int32_t i = 0; i < objectCount; ++i) {

@@ -237,9 +237,9 @@ TEST_P(EventLimit, WritesOnlyTheFirstEvents) {
                   1);
     }
     ASSERT_EQ(count, static_cast<int>(c.objects.size()));
-    for (size_t i = 0; i < c.objects.size(); ++i) EXPECT_EQ(events[i].objectId, c.objects[i]);
+    for (size_t i = 0; i < c.objects.size(); ++i) EXPECT_EQ(Copy(events[i].objectId), c.objects[i]);
     if (c.objects.size() < 4) {
-        EXPECT_EQ(events[c.objects.size()].objectId, 0U);
+        EXPECT_EQ(Copy(events[c.objects.size()].objectId), 0U);
     }
 }
 
@@ -340,8 +340,8 @@ TEST_P(RefusedBox, EventsNameTheirOwnObject) {
         ASSERT_EQ(QDX_processFrameSingle(nullptr, &frame, 4, events, &count), 1);
         for (int i = 0; i < count; ++i) {
             hits.push_back({f, events[i].eventType, events[i].ruleId, events[i].objectId});
-            EXPECT_EQ(events[i].x1, frame.objects[1].x1);
-            EXPECT_EQ(events[i].y2, frame.objects[1].y2);
+            EXPECT_EQ(Copy(events[i].x1), Copy(frame.objects[1].x1));
+            EXPECT_EQ(Copy(events[i].y2), Copy(frame.objects[1].y2));
         }
     }
     EXPECT_EQ(hits, (Hits{{4, RULE_EVENT_LINE_A, 41, 7}}));

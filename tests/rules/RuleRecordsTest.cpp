@@ -61,14 +61,19 @@ TEST(RuleRecords, ByteLayoutOfRuleFrameAndEvent) {
     Put<int32_t>(rule, line + 100, 1);
     ASSERT_EQ(QDX_setRule(nullptr, reinterpret_cast<const forensic_rule_s*>(rule.data())), 1);
 
-    std::vector<uint8_t> events(3 * 36, 0xEE);
+    // Frames and events lie at odd addresses: stored records are used where
+    // they lie.
+    std::vector<uint8_t> eventBytes(3 + 3 * 36, 0xEE);
     int count = 0;
     for (int32_t frame = 0; frame < 6; ++frame) {
         const std::vector<uint8_t> stored = StoredFrame(500 + frame, 0xC0FFEE, 160, 85 + 10 * frame);
-        ASSERT_EQ(QDX_processFrameSingle(nullptr,
-                                         reinterpret_cast<const rule_frame_s*>(stored.data()), 3,
-                                         reinterpret_cast<rule_event_s*>(events.data()), &count),
+        std::vector<uint8_t> unaligned(1 + stored.size());
+        std::memcpy(unaligned.data() + 1, stored.data(), stored.size());
+        ASSERT_EQ(QDX_processFrameSingle(
+                      nullptr, reinterpret_cast<const rule_frame_s*>(unaligned.data() + 1), 3,
+                      reinterpret_cast<rule_event_s*>(eventBytes.data() + 3), &count),
                   1);
+        const std::vector<uint8_t> events(eventBytes.begin() + 3, eventBytes.end());
         if (frame < 4) {
             EXPECT_EQ(count, 0) << frame;
             continue;
@@ -143,8 +148,8 @@ TEST_P(HostileRule, LoadsAndRunsWithinTheRecord) {
         ASSERT_GE(count, 0);
         ASSERT_LE(count, 100);
         for (int i = 0; i < count; ++i) {
-            EXPECT_GE(events[i].objectId, 1U);
-            EXPECT_LE(events[i].objectId, 30U);
+            EXPECT_GE(Copy(events[i].objectId), 1U);
+            EXPECT_LE(Copy(events[i].objectId), 30U);
         }
     }
 }
@@ -211,7 +216,7 @@ TEST_P(HostileFrame, ReadsNoMoreThanTheRecordHolds) {
                   1);
     }
     ASSERT_EQ(count, static_cast<int>(GetParam().expectedObjects));
-    for (int i = 0; i < count; ++i) EXPECT_EQ(events[i].objectId, static_cast<uint32_t>(i + 1));
+    for (int i = 0; i < count; ++i) EXPECT_EQ(Copy(events[i].objectId), static_cast<uint32_t>(i + 1));
 }
 
 INSTANTIATE_TEST_SUITE_P(Counts, HostileFrame,
@@ -241,9 +246,9 @@ TEST(HostileFrame, ManyEventsInOneFrameStayWithinTheBlock) {
         ASSERT_EQ(QDX_processFrameSingle(nullptr, &frame, 1000, events.data(), &count), 1);
     }
     ASSERT_EQ(count, 200);
-    EXPECT_EQ(events[0].ruleId, 0);
-    EXPECT_EQ(events[199].ruleId, 6);  // slots 0..5 whole, 20 of slot 6
-    EXPECT_EQ(events[199].objectId, 20U);
+    EXPECT_EQ(Copy(events[0].ruleId), 0);
+    EXPECT_EQ(Copy(events[199].ruleId), 6);  // slots 0..5 whole, 20 of slot 6
+    EXPECT_EQ(Copy(events[199].objectId), 20U);
 }
 
 }  // namespace

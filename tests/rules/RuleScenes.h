@@ -25,6 +25,13 @@ inline float Y(int32_t gy) {
     return 1.0F - g / 120.0F;
 }
 
+// The records are byte-packed: their fields are copied out before gtest's
+// macros bind references to them.
+template <class T>
+T Copy(T value) {
+    return value;
+}
+
 struct Point {
     int32_t x;
     int32_t y;
@@ -132,7 +139,7 @@ inline std::vector<Hit> RunScene(const forensic_rule_s& rule, const Scene& scene
         EXPECT_EQ(QDX_processFrameSingle(nullptr, &frame, maxEvents, events.data(), &count), 1);
         for (int i = 0; i < count; ++i) {
             const rule_event_s& e = events[i];
-            EXPECT_EQ(e.time, frame.time);
+            EXPECT_EQ(Copy(e.time), Copy(frame.time));
             const rule_object_s* object = nullptr;
             for (int j = 0; j < frame.objectCount; ++j) {
                 if (frame.objects[j].objectId == e.objectId) object = &frame.objects[j];
@@ -140,10 +147,10 @@ inline std::vector<Hit> RunScene(const forensic_rule_s& rule, const Scene& scene
             if (object == nullptr) {
                 ADD_FAILURE() << "event for object " << e.objectId << " not in frame " << f;
             } else {
-                EXPECT_EQ(e.x1, object->x1);
-                EXPECT_EQ(e.y1, object->y1);
-                EXPECT_EQ(e.x2, object->x2);
-                EXPECT_EQ(e.y2, object->y2);
+                EXPECT_EQ(Copy(e.x1), Copy(object->x1));
+                EXPECT_EQ(Copy(e.y1), Copy(object->y1));
+                EXPECT_EQ(Copy(e.x2), Copy(object->x2));
+                EXPECT_EQ(Copy(e.y2), Copy(object->y2));
             }
             hits.push_back(Hit{f, e.eventType, e.ruleId, e.objectId});
         }
