@@ -5,7 +5,7 @@
 // the figures are processor time of this single thread. Last line:
 // rules_fps=<median of the small rule set>.
 //
-//   rules [runs] [seconds per run]
+//   rules [folder, unused: nothing touches a disk] [runs] [seconds per run]
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -162,8 +162,8 @@ Summary Summarise(std::vector<double> values) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
-    const double seconds = argc > 2 ? std::atof(argv[2]) : 1.0;
+    const int runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 5;
+    const double seconds = argc > 3 ? std::max(0.1, std::atof(argv[3])) : 1.0;
     const std::vector<rule_frame_s> frames = MovingObjects();
     const auto full = FullRule();
     const auto small = SmallRule();

@@ -12,7 +12,8 @@ float RawGridY(float y) { return (y - 1.0F) * -120.0F; }
 
 constexpr float kLimit = static_cast<float>(kGridLimit);
 
-bool Representable(float value) { return std::isfinite(value) && std::fabs(value) <= kLimit; }
+// False for NaN and infinities too: every comparison with NaN fails.
+bool Representable(float value) { return std::fabs(value) <= kLimit; }
 
 int32_t Clamped(float value) {
     if (std::isnan(value)) return 0;
@@ -39,14 +40,6 @@ bool GridY(float y, int32_t& out) {
 
 GridPoint ClampedGridPoint(float x, float y) {
     return GridPoint{Clamped(RawGridX(x)), Clamped(RawGridY(y))};
-}
-
-GridPoint Centre(const GridBox& box) {
-    return GridPoint{(box.x1 + box.x2) >> 1, (box.y1 + box.y2) >> 1};
-}
-
-int64_t Area(const GridBox& box) {
-    return (int64_t{box.x2} - box.x1) * (int64_t{box.y2} - box.y1);
 }
 
 }  // namespace orvale::rules

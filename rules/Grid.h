@@ -44,9 +44,13 @@ bool GridY(float y, int32_t& out);
 GridPoint ClampedGridPoint(float x, float y);
 
 // (x1 + x2) >> 1, (y1 + y2) >> 1 with arithmetic shifts.
-GridPoint Centre(const GridBox& box);
+inline GridPoint Centre(const GridBox& box) {
+    return GridPoint{(box.x1 + box.x2) >> 1, (box.y1 + box.y2) >> 1};
+}
 
 // (x2 - x1) * (y2 - y1); negative for a box the wrong way round.
-int64_t Area(const GridBox& box);
+inline int64_t Area(const GridBox& box) {
+    return (int64_t{box.x2} - box.x1) * (int64_t{box.y2} - box.y1);
+}
 
 }  // namespace orvale::rules

@@ -95,6 +95,17 @@ GridPoint MovedVertex(const MovedEdge& in, const MovedEdge& out, GridPoint verte
 
 }  // namespace
 
+void Region::Set(const Polygon& shape) {
+    polygon = shape;
+    bounds = GridBox{};
+    for (int32_t i = 0; i < shape.count; ++i) {
+        const GridPoint& p = shape.points[i];
+        if (i == 0) bounds = GridBox{p.x, p.y, p.x, p.y};
+        bounds = GridBox{std::min(bounds.x1, p.x), std::min(bounds.y1, p.y),
+                         std::max(bounds.x2, p.x), std::max(bounds.y2, p.y)};
+    }
+}
+
 bool Contains(const Polygon& polygon, GridPoint point) {
     return ContainsAt<int64_t>(polygon, point.x, point.y);
 }

@@ -24,6 +24,22 @@ struct Polygon {
 // the point and the point lies above the edge at that x.
 bool Contains(const Polygon& polygon, GridPoint point);
 
+// A polygon with its bounding box, for the tests that run for every track in
+// every frame: a point outside the box is outside the polygon (left or right
+// of it no edge straddles the point, above it the point lies above an even
+// number of edges, below it above none), so most tests end after four
+// comparisons.
+struct Region {
+    Polygon polygon;
+    GridBox bounds;
+
+    void Set(const Polygon& shape);
+    bool Contains(GridPoint point) const {
+        return point.x >= bounds.x1 && point.x <= bounds.x2 && point.y >= bounds.y1 &&
+               point.y <= bounds.y2 && rules::Contains(polygon, point);
+    }
+};
+
 // The same test over the box's corners (left, top), (right, top),
 // (right, bottom), (left, bottom): inside when x1 < x <= x2 and y1 <= y < y2.
 bool Contains(const GridBox& box, GridPoint point);

@@ -1,6 +1,7 @@
 #include "rules/RuleEngine.h"
 
 #include <algorithm>
+#include <bit>
 
 namespace orvale::rules {
 namespace {
@@ -37,8 +38,8 @@ int32_t RuleEngine::ProcessFrame(const rule_frame_s& frame, int32_t maxEvents,
 
     events_.count = 0;
     const bool evaluate = tracker_.Track(boxes, boxCount);
-    for (int32_t number = 1; number <= kMaxTrackNumber; ++number) {
-        if ((tracker_.NewTracks() >> (number - 1) & 1U) != 0) rules_.ForgetTrack(number);
+    for (uint64_t bits = tracker_.NewTracks(); bits != 0; bits &= bits - 1) {
+        rules_.ForgetTrack(std::countr_zero(bits) + 1);
     }
     if (evaluate) EvaluateRules(rules_, tracker_.Current(), events_);
     tracker_.EndFrame();

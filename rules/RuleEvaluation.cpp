@@ -149,7 +149,7 @@ void EvaluateEnterExit(const RuleTables& rules, EnterExitSlot& area, int32_t slo
                 state = kTrackOutside;
                 return;
             }
-            if (!Contains(area.area, m0) && Contains(area.area, m1)) {
+            if (!area.area.Contains(m0) && area.area.Contains(m1)) {
                 state = kTrackInside;
                 if (area.enter) {
                     blob.hold = kEventHold;
@@ -161,12 +161,12 @@ void EvaluateEnterExit(const RuleTables& rules, EnterExitSlot& area, int32_t slo
         }
         // A track that entered leaves only past the grown outline, so that a
         // centre wobbling on the border does not fire again and again.
-        const Polygon& outline = state == kTrackInside ? area.grown : area.area;
+        const Region& outline = state == kTrackInside ? area.grown : area.area;
         if (rules.Excluded(m0) || rules.Excluded(m1)) {
             state = kTrackOutside;
             return;
         }
-        if (Contains(outline, m0) && !Contains(outline, m1)) {
+        if (outline.Contains(m0) && !outline.Contains(m1)) {
             state = kTrackLeft;
             if (area.exit) {
                 blob.hold = kEventHold;
@@ -183,7 +183,7 @@ void EvaluateMotion(const RuleTables& rules, MotionSlot& area, int32_t slot, Blo
         Blob& blob = blobs.blobs[i];
         if (!blob.Confirmed()) continue;
         const GridPoint centre = Centre(blob.box);
-        if (!Contains(area.area, centre) || rules.Excluded(centre)) continue;
+        if (!area.area.Contains(centre) || rules.Excluded(centre)) continue;
         blob.hold = kEventHold;
         area.state[blob.trackNumber] = kTrackMoving;
         events.Add(kMotionInArea, slot, blob);

@@ -1,6 +1,7 @@
 #include "rules/RuleTables.h"
 
 #include <algorithm>
+#include <iterator>
 
 namespace orvale::rules {
 namespace {
@@ -52,29 +53,52 @@ void RuleTables::Load(const forensic_rule_s& rule) {
         slot.used = in.used;
         slot.enter = in.kind == FORENSIC_AREA_ENTER;
         slot.exit = in.kind == FORENSIC_AREA_EXIT;
-        slot.area = GridShape(in.pointCount, in.points);
-        slot.grown = Grow(slot.area);
+        const Polygon area = GridShape(in.pointCount, in.points);
+        slot.area.Set(area);
+        slot.grown.Set(Grow(area));
     }
     const int32_t motionCount = ClampedCount(rule.motionCount, kMaxSlots);
     for (int32_t i = 0; i < motionCount; ++i) {
         const forensic_motion_s& in = rule.motion[i];
         motion[i].id = in.id;
         motion[i].used = in.used;
-        motion[i].area = GridShape(in.pointCount, in.points);
+        motion[i].area.Set(GridShape(in.pointCount, in.points));
     }
     excludedCount = ClampedCount(rule.excludedCount, kMaxSlots);
     for (int32_t i = 0; i < excludedCount; ++i) {
         excluded[i].used = rule.excluded[i].used;
-        excluded[i].area = GridShape(rule.excluded[i].pointCount, rule.excluded[i].points);
+        excluded[i].area.Set(GridShape(rule.excluded[i].pointCount, rule.excluded[i].points));
     }
+    excludedMask.Build(excluded, excludedCount);
     slotCount = std::max({lineCount, enterExitCount, motionCount});
 }
 
-bool RuleTables::Excluded(GridPoint point) const {
-    for (int32_t i = 0; i < excludedCount; ++i) {
-        if (excluded[i].used == 1 && Contains(excluded[i].area, point)) return true;
+namespace {
+
+bool InAnyExcluded(const ExcludedSlot* slots, int32_t count, GridPoint point) {
+    for (int32_t i = 0; i < count; ++i) {
+        if (slots[i].used == 1 && slots[i].area.Contains(point)) return true;
     }
     return false;
+}
+
+}  // namespace
+
+void ExcludedMask::Build(const ExcludedSlot* slots, int32_t count) {
+    for (auto& row : rows_) std::fill(std::begin(row), std::end(row), 0);
+    for (int32_t i = 0; i < count; ++i) {
+        if (slots[i].used != 1 || slots[i].area.polygon.count < 3) continue;
+        const GridBox& b = slots[i].area.bounds;
+        for (int32_t y = std::max(b.y1, 0); y <= std::min(b.y2, kGridHeight); ++y) {
+            for (int32_t x = std::max(b.x1, 0); x <= std::min(b.x2, kGridWidth); ++x) {
+                if (slots[i].area.Contains({x, y})) rows_[y][x >> 6] |= uint64_t{1} << (x & 63);
+            }
+        }
+    }
+}
+
+bool RuleTables::ExcludedByPolygons(GridPoint point) const {
+    return InAnyExcluded(excluded, excludedCount, point);
 }
 
 void RuleTables::ForgetTrack(int32_t trackNumber) {

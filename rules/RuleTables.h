@@ -34,15 +34,15 @@ struct EnterExitSlot {
     int32_t used = 0;
     bool enter = false;
     bool exit = false;
-    Polygon area;
-    Polygon grown;  // the area pushed 5 units outward: where a track that entered leaves
+    Region area;
+    Region grown;  // the area pushed 5 units outward: where a track that entered leaves
     uint8_t state[kTrackStates] = {};
 };
 
 struct MotionSlot {
     int32_t id = 0;
     int32_t used = 0;
-    Polygon area;
+    Region area;
     uint8_t state[kTrackStates] = {};
 };
 
@@ -58,7 +58,26 @@ struct LineSlot {
 
 struct ExcludedSlot {
     int32_t used = 0;
-    Polygon area;
+    Region area;
+};
+
+// Which points of the grid (0..320 x 0..240) lie in an excluded area, worked
+// out once per rule set: the excluded test runs for ten points of every track
+// for every line in every frame.
+class ExcludedMask {
+public:
+    void Build(const ExcludedSlot* slots, int32_t count);
+    // False when the point lies off the mask's grid: then ask the polygons.
+    bool Covers(GridPoint point) const {
+        return point.x >= 0 && point.x <= kGridWidth && point.y >= 0 && point.y <= kGridHeight;
+    }
+    bool Excluded(GridPoint point) const {
+        return (rows_[point.y][point.x >> 6] >> (point.x & 63) & 1U) != 0;
+    }
+
+private:
+    static constexpr int32_t kWords = kGridWidth / 64 + 1;
+    uint64_t rows_[kGridHeight + 1][kWords] = {};
 };
 
 struct RuleTables {
@@ -66,6 +85,7 @@ struct RuleTables {
     MotionSlot motion[kMaxSlots];
     LineSlot lines[kMaxSlots];
     ExcludedSlot excluded[kMaxSlots];
+    ExcludedMask excludedMask;
     int32_t slotCount = 0;      // slots 0..slotCount-1 of the first three tables may be used
     int32_t excludedCount = 0;  // excluded slots 0..excludedCount-1 may be used
 
@@ -73,7 +93,13 @@ struct RuleTables {
     void Load(const forensic_rule_s& rule);
 
     // Inside an excluded slot whose used flag is 1.
-    bool Excluded(GridPoint point) const;
+    bool Excluded(GridPoint point) const {
+        if (excludedCount == 0) return false;
+        if (excludedMask.Covers(point)) return excludedMask.Excluded(point);
+        return ExcludedByPolygons(point);
+    }
+
+    bool ExcludedByPolygons(GridPoint point) const;
 
     // A track number given to a new track starts from a clean state in every slot.
     void ForgetTrack(int32_t trackNumber);

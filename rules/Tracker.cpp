@@ -23,11 +23,23 @@ GridBox Widened(const Blob& blob) {
                    std::max(box.y2, std::min(box.y2 + 2, kGridHeight - 1))};
 }
 
-int64_t Overlap(const GridBox& a, const GridBox& b) {
-    const int64_t width = int64_t{std::min(a.x2, b.x2)} - std::max(a.x1, b.x1);
-    const int64_t height = int64_t{std::min(a.y2, b.y2)} - std::max(a.y1, b.y1);
-    return width > 0 && height > 0 ? width * height : 0;
+// Boxes lie within the grid limit, so the product stays below 2^27.
+int32_t Overlap(const GridBox& a, const GridBox& b) {
+    const int32_t width = std::min(a.x2, b.x2) - std::max(a.x1, b.x1);
+    const int32_t height = std::min(a.y2, b.y2) - std::max(a.y1, b.y1);
+    return std::max(width, 0) * std::max(height, 0);
 }
+
+// Cells of 32 x 32 units over the grid and a little beyond; a coordinate
+// outside falls into the nearest cell, which keeps the mapping monotonic: the
+// cells of [a, b] hold every box starting there.
+constexpr int32_t kCellColumns = 11;
+constexpr int32_t kCellRows = 8;
+constexpr int32_t kCells = kCellColumns * kCellRows;
+
+int32_t CellColumn(int32_t x) { return std::clamp(x >> 5, 0, kCellColumns - 1); }
+int32_t CellRow(int32_t y) { return std::clamp(y >> 5, 0, kCellRows - 1); }
+int32_t Cell(int32_t column, int32_t row) { return row * kCellColumns + column; }
 
 // Two blobs of a split that touch or nearly touch, one of them tiny.
 bool MergeCandidates(const GridBox& earlier, const GridBox& later) {
@@ -91,24 +103,59 @@ void Tracker::BuildCurrent(const FrameBox* boxes, int32_t count) {
 void Tracker::Match() {
     const BlobList& previous = Previous();
     BlobList& current = Current();
-    for (int32_t p = 0; p < previous.count; ++p) {
-        widened_[p] = Widened(previous.blobs[p]);
-        choosers_[p] = 0;
-        notFollowed_[p] = false;
-        for (int32_t c = 0; c < current.count; ++c) {
-            overlap_[p][c] = Overlap(widened_[p], current.blobs[c].box);
-        }
-    }
-    for (int32_t c = 0; c < current.count; ++c) {
-        merged_[c] = false;
+    const int32_t previousCount = previous.count;
+    const int32_t currentCount = current.count;
+    // Only boxes that meet can overlap: the current blobs are filed by the
+    // 32 x 32 cell of their top-left corner, and each previous box looks only
+    // at the cells that a box meeting it can start in. All other overlaps are
+    // 0, and most frames have few boxes near each other.
+    int32_t widest = 0;
+    int32_t tallest = 0;
+    int32_t cellStart[kCells + 1] = {};
+    for (int32_t c = 0; c < currentCount; ++c) {
+        const GridBox& box = current.blobs[c].box;
+        widest = std::max(widest, box.x2 - box.x1);
+        tallest = std::max(tallest, box.y2 - box.y1);
+        ++cellStart[Cell(CellColumn(box.x1), CellRow(box.y1)) + 1];
         choice_[c] = -1;
-        int64_t best = 0;
-        for (int32_t p = 0; p < previous.count; ++p) {
-            if (overlap_[p][c] > best) {
-                best = overlap_[p][c];
-                choice_[c] = p;
+        merged_[c] = false;
+    }
+    for (int32_t k = 0; k < kCells; ++k) cellStart[k + 1] += cellStart[k];
+    int32_t filed[kMaxBlobs];
+    int32_t next[kCells];
+    std::copy(cellStart, cellStart + kCells, next);
+    for (int32_t c = 0; c < currentCount; ++c) {
+        const GridBox& box = current.blobs[c].box;
+        filed[next[Cell(CellColumn(box.x1), CellRow(box.y1))]++] = c;
+    }
+
+    int32_t best[kMaxBlobs] = {};
+    for (int32_t p = 0; p < previousCount; ++p) {
+        const GridBox w = Widened(previous.blobs[p]);
+        widened_[p] = w;
+        int32_t* row = overlap_[p];
+        for (int32_t c = 0; c < currentCount; ++c) row[c] = 0;
+        const int32_t firstColumn = CellColumn(w.x1 - widest);
+        const int32_t lastColumn = CellColumn(w.x2 - 1);
+        const int32_t lastRow = CellRow(w.y2 - 1);
+        for (int32_t r = CellRow(w.y1 - tallest); r <= lastRow; ++r) {
+            const int32_t end = cellStart[Cell(lastColumn, r) + 1];
+            for (int32_t k = cellStart[Cell(firstColumn, r)]; k < end; ++k) {
+                const int32_t c = filed[k];
+                const int32_t overlap = Overlap(w, current.blobs[c].box);
+                row[c] = overlap;
+                // Each current blob takes the previous blob it overlaps most,
+                // the first one on a tie.
+                if (overlap > best[c]) {
+                    best[c] = overlap;
+                    choice_[c] = p;
+                }
             }
         }
+        choosers_[p] = 0;
+        notFollowed_[p] = false;
+    }
+    for (int32_t c = 0; c < currentCount; ++c) {
         if (choice_[c] >= 0) ++choosers_[choice_[c]];
     }
 

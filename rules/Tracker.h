@@ -84,7 +84,7 @@ private:
 
     // Working tables of one Match().
     GridBox widened_[kMaxBlobs] = {};             // previous boxes as used for the overlap
-    int64_t overlap_[kMaxBlobs][kMaxBlobs] = {};  // [previous][current]
+    int32_t overlap_[kMaxBlobs][kMaxBlobs] = {};  // [previous][current]
     int32_t choice_[kMaxBlobs] = {};              // previous blob each current blob took, or -1
     int32_t choosers_[kMaxBlobs] = {};            // how many current blobs took each previous one
     bool notFollowed_[kMaxBlobs] = {};            // overlapped by a current blob, taken by none

@@ -105,6 +105,23 @@ INSTANTIATE_TEST_SUITE_P(
                                  {4000, 0}, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// The bounding box only shortens the test: every grid point and some beyond
+// get the same answer from the region as from its polygon.
+TEST(PointInPolygon, RegionAnswersAsItsPolygon) {
+    for (const Polygon& shape :
+         {kSquare, kNotched, Shape({{0, 0}, {100, 100}, {0, 100}}),
+          Shape({{160, 10}, {300, 230}, {20, 230}, {160, 10}, {200, 120}}),  // self-touching
+          Shape({{-50, -40}, {400, 20}, {30, 300}})}) {
+        Region region;
+        region.Set(shape);
+        for (int32_t y = -60; y <= 320; y += 3) {
+            for (int32_t x = -60; x <= 420; x += 3) {
+                ASSERT_EQ(region.Contains({x, y}), Contains(shape, {x, y})) << x << ", " << y;
+            }
+        }
+    }
+}
+
 TEST(PointInRectangle, SameRuleAsPolygons) {
     const GridBox box{100, 80, 220, 160};
     EXPECT_TRUE(Contains(box, {160, 120}));

@@ -161,6 +161,19 @@ TEST_F(TrackerTest, ATinyBlobOfASplitIsMergedIntoItsNeighbour) {
     EXPECT_EQ(Numbers(), (std::vector<int32_t>{1}));
 }
 
+TEST_F(TrackerTest, BoxesBeyondTheGridAreFollowedToo) {
+    const std::vector<GridBox> far{{-300, -200, -280, -180}, {900, 700, 1000, 780}, {-50, 300, 10, 360}};
+    Step(far);
+    std::vector<GridBox> moved = far;
+    for (GridBox& box : moved) {
+        box.x1 += 5;
+        box.x2 += 5;
+    }
+    EXPECT_TRUE(Step(moved));
+    EXPECT_EQ(Numbers(), (std::vector<int32_t>{1, 2, 3}));
+    EXPECT_EQ(Ages(), (std::vector<int32_t>{kConfirmedAge, kConfirmedAge, kConfirmedAge}));
+}
+
 TEST_F(TrackerTest, ThirtyObjectsKeepTheirNumbersWhileTheyMove) {
     std::vector<GridBox> boxes;
     for (int32_t i = 0; i < 30; ++i) boxes.push_back({10 * i, 100, 10 * i + 6, 106});
