@@ -22,10 +22,15 @@ namespace {
 constexpr int kObjects = RULE_FRAME_MAX_OBJECTS;
 constexpr int kFrames = 4096;  // played forwards, then backwards, so motion never jumps
 
-float X(double gx) { return static_cast<float>(gx / 160.0 - 1.0); }
-float Y(double gy) { return static_cast<float>(1.0 - gy / 120.0); }
+float X(double gx) {
+    return static_cast<float>(gx / 160.0 - 1.0);
+}
+float Y(double gy) {
+    return static_cast<float>(1.0 - gy / 120.0);
+}
 
-void SetPoints(rule_point_s* points, int32_t& count, std::initializer_list<std::pair<double, double>> grid) {
+void SetPoints(rule_point_s* points, int32_t& count,
+               std::initializer_list<std::pair<double, double>> grid) {
     count = 0;
     for (const auto& [gx, gy] : grid) points[count++] = {X(gx), Y(gy)};
 }
@@ -70,8 +75,9 @@ std::unique_ptr<forensic_rule_s> EmptyRule() {
 std::unique_ptr<forensic_rule_s> FullRule() {
     auto rule = EmptyRule();
     for (int s = 0; s < FORENSIC_RULE_MAX_SLOTS; ++s) {
+        const int row = s / 8;
         const double cx = 20 + (s % 8) * 40;
-        const double cy = 30 + (s / 8) * 60;
+        const double cy = 30 + row * 60;
         forensic_line_s& line = rule->lines[s];
         line.used = 1;
         line.kind = FORENSIC_LINE_DIRECTION_A + s % 3;
@@ -85,7 +91,8 @@ std::unique_ptr<forensic_rule_s> FullRule() {
         area.pointCount = 0;
         for (int p = 0; p < FORENSIC_RULE_MAX_POINTS; ++p) {
             const double angle = 2 * M_PI * p / FORENSIC_RULE_MAX_POINTS;
-            area.points[area.pointCount++] = {X(cx + 18 * std::cos(angle)), Y(cy + 25 * std::sin(angle))};
+            area.points[area.pointCount++] = {X(cx + 18 * std::cos(angle)),
+                                              Y(cy + 25 * std::sin(angle))};
         }
         forensic_motion_s& motion = rule->motion[s];
         motion.used = 1;
@@ -172,9 +179,10 @@ int main(int argc, char** argv) {
     for (int run = 0; run < runs; ++run) {
         const Figure f = Measure(*full, frames, seconds);
         const Figure s = Measure(*small, frames, seconds);
-        std::printf("run %d: 32 rules of each kind %.0f fps (%.2f events/frame), "
-                    "1 line + 1 enter/exit + 1 motion %.0f fps (%.2f events/frame)\n",
-                    run + 1, f.fps, f.eventsPerFrame, s.fps, s.eventsPerFrame);
+        std::printf(
+            "run %d: 32 rules of each kind %.0f fps (%.2f events/frame), "
+            "1 line + 1 enter/exit + 1 motion %.0f fps (%.2f events/frame)\n",
+            run + 1, f.fps, f.eventsPerFrame, s.fps, s.eventsPerFrame);
         fullFps.push_back(f.fps);
         smallFps.push_back(s.fps);
     }

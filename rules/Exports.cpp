@@ -26,8 +26,7 @@ extern "C" PIMBREL_API int QDX_processFrameSingle(void* /*handle*/, const rule_f
     if (eventCount != nullptr) *eventCount = 0;
     const std::lock_guard lock(gEngineMutex);
     if (!gEngine.Loaded() || frame == nullptr) return 0;
-    const int written =
-        gEngine.ProcessFrame(*frame, eventCount == nullptr ? 0 : maxEvents, events);
+    const int written = gEngine.ProcessFrame(*frame, eventCount == nullptr ? 0 : maxEvents, events);
     if (eventCount != nullptr) *eventCount = written;
     return 1;
 }

@@ -7,13 +7,19 @@ namespace {
 
 // Single precision on purpose: the grid values of stored rule sets and boxes
 // were computed that way, and truncation makes the last bit matter.
-float RawGridX(float x) { return (x + 1.0F) * 160.0F; }
-float RawGridY(float y) { return (y - 1.0F) * -120.0F; }
+float RawGridX(float x) {
+    return (x + 1.0F) * 160.0F;
+}
+float RawGridY(float y) {
+    return (y - 1.0F) * -120.0F;
+}
 
 constexpr float kLimit = static_cast<float>(kGridLimit);
 
 // False for NaN and infinities too: every comparison with NaN fails.
-bool Representable(float value) { return std::fabs(value) <= kLimit; }
+bool Representable(float value) {
+    return std::fabs(value) <= kLimit;
+}
 
 int32_t Clamped(float value) {
     if (std::isnan(value)) return 0;

@@ -16,8 +16,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#define RULE_FRAME_MAX_OBJECTS 30 /* objects held by one rule_frame_s */
-#define FORENSIC_RULE_MAX_SLOTS 32 /* slots of each table of forensic_rule_s */
+#define RULE_FRAME_MAX_OBJECTS 30   /* objects held by one rule_frame_s */
+#define FORENSIC_RULE_MAX_SLOTS 32  /* slots of each table of forensic_rule_s */
 #define FORENSIC_RULE_MAX_POINTS 11 /* points of one shape */
 
 /* forensic_line_s.kind in lines[]: the crossing directions that fire. */

@@ -72,8 +72,11 @@ MovedEdge MoveOutward(const Polygon& shape, GridPoint from, GridPoint to) {
     return edge;
 }
 
+// Adding 0.5 and truncating towards zero, as the grown outlines always were
+// (it rounds negative values up).
 int32_t Rounded(double value) {
-    return static_cast<int32_t>(std::clamp(value, -kGrownLimit, kGrownLimit) + 0.5);
+    const double shifted = std::clamp(value, -kGrownLimit, kGrownLimit) + 0.5;
+    return static_cast<int32_t>(shifted);
 }
 
 // Where the moved lines of the edge ending at vertex and the edge starting
@@ -86,9 +89,9 @@ GridPoint MovedVertex(const MovedEdge& in, const MovedEdge& out, GridPoint verte
     }
     const double betweenX = out.originX - in.originX;
     const double betweenY = out.originY - in.originY;
-    const double t = (betweenX * static_cast<double>(out.dy) -
-                      betweenY * static_cast<double>(out.dx)) /
-                     static_cast<double>(denominator);
+    const double t =
+        (betweenX * static_cast<double>(out.dy) - betweenY * static_cast<double>(out.dx)) /
+        static_cast<double>(denominator);
     return GridPoint{Rounded(in.originX + t * static_cast<double>(in.dx)),
                      Rounded(in.originY + t * static_cast<double>(in.dy))};
 }

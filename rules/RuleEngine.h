@@ -18,7 +18,7 @@
 namespace orvale::rules {
 
 class RuleEngine {
-public:
+  public:
     // Back to the state after loading: no rule set.
     void Reset();
 
@@ -34,7 +34,7 @@ public:
 
     const EventBlock& LastEvents() const { return events_; }
 
-private:
+  private:
     rule_event_s ToRuleEvent(const InternalEvent& event, const rule_frame_s& frame) const;
 
     bool loaded_ = false;

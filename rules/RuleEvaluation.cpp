@@ -48,7 +48,9 @@ bool Near(GridPoint from, GridPoint to, GridPoint point) {
     return cross * cross <= kNearSquared * lengthSquared;
 }
 
-bool StrictlyOpposite(int64_t a, int64_t b) { return (a < 0 && b > 0) || (a > 0 && b < 0); }
+bool StrictlyOpposite(int64_t a, int64_t b) {
+    return (a < 0 && b > 0) || (a > 0 && b < 0);
+}
 
 GridPoint Corner(const GridBox& box, int32_t i) {
     return GridPoint{i == 1 || i == 2 ? box.x2 : box.x1, i >= 2 ? box.y2 : box.y1};
@@ -86,12 +88,12 @@ int32_t CrossSegment(const RuleTables& rules, int32_t mode, GridPoint s0, GridPo
     } else {
         return 0;
     }
-    const bool proper = from != Side::kOnLine && StrictlyOpposite(Cross(m0, m1, s0), Cross(m0, m1, s1));
+    const bool proper =
+        from != Side::kOnLine && StrictlyOpposite(Cross(m0, m1, s0), Cross(m0, m1, s1));
     if (!proper) {
-        const GridBox swept{std::min(blob.previous.x1, blob.box.x1),
-                            std::min(blob.previous.y1, blob.box.y1),
-                            std::max(blob.previous.x2, blob.box.x2),
-                            std::max(blob.previous.y2, blob.box.y2)};
+        const GridBox swept{
+            std::min(blob.previous.x1, blob.box.x1), std::min(blob.previous.y1, blob.box.y1),
+            std::max(blob.previous.x2, blob.box.x2), std::max(blob.previous.y2, blob.box.y2)};
         if (!Contains(swept, s0) && !Contains(swept, s1)) return 0;
     }
     if ((mode & direction) == 0 || crossings != 0) {
@@ -124,8 +126,8 @@ void EvaluateRules(RuleTables& rules, BlobList& blobs, EventBlock& events) {
     }
 }
 
-void EvaluateEnterExit(const RuleTables& rules, EnterExitSlot& area, int32_t slot,
-                       BlobList& blobs, EventBlock& events) {
+void EvaluateEnterExit(const RuleTables& rules, EnterExitSlot& area, int32_t slot, BlobList& blobs,
+                       EventBlock& events) {
     if (blobs.count == 0) {
         std::fill(std::begin(area.state), std::end(area.state), kTrackOutside);
         return;

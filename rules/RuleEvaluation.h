@@ -42,8 +42,8 @@ struct EventBlock {
 // Runs every used slot's rules over the current blobs.
 void EvaluateRules(RuleTables& rules, BlobList& blobs, EventBlock& events);
 
-void EvaluateEnterExit(const RuleTables& rules, EnterExitSlot& area, int32_t slot,
-                       BlobList& blobs, EventBlock& events);
+void EvaluateEnterExit(const RuleTables& rules, EnterExitSlot& area, int32_t slot, BlobList& blobs,
+                       EventBlock& events);
 void EvaluateMotion(const RuleTables& rules, MotionSlot& area, int32_t slot, BlobList& blobs,
                     EventBlock& events);
 void EvaluateLine(const RuleTables& rules, LineSlot& line, int32_t slot, BlobList& blobs,

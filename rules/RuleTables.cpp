@@ -1,12 +1,15 @@
 #include "rules/RuleTables.h"
 
 #include <algorithm>
+#include <cstring>
 #include <iterator>
 
 namespace orvale::rules {
 namespace {
 
-int32_t ClampedCount(int32_t count, int32_t limit) { return std::clamp(count, 0, limit); }
+int32_t ClampedCount(int32_t count, int32_t limit) {
+    return std::clamp(count, 0, limit);
+}
 
 Polygon GridShape(int32_t pointCount, const rule_point_s* points) {
     Polygon shape;
@@ -32,7 +35,15 @@ int32_t LineMode(int32_t kind) {
 
 }  // namespace
 
-void RuleTables::Clear() { *this = RuleTables{}; }
+void RuleTables::Clear() {
+    for (EnterExitSlot& slot : enterExit) slot = EnterExitSlot{};
+    for (MotionSlot& slot : motion) slot = MotionSlot{};
+    for (LineSlot& slot : lines) slot = LineSlot{};
+    for (ExcludedSlot& slot : excluded) slot = ExcludedSlot{};
+    excludedCache.Clear();
+    slotCount = 0;
+    excludedCount = 0;
+}
 
 void RuleTables::Load(const forensic_rule_s& rule) {
     Clear();
@@ -69,7 +80,6 @@ void RuleTables::Load(const forensic_rule_s& rule) {
         excluded[i].used = rule.excluded[i].used;
         excluded[i].area.Set(GridShape(rule.excluded[i].pointCount, rule.excluded[i].points));
     }
-    excludedMask.Build(excluded, excludedCount);
     slotCount = std::max({lineCount, enterExitCount, motionCount});
 }
 
@@ -84,17 +94,8 @@ bool InAnyExcluded(const ExcludedSlot* slots, int32_t count, GridPoint point) {
 
 }  // namespace
 
-void ExcludedMask::Build(const ExcludedSlot* slots, int32_t count) {
-    for (auto& row : rows_) std::fill(std::begin(row), std::end(row), 0);
-    for (int32_t i = 0; i < count; ++i) {
-        if (slots[i].used != 1 || slots[i].area.polygon.count < 3) continue;
-        const GridBox& b = slots[i].area.bounds;
-        for (int32_t y = std::max(b.y1, 0); y <= std::min(b.y2, kGridHeight); ++y) {
-            for (int32_t x = std::max(b.x1, 0); x <= std::min(b.x2, kGridWidth); ++x) {
-                if (slots[i].area.Contains({x, y})) rows_[y][x >> 6] |= uint64_t{1} << (x & 63);
-            }
-        }
-    }
+void ExcludedCache::Clear() {
+    std::memset(answers_, 0, sizeof(answers_));
 }
 
 bool RuleTables::ExcludedByPolygons(GridPoint point) const {

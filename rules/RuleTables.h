@@ -61,23 +61,22 @@ struct ExcludedSlot {
     Region area;
 };
 
-// Which points of the grid (0..320 x 0..240) lie in an excluded area, worked
-// out once per rule set: the excluded test runs for ten points of every track
-// for every line in every frame.
-class ExcludedMask {
-public:
-    void Build(const ExcludedSlot* slots, int32_t count);
-    // False when the point lies off the mask's grid: then ask the polygons.
-    bool Covers(GridPoint point) const {
+// The answers of the excluded test at points of the grid (0..320 x 0..240),
+// each worked out from the polygons the first time it is asked for: the test
+// runs for ten points of every track for every line in every frame, mostly at
+// points asked for before. Cleared with every rule set.
+class ExcludedCache {
+  public:
+    void Clear();
+    static bool Covers(GridPoint point) {
         return point.x >= 0 && point.x <= kGridWidth && point.y >= 0 && point.y <= kGridHeight;
     }
-    bool Excluded(GridPoint point) const {
-        return (rows_[point.y][point.x >> 6] >> (point.x & 63) & 1U) != 0;
-    }
+    // For a covered point: 0 not known yet, 1 outside, 2 inside.
+    uint8_t Get(GridPoint point) const { return answers_[point.y][point.x]; }
+    void Put(GridPoint point, bool inside) { answers_[point.y][point.x] = inside ? 2 : 1; }
 
-private:
-    static constexpr int32_t kWords = kGridWidth / 64 + 1;
-    uint64_t rows_[kGridHeight + 1][kWords] = {};
+  private:
+    uint8_t answers_[kGridHeight + 1][kGridWidth + 1] = {};
 };
 
 struct RuleTables {
@@ -85,7 +84,7 @@ struct RuleTables {
     MotionSlot motion[kMaxSlots];
     LineSlot lines[kMaxSlots];
     ExcludedSlot excluded[kMaxSlots];
-    ExcludedMask excludedMask;
+    mutable ExcludedCache excludedCache;
     int32_t slotCount = 0;      // slots 0..slotCount-1 of the first three tables may be used
     int32_t excludedCount = 0;  // excluded slots 0..excludedCount-1 may be used
 
@@ -95,8 +94,12 @@ struct RuleTables {
     // Inside an excluded slot whose used flag is 1.
     bool Excluded(GridPoint point) const {
         if (excludedCount == 0) return false;
-        if (excludedMask.Covers(point)) return excludedMask.Excluded(point);
-        return ExcludedByPolygons(point);
+        if (!ExcludedCache::Covers(point)) return ExcludedByPolygons(point);
+        const uint8_t known = excludedCache.Get(point);
+        if (known != 0) return known == 2;
+        const bool inside = ExcludedByPolygons(point);
+        excludedCache.Put(point, inside);
+        return inside;
     }
 
     bool ExcludedByPolygons(GridPoint point) const;

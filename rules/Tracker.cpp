@@ -10,7 +10,9 @@ constexpr int64_t kSmallArea = 15;
 constexpr int32_t kYoungAge = 19;
 constexpr int64_t kMergeGap = 6;
 
-uint64_t TrackBit(int32_t trackNumber) { return uint64_t{1} << (trackNumber - 1); }
+uint64_t TrackBit(int32_t trackNumber) {
+    return uint64_t{1} << (trackNumber - 1);
+}
 
 // Young or tiny boxes are matched with some slack; the slack only ever widens
 // (a box beyond the grid's edge keeps that edge).
@@ -37,9 +39,15 @@ constexpr int32_t kCellColumns = 11;
 constexpr int32_t kCellRows = 8;
 constexpr int32_t kCells = kCellColumns * kCellRows;
 
-int32_t CellColumn(int32_t x) { return std::clamp(x >> 5, 0, kCellColumns - 1); }
-int32_t CellRow(int32_t y) { return std::clamp(y >> 5, 0, kCellRows - 1); }
-int32_t Cell(int32_t column, int32_t row) { return row * kCellColumns + column; }
+int32_t CellColumn(int32_t x) {
+    return std::clamp(x >> 5, 0, kCellColumns - 1);
+}
+int32_t CellRow(int32_t y) {
+    return std::clamp(y >> 5, 0, kCellRows - 1);
+}
+int32_t Cell(int32_t column, int32_t row) {
+    return row * kCellColumns + column;
+}
 
 // Two blobs of a split that touch or nearly touch, one of them tiny.
 bool MergeCandidates(const GridBox& earlier, const GridBox& later) {
@@ -76,7 +84,8 @@ bool Tracker::Track(const FrameBox* boxes, int32_t count) {
     BuildCurrent(boxes, count);
     if (Previous().count == 0) {
         const BlobList& seeded = Current();
-        for (int32_t i = 0; i < seeded.count; ++i) newTracks_ |= TrackBit(seeded.blobs[i].trackNumber);
+        for (int32_t i = 0; i < seeded.count; ++i)
+            newTracks_ |= TrackBit(seeded.blobs[i].trackNumber);
         return false;
     }
     Match();

@@ -49,7 +49,7 @@ struct FrameBox {
 };
 
 class Tracker {
-public:
+  public:
     void Reset();
 
     // Builds the current list from the boxes in frame order (boxes wider than
@@ -67,7 +67,7 @@ public:
 
     void EndFrame() { current_ = 1 - current_; }
 
-private:
+  private:
     enum class Number : uint8_t { kFree, kInUse, kReleased };
 
     void BuildCurrent(const FrameBox* boxes, int32_t count);

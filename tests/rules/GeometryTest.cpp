@@ -89,20 +89,20 @@ const Polygon kNotched = Shape({{0, 0}, {100, 0}, {100, 100}, {50, 100}, {50, 50
 
 INSTANTIATE_TEST_SUITE_P(
     Points, PointInPolygon,
-    ::testing::Values(InsideCase{"Centre", kSquare, {160, 120}, true},
-                      InsideCase{"LeftEdgeIsOutside", kSquare, {100, 120}, false},
-                      InsideCase{"RightEdgeIsInside", kSquare, {220, 120}, true},
-                      InsideCase{"TopEdgeIsInside", kSquare, {160, 80}, true},
-                      InsideCase{"BottomEdgeIsOutside", kSquare, {160, 160}, false},
-                      InsideCase{"Above", kSquare, {160, 79}, false},
-                      InsideCase{"SlantedEdge", Shape({{0, 0}, {100, 100}, {0, 100}}), {40, 60}, true},
-                      InsideCase{"BeyondSlantedEdge", Shape({{0, 0}, {100, 100}, {0, 100}}), {60, 40},
-                                 false},
-                      InsideCase{"InTheNotch", kNotched, {25, 75}, false},
-                      InsideCase{"BesideTheNotch", kNotched, {75, 75}, true},
-                      InsideCase{"TwoPointsHoldNothing", Shape({{0, 0}, {320, 240}}), {160, 120}, false},
-                      InsideCase{"FarOutPoints", Shape({{-4096, -4096}, {4096, -4096}, {4096, 4096}}),
-                                 {4000, 0}, true}),
+    ::testing::Values(
+        InsideCase{"Centre", kSquare, {160, 120}, true},
+        InsideCase{"LeftEdgeIsOutside", kSquare, {100, 120}, false},
+        InsideCase{"RightEdgeIsInside", kSquare, {220, 120}, true},
+        InsideCase{"TopEdgeIsInside", kSquare, {160, 80}, true},
+        InsideCase{"BottomEdgeIsOutside", kSquare, {160, 160}, false},
+        InsideCase{"Above", kSquare, {160, 79}, false},
+        InsideCase{"SlantedEdge", Shape({{0, 0}, {100, 100}, {0, 100}}), {40, 60}, true},
+        InsideCase{"BeyondSlantedEdge", Shape({{0, 0}, {100, 100}, {0, 100}}), {60, 40}, false},
+        InsideCase{"InTheNotch", kNotched, {25, 75}, false},
+        InsideCase{"BesideTheNotch", kNotched, {75, 75}, true},
+        InsideCase{"TwoPointsHoldNothing", Shape({{0, 0}, {320, 240}}), {160, 120}, false},
+        InsideCase{
+            "FarOutPoints", Shape({{-4096, -4096}, {4096, -4096}, {4096, 4096}}), {4000, 0}, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // The bounding box only shortens the test: every grid point and some beyond
@@ -153,10 +153,10 @@ INSTANTIATE_TEST_SUITE_P(
         GrowCase{"CollinearPoint",
                  Shape({{100, 80}, {160, 80}, {220, 80}, {220, 160}, {100, 160}}),
                  {{95, 75}, {160, 75}, {225, 75}, {225, 165}, {95, 165}}},
-        GrowCase{"RepeatedPoints",
-                 Shape({{100, 80}, {100, 80}, {220, 80}, {220, 160}, {220, 160}, {100, 160},
-                        {100, 80}}),
-                 {{95, 75}, {225, 75}, {225, 165}, {95, 165}}},
+        GrowCase{
+            "RepeatedPoints",
+            Shape({{100, 80}, {100, 80}, {220, 80}, {220, 160}, {220, 160}, {100, 160}, {100, 80}}),
+            {{95, 75}, {225, 75}, {225, 165}, {95, 165}}},
         // A right triangle: the slanted edge x + y = 120 moves to
         // x + y = 120 + 5 * sqrt(2); its corners are rounded by adding 0.5.
         GrowCase{"Triangle", Shape({{10, 10}, {110, 10}, {10, 110}}), {{5, 5}, {122, 5}, {5, 122}}},
@@ -166,9 +166,9 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(GrownArea, DegenerateOutlinesStayFinite) {
     // Collinear points only, and a spike so sharp that its corner lies far out.
-    for (const Polygon& area : {Shape({{100, 120}, {160, 120}, {220, 120}}),
-                                Shape({{0, 0}, {4096, 1}, {0, 1}}),
-                                Shape({{-4096, -4096}, {4096, 4096}, {-4096, -4095}})}) {
+    for (const Polygon& area :
+         {Shape({{100, 120}, {160, 120}, {220, 120}}), Shape({{0, 0}, {4096, 1}, {0, 1}}),
+          Shape({{-4096, -4096}, {4096, 4096}, {-4096, -4095}})}) {
         const Polygon grown = Grow(area);
         EXPECT_EQ(grown.count, 3);
         for (const GridPoint& p : Points(grown)) {

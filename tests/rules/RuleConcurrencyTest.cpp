@@ -19,6 +19,7 @@ TEST(RuleConcurrency, OverlappingCallersKeepTheStateConsistent) {
         .Motion({{0, 0}, {320, 0}, {320, 240}, {0, 240}}, 21);
     std::atomic<int> bad{0};
     std::vector<std::thread> callers;
+    callers.reserve(4);
     for (int t = 0; t < 4; ++t) {
         callers.emplace_back([&, t] {
             rule_event_s events[8];

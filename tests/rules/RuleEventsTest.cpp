@@ -49,9 +49,11 @@ TEST_P(LineCrossing, FiresOnceAtTheCrossingFrameInTheSelectedDirection) {
 INSTANTIATE_TEST_SUITE_P(
     Directions, LineCrossing,
     ::testing::Values(
-        CrossingCase{"DownwardFiresA", kHorizontal, FORENSIC_LINE_DIRECTION_A, true, RULE_EVENT_LINE_A},
+        CrossingCase{"DownwardFiresA", kHorizontal, FORENSIC_LINE_DIRECTION_A, true,
+                     RULE_EVENT_LINE_A},
         CrossingCase{"UpwardIgnoredByA", kHorizontal, FORENSIC_LINE_DIRECTION_A, false, 0},
-        CrossingCase{"UpwardFiresB", kHorizontal, FORENSIC_LINE_DIRECTION_B, false, RULE_EVENT_LINE_B},
+        CrossingCase{"UpwardFiresB", kHorizontal, FORENSIC_LINE_DIRECTION_B, false,
+                     RULE_EVENT_LINE_B},
         CrossingCase{"DownwardIgnoredByB", kHorizontal, FORENSIC_LINE_DIRECTION_B, true, 0},
         CrossingCase{"BothDownward", kHorizontal, FORENSIC_LINE_BOTH, true, RULE_EVENT_LINE_A},
         CrossingCase{"BothUpward", kHorizontal, FORENSIC_LINE_BOTH, false, RULE_EVENT_LINE_B},
@@ -72,6 +74,7 @@ TEST(LineCrossing, FiresAgainOnlyAfterTheObjectMovedAwayFromTheLine) {
     const std::vector<int32_t> heights{85,  95,  105, 115, 125, 117, 125, 117, 125,
                                        135, 145, 130, 110, 100, 95,  105, 115, 125};
     std::vector<Object> path;
+    path.reserve(heights.size());
     for (const int32_t y : heights) path.push_back({7, 160, y, 15});
     RuleBuilder rules;
     rules.Line(kHorizontal, FORENSIC_LINE_DIRECTION_A, 41);
@@ -103,24 +106,23 @@ TEST_P(ExcludedLine, AnExcludedAreaStopsTheLine) {
     RuleBuilder rules;
     rules.Line({{20, 120}, {300, 120}}, FORENSIC_LINE_BOTH, 41);
     if (!c.excluded.empty()) rules.Excluded(c.excluded);
-    const Scene scene = Compose(8, {{0, Path(1, {60, 85}, {0, 10}, 8)},
-                                    {0, Path(2, {200, 85}, {0, 10}, 8)}});
+    const Scene scene =
+        Compose(8, {{0, Path(1, {60, 85}, {0, 10}, 8)}, {0, Path(2, {200, 85}, {0, 10}, 8)}});
     EXPECT_EQ(RunScene(rules.Rule(), scene), c.expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Areas, ExcludedLine,
     ::testing::Values(
-        ExcludedCase{"None",
-                     {},
-                     {{4, RULE_EVENT_LINE_A, 41, 1}, {4, RULE_EVENT_LINE_A, 41, 2}}},
+        ExcludedCase{"None", {}, {{4, RULE_EVENT_LINE_A, 41, 1}, {4, RULE_EVENT_LINE_A, 41, 2}}},
         ExcludedCase{"OverTheSecondCrossing",
                      {{180, 100}, {220, 100}, {220, 140}, {180, 140}},
                      {{4, RULE_EVENT_LINE_A, 41, 1}}},
         // The first object's boxes touch the area on every frame: the line is
         // not evaluated for any later object of the frame either.
         ExcludedCase{"AlongTheFirstPath", {{40, 60}, {80, 60}, {80, 180}, {40, 180}}, {}},
-        ExcludedCase{"UnusedShapeOfTwoPoints", {{0, 0}, {320, 240}},
+        ExcludedCase{"UnusedShapeOfTwoPoints",
+                     {{0, 0}, {320, 240}},
                      {{4, RULE_EVENT_LINE_A, 41, 1}, {4, RULE_EVENT_LINE_A, 41, 2}}}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -138,7 +140,8 @@ class EnterExit : public ::testing::TestWithParam<AreaCase> {};
 // (frame 42), where the exit fires.
 TEST_P(EnterExit, EntersTheAreaAndLeavesPastItsGrownBorder) {
     RuleBuilder rules;
-    rules.Area(GetParam().area, FORENSIC_AREA_ENTER, 11).Area(GetParam().area, FORENSIC_AREA_EXIT, 12);
+    rules.Area(GetParam().area, FORENSIC_AREA_ENTER, 11)
+        .Area(GetParam().area, FORENSIC_AREA_EXIT, 12);
     const Scene scene = Compose(50, {{0, Path(3, {60, 120}, {4, 0}, 50)}});
     EXPECT_EQ(RunScene(rules.Rule(), scene),
               (Hits{{11, RULE_EVENT_ENTERED, 11, 3}, {42, RULE_EVENT_EXITED, 12, 3}}));
@@ -149,17 +152,19 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         AreaCase{"Square", kSquare},
         AreaCase{"Clockwise", {{100, 80}, {100, 160}, {220, 160}, {220, 80}}},
-        AreaCase{"CollinearPoints", {{100, 80}, {160, 80}, {220, 80}, {220, 120}, {220, 160}, {100, 160}}},
+        AreaCase{"CollinearPoints",
+                 {{100, 80}, {160, 80}, {220, 80}, {220, 120}, {220, 160}, {100, 160}}},
         AreaCase{"RepeatedPoints",
                  {{100, 80}, {100, 80}, {220, 80}, {220, 160}, {220, 160}, {100, 160}, {100, 80}}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(EnterExit, DegenerateAreasNeverFire) {
-    for (const Shape& area : {Shape{{100, 120}, {160, 120}, {220, 120}},
-                              Shape(11, Point{160, 120}), Shape{{100, 80}, {220, 160}}}) {
+    for (const Shape& area : {Shape{{100, 120}, {160, 120}, {220, 120}}, Shape(11, Point{160, 120}),
+                              Shape{{100, 80}, {220, 160}}}) {
         RuleBuilder rules;
         rules.Area(area, FORENSIC_AREA_ENTER, 11).Area(area, FORENSIC_AREA_EXIT, 12);
-        EXPECT_TRUE(RunScene(rules.Rule(), Compose(50, {{0, Path(3, {60, 120}, {4, 0}, 50)}})).empty());
+        EXPECT_TRUE(
+            RunScene(rules.Rule(), Compose(50, {{0, Path(3, {60, 120}, {4, 0}, 50)}})).empty());
     }
 }
 
@@ -195,12 +200,11 @@ TEST(MotionArea, AFrameWithoutObjectsEndsAllTracks) {
     rules.Motion({{100, 60}, {220, 60}, {220, 180}, {100, 180}}, 21);
     Scene scene(8, std::vector<Object>{{5, 160, 120}});
     scene[4].clear();  // frame 5 seeds again, frame 6 confirms
-    EXPECT_EQ(RunScene(rules.Rule(), scene),
-              (Hits{{1, RULE_EVENT_MOTION, 21, 5},
-                    {2, RULE_EVENT_MOTION, 21, 5},
-                    {3, RULE_EVENT_MOTION, 21, 5},
-                    {6, RULE_EVENT_MOTION, 21, 5},
-                    {7, RULE_EVENT_MOTION, 21, 5}}));
+    EXPECT_EQ(RunScene(rules.Rule(), scene), (Hits{{1, RULE_EVENT_MOTION, 21, 5},
+                                                   {2, RULE_EVENT_MOTION, 21, 5},
+                                                   {3, RULE_EVENT_MOTION, 21, 5},
+                                                   {6, RULE_EVENT_MOTION, 21, 5},
+                                                   {7, RULE_EVENT_MOTION, 21, 5}}));
 }
 
 TEST(MotionArea, ANewRuleSetForgetsEveryTrack) {
@@ -292,7 +296,8 @@ TEST_P(CentreStep, ALargeStepIsNotACrossing) {
     const StepCase& c = GetParam();
     RuleBuilder rules;
     rules.Line(c.line, FORENSIC_LINE_BOTH, 41);
-    EXPECT_EQ(RunScene(rules.Rule(), Compose(6, {{0, Path(7, c.start, c.step, 6, c.half)}})), c.expected);
+    EXPECT_EQ(RunScene(rules.Rule(), Compose(6, {{0, Path(7, c.start, c.step, 6, c.half)}})),
+              c.expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -302,7 +307,11 @@ INSTANTIATE_TEST_SUITE_P(
         StepCase{"FortyFive", kHorizontal, {160, 28}, {0, 45}, 30, {}},
         // A vertical line at x = 256 (0.6): steps across it are small in full
         // coordinates, though not in their low 8 bits.
-        StepCase{"AcrossX256", {{256, 20}, {256, 220}}, {236, 120}, {8, 0}, 10,
+        StepCase{"AcrossX256",
+                 {{256, 20}, {256, 220}},
+                 {236, 120},
+                 {8, 0},
+                 10,
                  {{3, RULE_EVENT_LINE_B, 41, 7}}}),
     [](const auto& info) { return std::string(info.param.name); });
 

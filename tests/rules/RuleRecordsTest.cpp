@@ -66,7 +66,8 @@ TEST(RuleRecords, ByteLayoutOfRuleFrameAndEvent) {
     std::vector<uint8_t> eventBytes(3 + 3 * 36, 0xEE);
     int count = 0;
     for (int32_t frame = 0; frame < 6; ++frame) {
-        const std::vector<uint8_t> stored = StoredFrame(500 + frame, 0xC0FFEE, 160, 85 + 10 * frame);
+        const std::vector<uint8_t> stored =
+            StoredFrame(500 + frame, 0xC0FFEE, 160, 85 + 10 * frame);
         std::vector<uint8_t> unaligned(1 + stored.size());
         std::memcpy(unaligned.data() + 1, stored.data(), stored.size());
         ASSERT_EQ(QDX_processFrameSingle(
@@ -157,18 +158,18 @@ TEST_P(HostileRule, LoadsAndRunsWithinTheRecord) {
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 constexpr float kInfinity = std::numeric_limits<float>::infinity();
 
-INSTANTIATE_TEST_SUITE_P(
-    Records, HostileRule,
-    ::testing::Values(HostileRuleCase{"Full", 32, 11, 0.5F},
-                      HostileRuleCase{"CountsTooLarge", 1000, 1000, 0.5F},
-                      HostileRuleCase{"CountsMaximal", INT_MAX, INT_MAX, 0.75F},
-                      HostileRuleCase{"CountsNegative", -1, -7, 0.5F},
-                      HostileRuleCase{"CountsMinimal", INT_MIN, INT_MIN, 0.5F},
-                      HostileRuleCase{"PointsNaN", 32, 11, kNaN},
-                      HostileRuleCase{"PointsInfinite", 32, 11, kInfinity},
-                      HostileRuleCase{"PointsHuge", 32, 11, 3e38F},
-                      HostileRuleCase{"PointsFarOut", 33, 12, 40.0F}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Records, HostileRule,
+                         ::testing::Values(HostileRuleCase{"Full", 32, 11, 0.5F},
+                                           HostileRuleCase{"CountsTooLarge", 1000, 1000, 0.5F},
+                                           HostileRuleCase{"CountsMaximal", INT_MAX, INT_MAX,
+                                                           0.75F},
+                                           HostileRuleCase{"CountsNegative", -1, -7, 0.5F},
+                                           HostileRuleCase{"CountsMinimal", INT_MIN, INT_MIN, 0.5F},
+                                           HostileRuleCase{"PointsNaN", 32, 11, kNaN},
+                                           HostileRuleCase{"PointsInfinite", 32, 11, kInfinity},
+                                           HostileRuleCase{"PointsHuge", 32, 11, 3e38F},
+                                           HostileRuleCase{"PointsFarOut", 33, 12, 40.0F}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(HostileRule, ClampedCountsKeepTheSlotsThatFit) {
     RuleBuilder rules;
@@ -210,13 +211,14 @@ TEST_P(HostileFrame, ReadsNoMoreThanTheRecordHolds) {
         frame.objectCount = GetParam().objectCount;
         std::vector<uint8_t> stored(sizeof(frame));
         std::memcpy(stored.data(), &frame, sizeof(frame));
-        ASSERT_EQ(QDX_processFrameSingle(nullptr,
-                                         reinterpret_cast<const rule_frame_s*>(stored.data()), 100,
-                                         events.data(), &count),
-                  1);
+        ASSERT_EQ(
+            QDX_processFrameSingle(nullptr, reinterpret_cast<const rule_frame_s*>(stored.data()),
+                                   100, events.data(), &count),
+            1);
     }
     ASSERT_EQ(count, static_cast<int>(GetParam().expectedObjects));
-    for (int i = 0; i < count; ++i) EXPECT_EQ(Copy(events[i].objectId), static_cast<uint32_t>(i + 1));
+    for (int i = 0; i < count; ++i)
+        EXPECT_EQ(Copy(events[i].objectId), static_cast<uint32_t>(i + 1));
 }
 
 INSTANTIATE_TEST_SUITE_P(Counts, HostileFrame,

@@ -42,7 +42,7 @@ using Shape = std::vector<Point>;
 inline const Shape kSquare{{100, 80}, {220, 80}, {220, 160}, {100, 160}};
 
 class RuleBuilder {
-public:
+  public:
     RuleBuilder() : rule_(std::make_unique<forensic_rule_s>()) {
         std::memset(rule_.get(), 0, sizeof(forensic_rule_s));
     }
@@ -79,7 +79,7 @@ public:
 
     forensic_rule_s& Rule() { return *rule_; }
 
-private:
+  private:
     static int32_t Fill(const Shape& points, rule_point_s* out) {
         int32_t count = 0;
         for (const Point& p : points) out[count++] = {X(p.x), Y(p.y)};
@@ -99,7 +99,9 @@ struct Object {
 
 using Scene = std::vector<std::vector<Object>>;  // the objects of each frame
 
-inline int64_t FrameTime(size_t frame) { return 1700000000 + static_cast<int64_t>(frame); }
+inline int64_t FrameTime(size_t frame) {
+    return 1700000000 + static_cast<int64_t>(frame);
+}
 
 inline rule_frame_s MakeFrame(int64_t time, const std::vector<Object>& objects) {
     rule_frame_s frame;
@@ -129,7 +131,8 @@ inline void PrintTo(const Hit& hit, std::ostream* out) {
 
 // Loads the rule set, feeds every frame and collects the events. Every event
 // must carry its frame's time and its object's box as given.
-inline std::vector<Hit> RunScene(const forensic_rule_s& rule, const Scene& scene, int maxEvents = 100) {
+inline std::vector<Hit> RunScene(const forensic_rule_s& rule, const Scene& scene,
+                                 int maxEvents = 100) {
     EXPECT_EQ(QDX_setRule(nullptr, &rule), 1);
     std::vector<Hit> hits;
     for (size_t f = 0; f < scene.size(); ++f) {

@@ -9,8 +9,12 @@
 namespace orvale::rules {
 namespace {
 
-float X(int32_t gx) { return (static_cast<float>(gx) + 0.5F) / 160.0F - 1.0F; }
-float Y(int32_t gy) { return 1.0F - (static_cast<float>(gy) + 0.5F) / 120.0F; }
+float X(int32_t gx) {
+    return (static_cast<float>(gx) + 0.5F) / 160.0F - 1.0F;
+}
+float Y(int32_t gy) {
+    return 1.0F - (static_cast<float>(gy) + 0.5F) / 120.0F;
+}
 
 std::unique_ptr<forensic_rule_s> EmptyRule() {
     auto rule = std::make_unique<forensic_rule_s>();
@@ -27,7 +31,8 @@ void SetArea(forensic_area_s& slot, std::initializer_list<GridPoint> points, int
 TEST(RuleTables, LoadsKindsIntoFlagsAndModes) {
     auto rule = EmptyRule();
     rule->lineCount = 4;
-    const int32_t kinds[] = {FORENSIC_LINE_DIRECTION_A, FORENSIC_LINE_DIRECTION_B, FORENSIC_LINE_BOTH, 0};
+    const int32_t kinds[] = {FORENSIC_LINE_DIRECTION_A, FORENSIC_LINE_DIRECTION_B,
+                             FORENSIC_LINE_BOTH, 0};
     for (int32_t i = 0; i < 4; ++i) rule->lines[i].kind = kinds[i];
     rule->enterExitCount = 2;
     rule->enterExit[0].kind = FORENSIC_AREA_ENTER;
@@ -43,9 +48,9 @@ TEST(RuleTables, LoadsKindsIntoFlagsAndModes) {
     EXPECT_EQ(tables->slotCount, 4);
 }
 
-// The precomputed mask answers as the polygons do, on the grid and beyond it;
+// The remembered answers agree with the polygons, on the grid and beyond it;
 // a slot whose used flag is not 1 excludes nothing.
-TEST(RuleTables, ExcludedMaskAgreesWithTheAreas) {
+TEST(RuleTables, ExcludedAnswersAgreeWithTheAreasUntilTheNextRuleSet) {
     auto rule = EmptyRule();
     rule->excludedCount = 4;
     SetArea(rule->excluded[0], {{10, 10}, {60, 20}, {40, 70}});
@@ -65,7 +70,12 @@ TEST(RuleTables, ExcludedMaskAgreesWithTheAreas) {
         }
     }
     EXPECT_GT(excluded, 20000);
-    EXPECT_FALSE(tables->Excluded({150, 190}));
+    EXPECT_FALSE(tables->Excluded({170, 160}));  // in the unused slot 2
+
+    SetArea(rule->excluded[1], {{100, 150}, {180, 150}, {180, 200}});
+    tables->Load(*rule);
+    EXPECT_FALSE(tables->Excluded({250, 150}));
+    EXPECT_TRUE(tables->Excluded({170, 160}));
 }
 
 TEST(RuleTables, ForgettingATrackClearsItsStateInEverySlot) {

@@ -10,10 +10,12 @@
 namespace orvale::rules {
 namespace {
 
-uint64_t Bit(int32_t number) { return uint64_t{1} << (number - 1); }
+uint64_t Bit(int32_t number) {
+    return uint64_t{1} << (number - 1);
+}
 
 class TrackerTest : public ::testing::Test {
-protected:
+  protected:
     // Tracks one frame and keeps its blob list; false for a seeding frame.
     bool Step(const std::vector<GridBox>& boxes) {
         std::vector<FrameBox> frame;
@@ -33,6 +35,7 @@ protected:
 
     std::vector<int32_t> Field(int32_t Blob::*field) const {
         std::vector<int32_t> out;
+        out.reserve(blobs_.count);
         for (int32_t i = 0; i < blobs_.count; ++i) out.push_back(blobs_.blobs[i].*field);
         return out;
     }
@@ -162,7 +165,8 @@ TEST_F(TrackerTest, ATinyBlobOfASplitIsMergedIntoItsNeighbour) {
 }
 
 TEST_F(TrackerTest, BoxesBeyondTheGridAreFollowedToo) {
-    const std::vector<GridBox> far{{-300, -200, -280, -180}, {900, 700, 1000, 780}, {-50, 300, 10, 360}};
+    const std::vector<GridBox> far{
+        {-300, -200, -280, -180}, {900, 700, 1000, 780}, {-50, 300, 10, 360}};
     Step(far);
     std::vector<GridBox> moved = far;
     for (GridBox& box : moved) {
@@ -176,6 +180,7 @@ TEST_F(TrackerTest, BoxesBeyondTheGridAreFollowedToo) {
 
 TEST_F(TrackerTest, ThirtyObjectsKeepTheirNumbersWhileTheyMove) {
     std::vector<GridBox> boxes;
+    boxes.reserve(30);
     for (int32_t i = 0; i < 30; ++i) boxes.push_back({10 * i, 100, 10 * i + 6, 106});
     Step(boxes);
     for (int f = 0; f < 10; ++f) {
