@@ -139,11 +139,10 @@ void Tracker::Match() {
     }
 
     int32_t best[kMaxBlobs] = {};
+    bool overlapsAny[kMaxBlobs] = {};
     for (int32_t p = 0; p < previousCount; ++p) {
         const GridBox w = Widened(previous.blobs[p]);
         widened_[p] = w;
-        int32_t* row = overlap_[p];
-        for (int32_t c = 0; c < currentCount; ++c) row[c] = 0;
         const int32_t firstColumn = CellColumn(w.x1 - widest);
         const int32_t lastColumn = CellColumn(w.x2 - 1);
         const int32_t lastRow = CellRow(w.y2 - 1);
@@ -152,7 +151,7 @@ void Tracker::Match() {
             for (int32_t k = cellStart[Cell(firstColumn, r)]; k < end; ++k) {
                 const int32_t c = filed[k];
                 const int32_t overlap = Overlap(w, current.blobs[c].box);
-                row[c] = overlap;
+                overlapsAny[p] = overlapsAny[p] || overlap > 0;
                 // Each current blob takes the previous blob it overlaps most,
                 // the first one on a tie.
                 if (overlap > best[c]) {
@@ -162,7 +161,6 @@ void Tracker::Match() {
             }
         }
         choosers_[p] = 0;
-        notFollowed_[p] = false;
     }
     for (int32_t c = 0; c < currentCount; ++c) {
         if (choice_[c] >= 0) ++choosers_[choice_[c]];
@@ -171,14 +169,13 @@ void Tracker::Match() {
     std::fill(std::begin(numbers_), std::end(numbers_), Number::kFree);
     for (int32_t p = 0; p < previous.count; ++p) {
         const int32_t number = previous.blobs[p].trackNumber;
+        notFollowed_[p] = false;
         if (choosers_[p] > 0) {
             numbers_[number] = Number::kInUse;
             continue;
         }
         numbers_[number] = Number::kReleased;
-        for (int32_t c = 0; c < current.count; ++c) {
-            if (overlap_[p][c] > 0) notFollowed_[p] = true;
-        }
+        notFollowed_[p] = overlapsAny[p];
     }
 
     for (int32_t c = 0; c < current.count; ++c) {
@@ -225,14 +222,11 @@ void Tracker::ResolveSplit(int32_t previousIndex) {
             } else {
                 span = Span(span, current.blobs[c].box);
             }
-            if (keeper < 0 || overlap_[previousIndex][c] > overlap_[previousIndex][keeper]) {
+            if (keeper < 0 || OverlapOf(previousIndex, c) > OverlapOf(previousIndex, keeper)) {
                 keeper = c;
             }
         }
-        current.blobs[keeper].box = span;
-        for (int32_t p = 0; p < previous.count; ++p) {
-            overlap_[p][keeper] = Overlap(widened_[p], span);
-        }
+        current.blobs[keeper].box = span;  // its overlaps follow from here on
         int32_t kept = 0;
         for (int32_t i = 0; i < size; ++i) {
             if (marked[i] && group[i] != keeper) {
@@ -247,15 +241,18 @@ void Tracker::ResolveSplit(int32_t previousIndex) {
 
     int32_t owner = group[0];
     for (int32_t i = 1; i < size; ++i) {
-        if (overlap_[previousIndex][group[i]] > overlap_[previousIndex][owner]) owner = group[i];
+        if (OverlapOf(previousIndex, group[i]) > OverlapOf(previousIndex, owner)) owner = group[i];
     }
     for (int32_t i = 0; i < size; ++i) {
         const int32_t c = group[i];
         if (c == owner) continue;
         int32_t taken = -1;
+        int32_t most = 0;
         for (int32_t p = 0; p < previous.count; ++p) {
-            if (notFollowed_[p] && overlap_[p][c] > 0 &&
-                (taken < 0 || overlap_[p][c] > overlap_[taken][c])) {
+            if (!notFollowed_[p]) continue;
+            const int32_t overlap = OverlapOf(p, c);
+            if (overlap > most) {
+                most = overlap;
                 taken = p;
             }
         }
@@ -267,6 +264,10 @@ void Tracker::ResolveSplit(int32_t previousIndex) {
         numbers_[previous.blobs[taken].trackNumber] = Number::kInUse;
         notFollowed_[taken] = false;
     }
+}
+
+int32_t Tracker::OverlapOf(int32_t previousIndex, int32_t currentIndex) const {
+    return Overlap(widened_[previousIndex], lists_[current_].blobs[currentIndex].box);
 }
 
 void Tracker::Follow(Blob& blob, const Blob& previous) {

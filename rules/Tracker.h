@@ -73,6 +73,8 @@ class Tracker {
     void BuildCurrent(const FrameBox* boxes, int32_t count);
     void Match();
     void ResolveSplit(int32_t previousIndex);
+    // Of the previous blob's widened box and the current blob's box as it is now.
+    int32_t OverlapOf(int32_t previousIndex, int32_t currentIndex) const;
     void Follow(Blob& blob, const Blob& previous);
     void StartTrack(Blob& blob);
     int32_t LowestFreeNumber() const;
@@ -83,12 +85,11 @@ class Tracker {
     uint64_t newTracks_ = 0;
 
     // Working tables of one Match().
-    GridBox widened_[kMaxBlobs] = {};             // previous boxes as used for the overlap
-    int32_t overlap_[kMaxBlobs][kMaxBlobs] = {};  // [previous][current]
-    int32_t choice_[kMaxBlobs] = {};              // previous blob each current blob took, or -1
-    int32_t choosers_[kMaxBlobs] = {};            // how many current blobs took each previous one
-    bool notFollowed_[kMaxBlobs] = {};            // overlapped by a current blob, taken by none
-    bool merged_[kMaxBlobs] = {};                 // current blobs merged into another one
+    GridBox widened_[kMaxBlobs] = {};   // previous boxes as used for the overlap
+    int32_t choice_[kMaxBlobs] = {};    // previous blob each current blob took, or -1
+    int32_t choosers_[kMaxBlobs] = {};  // how many current blobs took each previous one
+    bool notFollowed_[kMaxBlobs] = {};  // overlapped by a current blob, taken by none
+    bool merged_[kMaxBlobs] = {};       // current blobs merged into another one
     Number numbers_[kTrackStates] = {};
 };
 
