@@ -145,13 +145,18 @@ void EvaluateEnterExit(const RuleTables& rules, EnterExitSlot& area, int32_t slo
         }
         if (!blob.Confirmed()) continue;
 
+        // An excluded centre stops the slot for this frame and forgets the
+        // track's state.
+        if (rules.Excluded(m0) || rules.Excluded(m1)) {
+            state = kTrackOutside;
+            return;
+        }
         int32_t kind = 0;
+        const Region* outline = &area.grown;
         if (state != kTrackInside) {
-            if (rules.Excluded(m0) || rules.Excluded(m1)) {
-                state = kTrackOutside;
-                return;
-            }
-            if (!area.area.Contains(m0) && area.area.Contains(m1)) {
+            const bool wasInside = area.area.Contains(m0);
+            const bool isInside = area.area.Contains(m1);
+            if (!wasInside && isInside) {
                 state = kTrackInside;
                 if (area.enter) {
                     blob.hold = kEventHold;
@@ -159,16 +164,14 @@ void EvaluateEnterExit(const RuleTables& rules, EnterExitSlot& area, int32_t slo
                 }
             } else if (state == kTrackLeft) {
                 continue;
+            } else {
+                outline = &area.area;
             }
         }
         // A track that entered leaves only past the grown outline, so that a
-        // centre wobbling on the border does not fire again and again.
-        const Region& outline = state == kTrackInside ? area.grown : area.area;
-        if (rules.Excluded(m0) || rules.Excluded(m1)) {
-            state = kTrackOutside;
-            return;
-        }
-        if (outline.Contains(m0) && !outline.Contains(m1)) {
+        // centre wobbling on the border does not fire again and again; any
+        // other track leaves the area itself.
+        if (outline->Contains(m0) && !outline->Contains(m1)) {
             state = kTrackLeft;
             if (area.exit) {
                 blob.hold = kEventHold;
