@@ -4,7 +4,7 @@
 //
 // Load() takes a forensic_rule_s as untrusted bytes: counts are clamped to
 // 0..32 slots and 0..11 points, points to the grid limit. Slots beyond the
-// loaded counts stay cleared, so the loops below stop at slotCount.
+// loaded counts stay cleared, so the evaluation stops at slotCount.
 #pragma once
 
 #include <cstdint>
