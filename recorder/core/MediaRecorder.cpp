@@ -152,6 +152,27 @@ long long MediaRecorder::InsertLastRowId() {
     return impl->InsertLastRowId();
 }
 
+ITrackSearcher* MediaRecorder::CreateTrackSearcher(unsigned seqId) {
+    return impl->CreateTrackSearcher(seqId);
+}
+void MediaRecorder::DeleteTrackSearcher(unsigned seqId) {
+    impl->DeleteTrackSearcher(seqId);
+}
+ICalendarSearcher* MediaRecorder::CreateCalendarSearcher(unsigned seqId,
+                                                         std::vector<std::string>& channelIds) {
+    return impl->CreateCalendarSearcher(seqId, channelIds);
+}
+void MediaRecorder::DeleteCalendarSearcher(unsigned seqId) {
+    impl->DeleteCalendarSearcher(seqId);
+}
+ITimelineSearcher* MediaRecorder::CreateTimelineSearcher(unsigned seqId,
+                                                         std::vector<std::string>& channelIds) {
+    return impl->CreateTimelineSearcher(seqId, channelIds);
+}
+void MediaRecorder::DeleteTimelineSearcher(unsigned seqId) {
+    impl->DeleteTimelineSearcher(seqId);
+}
+
 void MediaRecorder::getRaidChecker(media_raid_info_s& info) {
     impl->getRaidChecker(info);
 }
