@@ -43,19 +43,19 @@ CalendarSearcher::~CalendarSearcher() = default;
 
 bool CalendarSearcher::Search(int year, int month, CalendarCallback callback) {
     try {
-        boost::asio::post(io_, [weak = weak_from_this(), year, month,
-                                callback = std::move(callback)] {
-            const auto self = weak.lock();
-            if (!self) return;
-            RunSearchTask(
-                "CalendarSearcher", self->seqID_, [&] { return self->FindDays(year, month); },
-                [&](const DayFlags& flags) {
-                    if (callback) {
-                        callback(self->seqID_, year, month,
-                                 std::list<unsigned char>(flags.begin(), flags.end()));
-                    }
-                });
-        });
+        boost::asio::post(
+            io_, [weak = weak_from_this(), year, month, callback = std::move(callback)] {
+                const auto self = weak.lock();
+                if (!self) return;
+                RunSearchTask(
+                    "CalendarSearcher", self->seqID_, [&] { return self->FindDays(year, month); },
+                    [&](const DayFlags& flags) {
+                        if (callback) {
+                            callback(self->seqID_, year, month,
+                                     std::list<unsigned char>(flags.begin(), flags.end()));
+                        }
+                    });
+            });
         return true;
     } catch (const std::exception& e) {
         OLOG(kLogError) << "CalendarSearcher seqID = " << seqID_

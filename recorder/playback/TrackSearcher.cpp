@@ -18,16 +18,16 @@ TrackSearcher::~TrackSearcher() = default;
 
 bool TrackSearcher::Search(int64_t start, int64_t end, TrackCallback callback) {
     try {
-        boost::asio::post(io_, [weak = weak_from_this(), start, end,
-                                callback = std::move(callback)] {
-            const auto self = weak.lock();
-            if (!self) return;
-            RunSearchTask(
-                "TrackSearcher", self->seqID_, [&] { return self->FindTracks(start, end); },
-                [&](std::list<int> tracks) {
-                    if (callback) callback(self->seqID_, start, end, std::move(tracks));
-                });
-        });
+        boost::asio::post(
+            io_, [weak = weak_from_this(), start, end, callback = std::move(callback)] {
+                const auto self = weak.lock();
+                if (!self) return;
+                RunSearchTask(
+                    "TrackSearcher", self->seqID_, [&] { return self->FindTracks(start, end); },
+                    [&](std::list<int> tracks) {
+                        if (callback) callback(self->seqID_, start, end, std::move(tracks));
+                    });
+            });
         return true;
     } catch (const std::exception& e) {
         OLOG(kLogError) << "TrackSearcher seqID = " << seqID_
