@@ -159,9 +159,9 @@ TEST_F(CalendarSearcherTest, ASearcherGoneBeforeItsSearchRunsNeverAnswers) {
     searcher.reset();
     gate.set_value();
     // One thread takes jobs in order: once this one ran, the search did too.
-    std::promise<void> drained;
-    one.Post([&drained] { drained.set_value(); });
-    drained.get_future().wait();
+    auto drained = std::make_shared<std::promise<void>>();
+    one.Post([drained] { drained->set_value(); });
+    drained->get_future().wait();
     EXPECT_EQ(answers.load(), 0);
 }
 

@@ -33,15 +33,16 @@ class TrackSearcherTest : public test::SearcherFixture {
     std::list<int> Search(TrackSearcher::Channels channels, int64_t start, int64_t end) {
         const auto searcher =
             std::make_shared<TrackSearcher>(4, std::move(channels), searchPool_.IoService());
-        std::promise<std::list<int>> promise;
-        auto future = promise.get_future();
-        EXPECT_TRUE(searcher->Search(start, end,
-                                     [&](unsigned seqId, int64_t s, int64_t e, std::list<int> ids) {
-                                         EXPECT_EQ(seqId, 4u);
-                                         EXPECT_EQ(s, start);
-                                         EXPECT_EQ(e, end);
-                                         promise.set_value(std::move(ids));
-                                     }));
+        auto promise = std::make_shared<std::promise<std::list<int>>>();
+        auto future = promise->get_future();
+        EXPECT_TRUE(searcher->Search(
+            start, end,
+            [promise, start, end](unsigned seqId, int64_t s, int64_t e, std::list<int> ids) {
+                EXPECT_EQ(seqId, 4u);
+                EXPECT_EQ(s, start);
+                EXPECT_EQ(e, end);
+                promise->set_value(std::move(ids));
+            }));
         if (future.wait_for(std::chrono::seconds(30)) != std::future_status::ready) {
             ADD_FAILURE() << "no answer";
             return {};
@@ -75,9 +76,9 @@ TEST_F(TrackSearcherTest, ASearcherGoneBeforeItsSearchRunsNeverAnswers) {
                                  [&](unsigned, int64_t, int64_t, std::list<int>) { ++answers; }));
     searcher.reset();
     gate.set_value();
-    std::promise<void> drained;
-    one.Post([&drained] { drained.set_value(); });
-    drained.get_future().wait();
+    auto drained = std::make_shared<std::promise<void>>();
+    one.Post([drained] { drained->set_value(); });
+    drained->get_future().wait();
     EXPECT_EQ(answers.load(), 0);
 }
 
