@@ -154,7 +154,7 @@ class SearcherRegistryTest : public ::testing::Test {
                 // The callbacks may outlive the gate: they hold what they use.
                 searcher->Search(0, 0,
                                  [inside = inside_, opened = opened_](unsigned, int64_t, int64_t,
-                                                                      std::list<int>) {
+                                                                      const std::list<int>&) {
                                      ++*inside;
                                      opened.wait();
                                  });
@@ -186,11 +186,12 @@ class SearcherRegistryTest : public ::testing::Test {
             ASSERT_NE(searcher, nullptr);
             auto leaving = std::make_shared<std::promise<void>>();
             left.push_back(leaving->get_future());
-            searcher->Search(0, 0, [inside, leaving](unsigned, int64_t, int64_t, std::list<int>) {
-                ++*inside;
-                WaitFor([&] { return *inside == kServiceThreads; });
-                leaving->set_value();
-            });
+            searcher->Search(0, 0,
+                             [inside, leaving](unsigned, int64_t, int64_t, const std::list<int>&) {
+                                 ++*inside;
+                                 WaitFor([&] { return *inside == kServiceThreads; });
+                                 leaving->set_value();
+                             });
         }
         for (auto& one : left) one.wait();
         EXPECT_EQ(inside->load(), kServiceThreads);
@@ -245,9 +246,10 @@ TEST_F(SearcherRegistryTest, SearchesAnswerOnceOverRecordingsOfTheEngine) {
 
     // Every search answers exactly once.
     std::atomic<int> answers{0};
-    calendar->Search(2024, 12, [&](unsigned, int, int, std::list<unsigned char>) { ++answers; });
+    calendar->Search(2024, 12,
+                     [&](unsigned, int, int, const std::list<unsigned char>&) { ++answers; });
     tracks->Search(kStart, kStart + 10,
-                   [&](unsigned, int64_t, int64_t, std::list<int>) { ++answers; });
+                   [&](unsigned, int64_t, int64_t, const std::list<int>&) { ++answers; });
     Drain(900);
     EXPECT_EQ(answers.load(), 2);
 
@@ -293,9 +295,9 @@ TEST_F(SearcherRegistryTest, SearchersGoneBeforeTheirSearchRunsNeverAnswer) {
         ITimelineSearcher* timeline = engine_->CreateTimelineSearcher(3, cam1);
         ASSERT_TRUE(calendar && tracks && timeline);
         calendar->Search(2024, 12,
-                         [&](unsigned, int, int, std::list<unsigned char>) { ++answers; });
+                         [&](unsigned, int, int, const std::list<unsigned char>&) { ++answers; });
         tracks->Search(kStart, kStart + 10,
-                       [&](unsigned, int64_t, int64_t, std::list<int>) { ++answers; });
+                       [&](unsigned, int64_t, int64_t, const std::list<int>&) { ++answers; });
         timeline->Search(
             kStart, kStart + 10, {0xFFFFFFFF, 0xFFFF, 0xFFFF},
             [&](unsigned, std::vector<std::vector<timeline_record_s>>&) { ++answers; });

@@ -154,8 +154,8 @@ TEST_F(CalendarSearcherTest, ASearcherGoneBeforeItsSearchRunsNeverAnswers) {
     auto searcher =
         std::make_shared<CalendarSearcher>(1, CalendarSearcher::Channels{cam1_}, one.IoService());
     std::atomic<int> answers{0};
-    ASSERT_TRUE(searcher->Search(2024, 3,
-                                 [&](unsigned, int, int, std::list<unsigned char>) { ++answers; }));
+    ASSERT_TRUE(searcher->Search(
+        2024, 3, [&](unsigned, int, int, const std::list<unsigned char>&) { ++answers; }));
     searcher.reset();
     gate.set_value();
     // One thread takes jobs in order: once this one ran, the search did too.
@@ -170,7 +170,7 @@ TEST_F(CalendarSearcherTest, ACallbackThatThrowsIsLoggedAndThePoolGoesOn) {
     common::AsioThreadPool one(1);
     const auto searcher =
         std::make_shared<CalendarSearcher>(3, CalendarSearcher::Channels{cam1_}, one.IoService());
-    ASSERT_TRUE(searcher->Search(2024, 3, [](unsigned, int, int, std::list<unsigned char>) {
+    ASSERT_TRUE(searcher->Search(2024, 3, [](unsigned, int, int, const std::list<unsigned char>&) {
         throw std::runtime_error("caller's fault");
     }));
     const Answer next = Search(*searcher, 2024, 3);

@@ -72,8 +72,8 @@ TEST_F(TrackSearcherTest, ASearcherGoneBeforeItsSearchRunsNeverAnswers) {
     auto searcher =
         std::make_shared<TrackSearcher>(1, TrackSearcher::Channels{cam1_}, one.IoService());
     std::atomic<int> answers{0};
-    ASSERT_TRUE(searcher->Search(k10, k10 + kHour,
-                                 [&](unsigned, int64_t, int64_t, std::list<int>) { ++answers; }));
+    ASSERT_TRUE(searcher->Search(
+        k10, k10 + kHour, [&](unsigned, int64_t, int64_t, const std::list<int>&) { ++answers; }));
     searcher.reset();
     gate.set_value();
     auto drained = std::make_shared<std::promise<void>>();
