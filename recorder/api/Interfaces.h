@@ -85,7 +85,8 @@ class OSTREL_API PlaybackMedia {
 // answers once, through the callback, on one of the engine's threads.
 class OSTREL_API ICalendarSearcher {
   public:
-    // Always true. Days are the local calendar days of the process's time
+    // True once the search is queued (false only when the engine could not
+    // queue it). Days are the local calendar days of the process's time
     // zone. A month outside 1..12 or a year outside 1400..10000 is answered
     // with 31 zeros.
     virtual bool Search(int year, int month, CalendarCallback callback) = 0;
@@ -111,7 +112,8 @@ class OSTREL_API ITimelineSearcher {
 // on one of the engine's threads.
 class OSTREL_API ITrackSearcher {
   public:
-    // Always true; times are seconds since 1970, UTC.
+    // True once the search is queued, as for the calendar; times are
+    // seconds since 1970, UTC.
     virtual bool Search(int64_t start, int64_t end, TrackCallback callback) = 0;
 
   protected:
