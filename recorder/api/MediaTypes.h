@@ -286,6 +286,11 @@ struct timeline_record_s {
 using TimelineCallback =
     std::function<void(unsigned int, std::vector<std::vector<timeline_record_s>>&)>;
 
+// (sequence id, year, month, 31 day flags: day 1 first, 1 when recorded)
+using CalendarCallback = std::function<void(unsigned int, int, int, std::list<unsigned char>)>;
+// (sequence id, start, end, the track ids recorded in [start, end] ascending)
+using TrackCallback = std::function<void(unsigned int, int64_t, int64_t, std::list<int>)>;
+
 // A point of a forensic search shape, in normalised image coordinates: x from
 // -1 (left) to 1 (right), y from 1 (top) to -1 (bottom).
 struct forensic_point_s {
