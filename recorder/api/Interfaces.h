@@ -137,7 +137,8 @@ class OSTREL_API IForensicSearcher {
     // 32 motion and 32 enter/exit areas (an area watching both entering and
     // leaving takes two) and 32 lines are taken, each with its first 11
     // points; the rest is dropped with a warning. False (and no answer) when
-    // nothing of the areas and lines could be taken.
+    // nothing of the areas and lines could be taken, or when the engine
+    // could not queue the search.
     virtual bool Search(int64_t start, int64_t end, int trackId,
                         const std::list<forensic_search_area_s>& areas,
                         const std::list<forensic_search_line_s>& lines,

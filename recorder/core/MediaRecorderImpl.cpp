@@ -51,6 +51,7 @@ MediaRecorderImpl::MediaRecorderImpl()
       trackSearchers_(std::make_shared<SearcherRegistry<TrackSearcher>>()),
       calendarSearchers_(std::make_shared<SearcherRegistry<CalendarSearcher>>()),
       timelineSearchers_(std::make_shared<SearcherRegistry<TimelineSearcher>>()),
+      forensicSearchers_(std::make_shared<SearcherRegistry<ForensicSearcher>>()),
       maintenanceTimer_(std::make_shared<common::DeadlineTimer>(&servicePool_->IoService(),
                                                                 kMaintenancePeriodMs)),
       catalogue_(std::make_shared<QzDatabase>()),

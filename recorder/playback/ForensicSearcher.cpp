@@ -51,20 +51,26 @@ bool ForensicSearcher::Search(int64_t start, int64_t end, int trackId,
                               const std::list<forensic_search_area_s>& areas,
                               const std::list<forensic_search_line_s>& lines,
                               ForensicCallback callback) {
-    auto job = std::make_shared<Job>();
-    job->rule = MakeForensicRule(areas, lines);
-    if (IsEmptyRule(job->rule)) {
-        OLOG(kLogWarning) << "Rule is empty.";
+    try {
+        auto job = std::make_shared<Job>();
+        job->rule = MakeForensicRule(areas, lines);
+        if (IsEmptyRule(job->rule)) {
+            OLOG(kLogWarning) << "Rule is empty.";
+            return false;
+        }
+        job->start = start;
+        job->end = end;
+        job->trackId = trackId;
+        job->callback = std::move(callback);
+        boost::asio::post(pool_->Strand(), [weak = weak_from_this(), job] {
+            if (const auto self = weak.lock()) self->Run(*job);
+        });
+        return true;
+    } catch (const std::exception& e) {
+        OLOG(kLogError) << "ForensicSearcher seqID = " << seqID_
+                        << ", Failed to queue a search. Exception: " << e.what();
         return false;
     }
-    job->start = start;
-    job->end = end;
-    job->trackId = trackId;
-    job->callback = std::move(callback);
-    boost::asio::post(pool_->Strand(), [weak = weak_from_this(), job] {
-        if (const auto self = weak.lock()) self->Run(*job);
-    });
-    return true;
 }
 
 void ForensicSearcher::Run(Job& job) {

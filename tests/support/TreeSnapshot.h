@@ -1,7 +1,10 @@
-// Every file and folder below a root with its size and time of last change,
-// to show that something left a tree as it found it.
+// Every file below a root with its size and time of last change, and every
+// folder by name, to show that something left a tree as it found it. Folder
+// times are left out: reading an SQLite database in write-ahead mode adds
+// and removes its log files beside it.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -14,8 +17,12 @@ using TreeSnapshot = std::map<std::string, std::pair<uintmax_t, std::filesystem:
 inline TreeSnapshot SnapshotTree(const std::filesystem::path& root) {
     TreeSnapshot tree;
     for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
-        const uintmax_t size = entry.is_regular_file() ? entry.file_size() : 0;
-        tree[entry.path().lexically_relative(root).string()] = {size, entry.last_write_time()};
+        const std::string name = entry.path().lexically_relative(root).string();
+        if (entry.is_regular_file()) {
+            tree[name] = {entry.file_size(), entry.last_write_time()};
+        } else {
+            tree[name] = {};
+        }
     }
     return tree;
 }
