@@ -62,8 +62,7 @@ void TakeArea(forensic_rule_s& rule, const forensic_search_area_s& area) {
         }
         forensic_area_s& slot = rule.excluded[rule.excludedCount];
         slot.used = 1;
-        TakePoints(area.points, "Excluded Area[", rule.excludedCount, slot.points,
-                   slot.pointCount);
+        TakePoints(area.points, "Excluded Area[", rule.excludedCount, slot.points, slot.pointCount);
         ++rule.excludedCount;
         return;
     }
@@ -101,8 +100,7 @@ forensic_rule_s MakeForensicRule(const std::list<forensic_search_area_s>& areas,
         forensic_line_s& slot = rule.lines[rule.lineCount];
         slot.used = 1;
         slot.kind = LineKind(line.direction);
-        TakePoints(line.points, "Enter/(Exit) Area[", rule.lineCount, slot.points,
-                   slot.pointCount);
+        TakePoints(line.points, "Enter/(Exit) Area[", rule.lineCount, slot.points, slot.pointCount);
         ++rule.lineCount;
     }
     OLOG(kLogInfo) << "Forensic Search Rule Total =>  Excluded = " << rule.excludedCount

@@ -105,7 +105,7 @@ void ForensicSearcher::Run(Job& job) {
 void ForensicSearcher::SearchHour(MetaDataFile& file, const Job& job,
                                   std::vector<forensic_event_s>& hits) const {
     if (!file.OpenForReading()) return;
-    std::array<rule_event_s, kMaxFrameEvents> events;
+    std::array<rule_event_s, kMaxFrameEvents> events{};
     rule_frame_s frame;
     size_t incomplete = 0;
     file.ReadExtensions(job.start, job.end, [&](int64_t, const uint8_t* bytes, size_t size) {
@@ -120,8 +120,7 @@ void ForensicSearcher::SearchHour(MetaDataFile& file, const Job& job,
     });
     if (incomplete > 0) {
         OLOG(kLogError) << "CH[" << channel_->GetId() << "] " << incomplete
-                        << " stored rule frames are incomplete and were skipped: "
-                        << file.Path();
+                        << " stored rule frames are incomplete and were skipped: " << file.Path();
     }
 }
 

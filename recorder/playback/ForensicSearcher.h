@@ -50,8 +50,7 @@ class ForensicSearcher : public IForensicSearcher,
 
     bool Search(int64_t start, int64_t end, int trackId,
                 const std::list<forensic_search_area_s>& areas,
-                const std::list<forensic_search_line_s>& lines,
-                ForensicCallback callback) override;
+                const std::list<forensic_search_line_s>& lines, ForensicCallback callback) override;
 
     uint32_t GetSeqId() const { return seqID_; }
 

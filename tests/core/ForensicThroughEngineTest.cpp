@@ -146,7 +146,8 @@ class ForensicThroughEngineTest : public ::testing::Test {
             ASSERT_TRUE(recorder->PushVideoFrame(header, video.data(),
                                                  static_cast<uint32_t>(video.size()), 0));
             if (withMetadata) {
-                ASSERT_TRUE(test::PushMeta(*recorder, t, 1, test::forensic::MetadataXml(frames[i])));
+                ASSERT_TRUE(
+                    test::PushMeta(*recorder, t, 1, test::forensic::MetadataXml(frames[i])));
             }
         }
         recorder->StopRecording();
@@ -183,7 +184,8 @@ class ForensicThroughEngineTest : public ::testing::Test {
 
 TEST_F(ForensicThroughEngineTest, AMotionAreaFiresEveryFrameFromTheSecondOn) {
     const std::vector<Frame> one = Moving(1, {150, 120}, {1, 0}, 10);
-    const std::vector<Frame> twins = test::forensic::Together(one, Moving(2, {150, 120}, {1, 0}, 10));
+    const std::vector<Frame> twins =
+        test::forensic::Together(one, Moving(2, {150, 120}, {1, 0}, 10));
     Record("cam1", kStart, one);
     Record("cam1", kStart + 100, twins);
     test::LogCapture log;
@@ -263,8 +265,7 @@ TEST_F(ForensicThroughEngineTest, TheRuleRecordKeepsWhatFits) {
     // 33 excluded areas: the 33rd, over the crossing, is dropped.
     std::list<forensic_search_area_s> areas(32, Excluded(Rect({0, 0}, {10, 10})));
     areas.push_back(Excluded(Rect({140, 100}, {180, 140})));
-    EXPECT_EQ(Search(*searcher, kStart, kStart + 60, areas, {Line(kMiddleLine, 255)}),
-              kCrossed);
+    EXPECT_EQ(Search(*searcher, kStart, kStart + 60, areas, {Line(kMiddleLine, 255)}), kCrossed);
     EXPECT_EQ(log.Count("Exclued Area Size is too big."), 1u);
     EXPECT_EQ(log.Count("Forensic Search Rule Total =>  Excluded = 32, MD = 0, Enter/Exit = 0, "
                         "Line = 1"),
@@ -339,8 +340,8 @@ TEST_F(ForensicThroughEngineTest, TheRegistryKeepsOneSearcherPerSequenceId) {
     engine_->DeleteCalendarSearcher(4);
 
     Answers answers;
-    ASSERT_TRUE(first->Search(kStart, kStart + 60, 1, {}, {Line(kMiddleLine, 1)},
-                              answers.Callback()));
+    ASSERT_TRUE(
+        first->Search(kStart, kStart + 60, 1, {}, {Line(kMiddleLine, 1)}, answers.Callback()));
     EXPECT_EQ(answers.First(), kCrossed);
     EXPECT_EQ(answers.SeqIDs(), std::vector<unsigned>{4});
 
@@ -355,8 +356,7 @@ TEST_F(ForensicThroughEngineTest, AChannelFoundOnTheDrivesWithoutACatalogueRowIs
     Start();  // a catalogue that knows nothing of cam1
     IForensicSearcher* searcher = Searcher(1);
     ASSERT_NE(searcher, nullptr);
-    EXPECT_EQ(Search(*searcher, kStart, kStart + 60, {}, {Line(kMiddleLine, 1)}),
-              kCrossed);
+    EXPECT_EQ(Search(*searcher, kStart, kStart + 60, {}, {Line(kMiddleLine, 1)}), kCrossed);
 }
 
 // Waits until `done` holds, at most for kPatience.
@@ -380,11 +380,12 @@ TEST_F(ForensicThroughEngineTest, SearchersGoneBeforeTheirSearchRunsNeverAnswer)
     for (unsigned i = 0; i < kServiceThreads; ++i) {
         IForensicSearcher* holder = Searcher(100 + i);
         ASSERT_NE(holder, nullptr);
-        ASSERT_TRUE(holder->Search(kStart, kStart + 60, 1, {}, line,
-                                   [inside, opened](unsigned, const std::vector<forensic_event_s>&) {
-                                       ++*inside;
-                                       opened.wait();
-                                   }));
+        ASSERT_TRUE(
+            holder->Search(kStart, kStart + 60, 1, {}, line,
+                           [inside, opened](unsigned, const std::vector<forensic_event_s>&) {
+                               ++*inside;
+                               opened.wait();
+                           }));
     }
     ASSERT_TRUE(WaitFor([&] { return *inside == kServiceThreads; }));
 
@@ -421,9 +422,8 @@ TEST_F(ForensicThroughEngineTest, TwoSearchersAtTheSameTimeGetWhatEachGetsAlone)
 
     for (int round = 0; round < 20; ++round) {
         Answers a, b;
-        std::thread other([&] {
-            EXPECT_TRUE(crossing->Search(kStart, kStart + 60, 1, {}, line, b.Callback()));
-        });
+        std::thread other(
+            [&] { EXPECT_TRUE(crossing->Search(kStart, kStart + 60, 1, {}, line, b.Callback())); });
         EXPECT_TRUE(motion->Search(kStart, kStart + 60, 1, lowArea, {}, a.Callback()));
         other.join();
         EXPECT_EQ(a.First(), motionAlone) << "round " << round;

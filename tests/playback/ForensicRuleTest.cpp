@@ -3,6 +3,7 @@
 // and the test of a stored rule frame.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
 #include <list>
@@ -23,8 +24,14 @@ using test::forensic::Point;
 // A shape of `n` points, the i-th at grid (i, 2i).
 std::vector<Point> Shape(int n) {
     std::vector<Point> points;
+    points.reserve(static_cast<size_t>(n));
     for (int i = 0; i < n; ++i) points.push_back({i, 2 * i});
     return points;
+}
+
+bool AllZero(const void* bytes, size_t size) {
+    const auto* begin = static_cast<const unsigned char*>(bytes);
+    return std::all_of(begin, begin + size, [](unsigned char b) { return b == 0; });
 }
 
 forensic_search_area_s Area(uint32_t flags, int points = 3) {
@@ -83,12 +90,12 @@ TEST_P(ForensicRuleTables, TakeWhatFitsInListOrder) {
         const bool expected = c.warning != nullptr && std::string(c.warning) == warning;
         EXPECT_EQ(log.Count(warning), expected ? 1u : 0u) << warning;
     }
-    EXPECT_EQ(log.Count("Forensic Search Rule Total =>  Excluded = " +
-                        std::to_string(c.counts.excluded) +
-                        ", MD = " + std::to_string(c.counts.motion) +
-                        ", Enter/Exit = " + std::to_string(c.counts.enterExit) +
-                        ", Line = " + std::to_string(c.counts.lines)),
-              1u);
+    EXPECT_EQ(
+        log.Count("Forensic Search Rule Total =>  Excluded = " + std::to_string(c.counts.excluded) +
+                  ", MD = " + std::to_string(c.counts.motion) +
+                  ", Enter/Exit = " + std::to_string(c.counts.enterExit) +
+                  ", Line = " + std::to_string(c.counts.lines)),
+        1u);
 }
 
 const forensic_search_line_s kLine = test::forensic::Line(Shape(2), 1);
@@ -151,11 +158,9 @@ TEST(ForensicRuleTest, AnAreaWatchingEverythingFillsAMotionAnEnterAndAnExitSlot)
     EXPECT_EQ(rule.enterExit[0].used, 1);
     EXPECT_EQ(rule.enterExit[1].pointCount, 4);
     // Slots left unfilled stay zero, ids are never set.
-    forensic_rule_s zero;
-    std::memset(&zero, 0, sizeof(zero));
     EXPECT_EQ(rule.enterExit[0].id, 0);
-    EXPECT_EQ(std::memcmp(&rule.motion[1], &zero.motion[1], sizeof(zero.motion[1])), 0);
-    EXPECT_EQ(std::memcmp(rule.excluded, zero.excluded, sizeof(zero.excluded)), 0);
+    EXPECT_TRUE(AllZero(&rule.motion[1], sizeof(forensic_motion_s) * 31));
+    EXPECT_TRUE(AllZero(rule.excluded, sizeof(rule.excluded)));
 }
 
 TEST(ForensicRuleTest, AShapeKeepsItsFirstElevenPoints) {
@@ -188,7 +193,8 @@ TEST(ForensicRuleTest, EveryPointTakenIsLoggedWithItsSlot) {
 TEST(ForensicRuleTest, LineDirectionsSelectTheLibrarysKinds) {
     const std::pair<int32_t, int32_t> cases[] = {{1, 4}, {2, 3}, {255, 5}, {7, 0}, {0, 0}, {-1, 0}};
     for (const auto& [direction, kind] : cases) {
-        const forensic_rule_s rule = MakeForensicRule({}, {test::forensic::Line(Shape(2), direction)});
+        const forensic_rule_s rule =
+            MakeForensicRule({}, {test::forensic::Line(Shape(2), direction)});
         ASSERT_EQ(rule.lineCount, 1);
         EXPECT_EQ(rule.lines[0].kind, kind) << "direction " << direction;
         EXPECT_EQ(rule.lines[0].used, 1);
@@ -231,9 +237,8 @@ TEST(ForensicEventTest, TypesMapToCodes) {
 
 TEST(ForensicEventTest, AFrameTellsEachTypeOnce) {
     // Times near 1970 count as well as any other.
-    const std::vector<rule_event_s> events = {Event(3, 6), Event(3, 3), Event(3, 6), Event(3, 4),
-                                              Event(3, 3), Event(3, 99), Event(3, -5),
-                                              Event(3, 1)};
+    const std::vector<rule_event_s> events = {Event(3, 6), Event(3, 3),  Event(3, 6),  Event(3, 4),
+                                              Event(3, 3), Event(3, 99), Event(3, -5), Event(3, 1)};
     std::vector<forensic_event_s> hits;
     ForensicSearcher::KeepFirstOfEachType(events.data(), static_cast<int>(events.size()), hits);
     using test::forensic::Hit;

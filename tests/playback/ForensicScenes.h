@@ -45,7 +45,8 @@ using Frame = std::vector<Box>;  // the boxes of one metadata frame
 // One box moving in a straight line, a step a frame.
 inline std::vector<Frame> Moving(uint32_t id, Point start, Point step, int frames) {
     std::vector<Frame> out;
-    for (int i = 0; i < frames; ++i) out.push_back({{id, start.x + i * step.x, start.y + i * step.y}});
+    for (int i = 0; i < frames; ++i)
+        out.push_back({{id, start.x + i * step.x, start.y + i * step.y}});
     return out;
 }
 
@@ -106,8 +107,7 @@ inline recorder::forensic_search_area_s Area(const std::vector<Point>& points, u
 inline recorder::forensic_search_area_s Excluded(const std::vector<Point>& points) {
     return {true, 0, Points(points)};
 }
-inline recorder::forensic_search_line_s Line(const std::vector<Point>& points,
-                                             int32_t direction) {
+inline recorder::forensic_search_line_s Line(const std::vector<Point>& points, int32_t direction) {
     return {direction, Points(points)};
 }
 

@@ -139,7 +139,8 @@ class ForensicSearcherTest : public test::ChannelFixture {
     }
 
     fs::path MetaFile(int64_t time, int track = 1) const {
-        return drives_.at('D')->GetTrackPath("cam1", time, track) / MetaDataFile::MakeFileName(time);
+        return drives_.at('D')->GetTrackPath("cam1", time, track) /
+               MetaDataFile::MakeFileName(time);
     }
 
     std::shared_ptr<Channel> channel_;
@@ -169,7 +170,7 @@ TEST_F(ForensicSearcherTest, OnlyCompleteXmlFramesReachTheLibrary) {
         if (t == kT0 + 3) frame.clear();  // empty: skipped silently
         if (t == kT0 + 4) frame.resize(11);
         if (t == kT0 + 5) frame = tooMany;
-        if (t == kT0 + 6) frame.resize(12 + 19);  // one object announced, 19 bytes of it
+        if (t == kT0 + 6) frame.resize(12 + 19);   // one object announced, 19 bytes of it
         if (t == kT0 + 14) frame.resize(12 + 20);  // exactly one object: complete
         rows.push_back(Row(t, frame));
     }
@@ -238,8 +239,9 @@ TEST_F(ForensicSearcherTest, AnEmptyRuleIsRefused) {
     const auto searcher = MakeSearcher();
     Pending pending;
     EXPECT_FALSE(searcher->Search(kT0, kT0 + 10, 1, {}, {}, pending.Callback(1)));
-    EXPECT_FALSE(searcher->Search(kT0, kT0 + 10, 1, {test::forensic::Area(Rect({0, 0}, {9, 9}), 0x8)},
-                                  {}, pending.Callback(1)));
+    EXPECT_FALSE(searcher->Search(kT0, kT0 + 10, 1,
+                                  {test::forensic::Area(Rect({0, 0}, {9, 9}), 0x8)}, {},
+                                  pending.Callback(1)));
     EXPECT_EQ(log_.Count("Rule is empty."), 2u);
     EXPECT_EQ(pending.Wait(std::chrono::milliseconds(300)), std::nullopt);
 }
