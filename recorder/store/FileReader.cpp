@@ -304,6 +304,12 @@ bool FileReader::QueueRead(std::shared_ptr<ReadBuffer> request) {
     return true;
 }
 
+void FileReader::CancelRead(const std::shared_ptr<ReadBuffer>& request) {
+    ExclusiveLock lock(mutex_);
+    const auto found = std::find(readRequests_.begin(), readRequests_.end(), request);
+    if (found != readRequests_.end()) readRequests_.erase(found);
+}
+
 void FileReader::OnReadCommand(unsigned queue, ReadCommandHandler::Done done) {
     std::shared_ptr<ReadBuffer> request;
     std::shared_ptr<DataFile> file;
@@ -336,6 +342,7 @@ void FileReader::OnRead(const std::shared_ptr<ReadBuffer>& request, const std::e
     if (error) {
         OLOG(kLogFatal) << "MID[" << mediaId_
                         << "] Failed to read a data. error = " << error.message();
+        if (request) request->failed.store(true, std::memory_order_release);
     }
     // Exactly the request that was read goes, wherever it stands now.
     ExclusiveLock lock(mutex_);
