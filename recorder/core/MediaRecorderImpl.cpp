@@ -87,7 +87,8 @@ void MediaRecorderImpl::Initialize() {
         MetaDataFile::CreateTemplate();
         catalogueFiles_.CreateFolders();
         OpenCatalogue();
-        bufferPool_ = std::make_shared<BufferPool>(bufferSize_.load());
+        // Read buffers keep their own size: the buffer-size setting is the writers'.
+        bufferPool_ = std::make_shared<BufferPool>();
         RefreshDrives();
         LoadTrackId();
         maintenanceEnabled_ = true;

@@ -97,9 +97,17 @@ void PlaybackMediaImpl::RetryBack() {
 void PlaybackMediaImpl::PrefetchIfDue() {
     if (!readingStarted_ || readBuffers_.size() > 2) return;
     const ReadBuffer& back = *readBuffers_.back();
-    if (!IsFinished(back)) return;
-    // A read that failed ends a backup, and a start whose first read failed.
-    if (back.failed && (backup_ || &back == firstBuffer_)) return;
+    if (IsFinished(back)) {
+        // A read that failed ends a backup, and a start whose first read failed.
+        if (back.failed && (backup_ || &back == firstBuffer_)) return;
+    } else if (back.lastWindow != 0 || back.switchTime != 0) {
+        // The next window lies in another file: its reader may only move
+        // on once this read has landed.
+        return;
+    }
+    // Otherwise the next window of the same file is queued behind the read
+    // still on its way, so that the drive's read queue starts it as soon as
+    // that one lands.
     if (prefetchNotBeforeNs_ != 0 && NowNs() < prefetchNotBeforeNs_) return;
     const int32_t lastWindow = back.lastWindow;
     const int64_t switchTime = back.switchTime;
@@ -129,7 +137,12 @@ bool PlaybackMediaImpl::DeliverFront(int64_t syncTime) {
     const std::shared_ptr<ReadBuffer>& buffer = readBuffers_.front();
     if (!IsFinished(*buffer)) return false;
     if (buffer->failed) {
-        ReleaseReadBuffer(buffer.get(), backup_ || buffer.get() == firstBuffer_ ? 4 : 3);
+        if (backup_) {
+            // An export with a hole is no export: it ends here.
+            EndBackup(4);
+            return false;
+        }
+        ReleaseReadBuffer(buffer.get(), buffer.get() == firstBuffer_ ? 4 : 3);
         return !readBuffers_.empty();
     }
     const uint8_t* bytes = buffer->Data();

@@ -315,7 +315,8 @@ void FileReader::OnReadCommand(unsigned queue, ReadCommandHandler::Done done) {
     std::shared_ptr<DataFile> file;
     {
         SharedLock lock(mutex_);
-        if (!readRequests_.empty()) request = readRequests_.back();
+        // Oldest first: requests are windows in reading order.
+        if (!readRequests_.empty()) request = readRequests_.front();
         if (dataFileOpened_) file = dataFile_;
     }
     std::weak_ptr<FileReader> weak = weak_from_this();

@@ -58,9 +58,9 @@ class PlaybackCrossingTest : public test::PlaybackFixture {
 
     // Key-frame seconds written through the channel's file writer of the
     // hour, one frame a second, with the given timestamps.
-    std::shared_ptr<FileWriter> WriteSeconds(int64_t fileStart,
-                                             const std::vector<std::pair<int64_t, uint32_t>>& seconds,
-                                             std::shared_ptr<FileWriter> writer = nullptr) {
+    std::shared_ptr<FileWriter> WriteSeconds(
+        int64_t fileStart, const std::vector<std::pair<int64_t, uint32_t>>& seconds,
+        std::shared_ptr<FileWriter> writer = nullptr) {
         if (!writer) writer = channel_->GetFileWriter(kProfileNormal, 1, fileStart, 8 << 20);
         EXPECT_TRUE(writer);
         auto buffer = std::make_shared<WriteBuffer>(1 << 20);
@@ -100,7 +100,9 @@ TEST_F(PlaybackCrossingTest, CrossesAnHourForwardAndInReverse) {
     for (size_t i = 0; i < videos.size(); ++i) {
         EXPECT_EQ(videos[i].time(), kH - 1 + static_cast<int64_t>(i / 25));
         EXPECT_EQ(videos[i].frame(), static_cast<int>(i % 25));
-        if (i > 0) EXPECT_EQ(videos[i].tick - videos[i - 1].tick, 39) << i;
+        if (i > 0) {
+            EXPECT_EQ(videos[i].tick - videos[i - 1].tick, 39) << i;
+        }
     }
     size_t metadata = 0;
     for (const Delivery& d : Deliveries()) metadata += d.kind() == 3 ? 1 : 0;
@@ -170,7 +172,9 @@ TEST_F(PlaybackCrossingTest, SwitchesToTheLowProfileWhereOnlyItRecorded) {
         EXPECT_EQ(videos[i].time(), kS + 9 + static_cast<int64_t>(i / 25)) << i;
         EXPECT_EQ(videos[i].frame(), static_cast<int>(i % 25)) << i;
         EXPECT_EQ(videos[i].profile(), i < 25 ? 1 : 2) << i;
-        if (i > 0) EXPECT_EQ(videos[i].tick - videos[i - 1].tick, 39) << i;
+        if (i > 0) {
+            EXPECT_EQ(videos[i].tick - videos[i - 1].tick, 39) << i;
+        }
     }
 }
 
