@@ -230,7 +230,8 @@ bool PlaybackMediaImpl::DeliverVideo(const std::shared_ptr<ReadBuffer>& buffer,
     }
     if (syncTime > 0 && time != syncTime) {
         if (forward ? time < syncTime : time > syncTime) {
-            // Behind the session: passed over.
+            // Behind the session: passed over, with its audio.
+            lastVideoShown_ = false;
             position_ = time;
             lastSeenStamp_ = stamp;
             AdvanceReadOffset(*buffer, record.length);
@@ -244,6 +245,7 @@ bool PlaybackMediaImpl::DeliverVideo(const std::shared_ptr<ReadBuffer>& buffer,
     const uint32_t interval = CheckContinuity(*buffer, time, stamp, forward);
     switch (Pace(interval, keyFrame)) {
         case PaceResult::kSkip:
+            lastVideoShown_ = false;
             position_ = time;
             lastSeenStamp_ = stamp;
             AdvanceReadOffset(*buffer, record.length);
@@ -283,6 +285,7 @@ bool PlaybackMediaImpl::DeliverVideo(const std::shared_ptr<ReadBuffer>& buffer,
     }
     lastDeliveryNs_ = now;
     deliveredOnce_ = true;
+    lastVideoShown_ = true;
     position_ = lastFrameTime_ = time;
     lastSeenStamp_ = lastDeliveredStamp_ = stamp;
     if (pause_) {
@@ -298,7 +301,7 @@ bool PlaybackMediaImpl::DeliverVideo(const std::shared_ptr<ReadBuffer>& buffer,
 
 bool PlaybackMediaImpl::DeliverAudio(const std::shared_ptr<ReadBuffer>& buffer,
                                      const FrameRecordView& record) {
-    if (ShowsEveryFrame(speed_)) {
+    if (ShowsEveryFrame(speed_) && lastVideoShown_) {
         playback_media_header_s header;
         header.mediaId = mediaId_;
         header.kind = 2;

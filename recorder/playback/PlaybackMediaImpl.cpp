@@ -110,6 +110,7 @@ void PlaybackMediaImpl::StopReading() {
     gopCounter_ += 2;
     pause_ = false;
     deliveredOnce_ = false;
+    lastVideoShown_ = false;
     readingStarted_ = false;
     waitingForSync_ = false;
     indexRows_.clear();

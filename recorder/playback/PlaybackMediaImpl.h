@@ -239,6 +239,7 @@ class PlaybackMediaImpl : public PlaybackMedia,
     uint64_t generation_ = 0;                  // moves whenever reading stops or restarts
     const ReadBuffer* firstBuffer_ = nullptr;  // the buffer a start of reading took
     int64_t prefetchNotBeforeNs_ = 0;          // after a failed prefetch
+    bool lastVideoShown_ = false;              // audio goes only with the video frames shown
     bool finalHeaderSent_ = false;             // of the current backup
     bool holdFinalHeader_ = false;             // while an open is being answered
     int32_t heldFinalMarker_ = -1;

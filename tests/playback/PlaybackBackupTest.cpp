@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <future>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -145,46 +147,67 @@ TEST_F(PlaybackBackupTest, AStoppedBackupSendsOneFinalHeader) {
     OnDelivery({});
 }
 
-// A stop, a seek or the end of a medium while its read is still on the
-// disk: the read lands in a buffer nobody else has, and the new window
-// reads what it asked for.
+// A stop or a seek while a read is still on its way: the buffer of that read
+// never goes back to the pool (where the next window could take it), the
+// read lands in memory nobody else has, and the new window reads what it
+// asked for. The drive's read queue of the channel is held up by a command
+// of the test's own, so the reads are surely still on their way; rounds
+// without it race real reads (the sanitizer builds watch those).
 TEST_F(PlaybackBackupTest, StopsAndRepositionsWhileAReadIsInFlight) {
     Stream stream;
     stream.frameSize = 40000;
     RecordThroughEngine(kS, kS + 19, stream);
-    size_t inFlight = 0;
     for (int round = 0; round < 12; ++round) {
         SCOPED_TRACE("round " + std::to_string(round));
+        const bool held = round < 6;
+        ReadCommandHandler::Done release;
+        if (held) {
+            // Started once the reads of the rounds before have landed.
+            auto started = std::make_shared<std::promise<ReadCommandHandler::Done>>();
+            auto future = started->get_future();
+            ReadCommandHandler::ReadCommand blocker;
+            blocker.start = [started](unsigned, ReadCommandHandler::Done done) {
+                started->set_value(std::move(done));
+            };
+            blocker.completion = [](uint32_t, uint32_t, uint64_t) {};
+            drive_->GetReadCommandHandler()->Enqueue("cam1", std::move(blocker));
+            ASSERT_EQ(future.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+            release = future.get();
+        }
         ClearDeliveries();
         auto medium = Medium(4 << 20);
         Open(*medium, kS, kS + 19, 1);
         medium->Process(0);  // answers and posts the first read
-        inFlight += medium->IsReadPending() ? 1 : 0;
-        switch (round % 3) {
-            case 0:
-                medium->Stop();
-                break;
-            case 1:
-                Control(*medium, 2, PLAYBACK_CONTROL_STOP, 0, 1);
-                break;
-            default: {
-                Control(*medium, 2, PLAYBACK_CONTROL_SEEK, kS + 10, 1);
-                ClearDeliveries();  // a fast first read may have shown a frame
-                TickUntilVideos(*medium, 26, 2000);
-                const auto videos = Videos();
-                ASSERT_EQ(videos.size(), 26u);
-                for (size_t i = 0; i < videos.size(); ++i) {
-                    EXPECT_EQ(videos[i].time(), kS + 10 + static_cast<int64_t>(i / 25));
-                    EXPECT_EQ(videos[i].head[1], static_cast<uint8_t>(kS + 10 + i / 25));
-                    EXPECT_EQ(videos[i].frame(), static_cast<int>(i % 25));
-                }
-                break;
-            }
+        if (held) EXPECT_TRUE(medium->IsReadPending());
+        const bool seek = round % 2 == 1;
+        if (seek) {
+            Control(*medium, 2, PLAYBACK_CONTROL_SEEK, kS + 10, 1);
+            ClearDeliveries();  // a fast first read may have shown a frame
+        } else if (round % 4 == 0) {
+            medium->Stop();
+        } else {
+            Control(*medium, 2, PLAYBACK_CONTROL_STOP, 0, 1);
         }
-        EXPECT_FALSE(medium->IsOpened() && round % 3 != 2);
+        if (held) {
+            EXPECT_EQ(readBuffers_->FreeCount(), 0u);
+            release(0, 0, 0);
+        }
+        if (seek) {
+            TickUntilVideos(*medium, 26, 2000);
+            const auto videos = Videos();
+            ASSERT_EQ(videos.size(), 26u);
+            for (size_t i = 0; i < videos.size(); ++i) {
+                EXPECT_EQ(videos[i].time(), kS + 10 + static_cast<int64_t>(i / 25));
+                EXPECT_EQ(videos[i].head[1], static_cast<uint8_t>(kS + 10 + i / 25));
+                EXPECT_EQ(videos[i].frame(), static_cast<int>(i % 25));
+            }
+        } else {
+            EXPECT_FALSE(medium->IsOpened());
+            Tick(*medium, 5);
+            EXPECT_TRUE(Videos().empty() || !held);
+        }
         medium.reset();
     }
-    EXPECT_GT(inFlight, 0u);
 }
 
 }  // namespace

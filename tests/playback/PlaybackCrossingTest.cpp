@@ -226,6 +226,67 @@ TEST_F(PlaybackCrossingTest, RestartsPacingAfterATimestampGap) {
     EXPECT_EQ(log_.Count("], Timestamp Gap, LastTimestamp=101000, CurrentTimestamp=103001"), 1u);
 }
 
+// A session medium that reaches a gap of more than 5 s tells the session
+// where its next frame is, so that the session can jump there.
+TEST_F(PlaybackCrossingTest, TellsTheSessionWhereItsNextFrameIs) {
+    auto seconds = Stamped(kS, kS + 4);
+    for (int64_t t = kS + 20; t <= kS + 24; ++t) {
+        seconds.emplace_back(t, static_cast<uint32_t>(100000 + (t - kS) * 1000));
+    }
+    WriteSeconds(kS, seconds)->Close();
+    auto medium = Medium();
+    Open(*medium, kS, kS + kHour, 1);
+    Tick(*medium, 10, kS + 2);
+    EXPECT_TRUE(medium->IsWaitingForSync());
+    EXPECT_EQ(medium->GetNextFrameTime(), 0);  // the next second follows
+    medium->ClearWaitingForSync();
+    Tick(*medium, 2100, kS + 4);  // two seconds of stream after the last one shown
+    EXPECT_TRUE(medium->IsWaitingForSync());
+    EXPECT_EQ(medium->GetNextFrameTime(), kS + 20);
+    medium->ClearWaitingForSync();
+    Tick(*medium, 10, kS + 20);
+    EXPECT_EQ(TimesOf(Videos()), (std::vector<int64_t>{kS + 2, kS + 4, kS + 20}));
+    EXPECT_EQ(medium->GetNextFrameTime(), 0);
+}
+
+// PROFILE changes the profile where the medium stands; a pause stays, and
+// metadata comes again once it plays.
+TEST_F(PlaybackCrossingTest, ChangesProfileWhereItStands) {
+    auto recorder = StartRecorder();
+    Stream low;
+    low.width = 640;
+    for (int64_t t = kS; t < kS + 20; ++t) {
+        Push(*recorder, t, t, 1);
+        Push(*recorder, t, t, 2, low);
+    }
+    recorder->StopRecording();
+
+    auto medium = Medium();
+    Open(*medium, kS + 2, kS + kHour, 1);
+    TickUntilVideos(*medium, 26, 2000);
+    Control(*medium, 2, PLAYBACK_CONTROL_PROFILE, kS + 5, 1, test::kLowType);
+    ClearDeliveries();
+    TickUntilVideos(*medium, 26, 2000);
+    auto videos = Videos();
+    ASSERT_EQ(videos.size(), 26u);
+    EXPECT_EQ(videos[0].time(), kS + 5);
+    for (const Delivery& d : videos) EXPECT_EQ(d.header.video.width, 640);
+    size_t metadata = 0;
+    for (const Delivery& d : Deliveries()) metadata += d.kind() == 3 ? 1 : 0;
+    EXPECT_EQ(metadata, 2u);
+
+    Control(*medium, 3, PLAYBACK_CONTROL_PAUSE, 0, 1);
+    Tick(*medium, 100);
+    ClearDeliveries();
+    Control(*medium, 4, PLAYBACK_CONTROL_PROFILE, kS + 10, 1, test::kMainType);
+    Tick(*medium, 300);
+    videos = Videos();
+    ASSERT_EQ(videos.size(), 1u);
+    EXPECT_EQ(videos[0].time(), kS + 10);
+    EXPECT_EQ(videos[0].header.video.width, 1920);
+    EXPECT_EQ(medium->GetState(), PLAYBACK_CONTROL_PAUSE);
+}
+
 // A data file cut short: what is there is shown, then playback ends.
 TEST_F(PlaybackCrossingTest, EndsCleanlyOnATruncatedDataFile) {
     Stream stream;

@@ -51,7 +51,8 @@ struct Delivery {
     int64_t tick = 0;
     recorder::playback_media_header_s header;
     long size = 0;
-    std::vector<uint8_t> head;  // the first bytes handed over
+    std::vector<uint8_t> head;      // the first bytes handed over
+    const uint8_t* data = nullptr;  // valid only during the callback
 
     int kind() const { return header.kind; }
     int64_t time() const { return header.video.time; }
@@ -145,10 +146,12 @@ class PlaybackFixture : public ChannelFixture {
             delivery.header = *header;
             delivery.size = size;
             if (data != nullptr && size > 0) delivery.head.assign(data, data + std::min(size, 64L));
+            delivery.data = data;
             std::function<void(const Delivery&)> hook;
             {
                 std::lock_guard lock(mutex_);
                 deliveries_.push_back(delivery);
+                deliveries_.back().data = nullptr;
                 hook = onDelivery_;
             }
             if (hook) hook(delivery);
@@ -177,14 +180,15 @@ class PlaybackFixture : public ChannelFixture {
         medium.ControlMedia(seq, type, time, speed, profile, ControlAnswer());
     }
 
-    // Waits for the posted reads, runs one tick and moves the clock 1 ms on.
-    void Tick(recorder::PlaybackMediaImpl& medium, int count = 1) {
+    // Waits for the posted reads, runs one tick (at the session time
+    // `syncTime`, 0 for none) and moves the clock 1 ms on.
+    void Tick(recorder::PlaybackMediaImpl& medium, int count = 1, int64_t syncTime = 0) {
         for (int i = 0; i < count; ++i) {
             for (int wait = 0; wait < 20000 && medium.IsReadPending(); ++wait) {
                 std::this_thread::sleep_for(std::chrono::microseconds(100));
             }
             ASSERT_FALSE(medium.IsReadPending()) << "a read did not land";
-            medium.Process(0);
+            medium.Process(syncTime);
             ++tick_;
             nowNs_ += kTickNs;
         }

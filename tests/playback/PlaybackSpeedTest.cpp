@@ -2,6 +2,8 @@
 // speed, and how it answers and obeys its control commands.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -10,6 +12,7 @@
 namespace orvale::recorder {
 namespace {
 
+using test::Answer;
 using test::Delivery;
 using test::kDay1;
 using test::kHour;
@@ -291,6 +294,87 @@ TEST_F(PlaybackSpeedTest, ChangesSpeedAndDirectionWhereItStands) {
     EXPECT_EQ(Answers().back().result, 0u);
 }
 
+TEST_F(PlaybackSpeedTest, StepsTheOtherWayFromWhereItStands) {
+    auto medium = Medium();
+    Open(*medium, kS + 5, kLast, 1, true);
+    Tick(*medium, 100);
+    Control(*medium, 2, PLAYBACK_CONTROL_STEP, 0, 1);
+    Tick(*medium, 100);
+    auto videos = Videos();
+    ASSERT_EQ(videos.size(), 2u);
+    EXPECT_EQ(videos[1].frame(), 1);
+
+    // The other way: repositioned at the key frame of where it stands.
+    Control(*medium, 3, PLAYBACK_CONTROL_STEP, 0, -1);
+    Tick(*medium, 100);
+    Control(*medium, 4, PLAYBACK_CONTROL_STEP, 0, -1);
+    Tick(*medium, 1100);
+    videos = Videos();
+    ASSERT_EQ(videos.size(), 4u);
+    EXPECT_EQ(videos[2].time(), kS + 5);
+    EXPECT_EQ(videos[2].frame(), 0);
+    EXPECT_EQ(videos[3].time(), kS + 4);
+    EXPECT_EQ(medium->GetState(), PLAYBACK_CONTROL_PAUSE);
+    for (const Answer& answer : Answers()) EXPECT_EQ(answer.result, 0u);
+}
+
+TEST_F(PlaybackSpeedTest, AnOpenOfAMediumThatPlaysGoesOnWhereItIs) {
+    auto medium = Medium();
+    Open(*medium, kS + 1, kLast, 1);
+    TickUntilVideos(*medium, 3, 1000);
+    Open(*medium, kS + 50, kLast, 1, false, false, kMainType, 2);
+    TickUntilVideos(*medium, 5, 1000);
+    const auto videos = Videos();
+    ASSERT_EQ(videos.size(), 5u);
+    EXPECT_EQ(videos[4].time(), kS + 1);
+    EXPECT_EQ(videos[4].frame(), 4);
+    const auto answers = Answers();
+    ASSERT_EQ(answers.size(), 2u);
+    EXPECT_EQ(answers[1].seq, 2u);
+    EXPECT_EQ(answers[1].result, 0u);
+}
+
+// A session medium passes over what lies before the session time, with its
+// audio, plays the session's second at its pace and waits at the next.
+TEST_F(PlaybackSpeedTest, FollowsTheSessionTime) {
+    auto medium = Medium();
+    Open(*medium, kS + 1, kLast, 1);
+    for (int i = 0; i < 1100; ++i) Tick(*medium, 1, kS + 3);
+    const auto all = Deliveries();
+    ASSERT_FALSE(all.empty());
+    size_t videos = 0;
+    for (const Delivery& d : all) {
+        if (d.kind() == 1) {
+            EXPECT_EQ(d.time(), kS + 3);
+            EXPECT_EQ(d.frame(), static_cast<int>(videos++));
+        }
+        // Audio only of the frames shown.
+        if (d.kind() == 2) EXPECT_LT(d.header.value - StampOf(kS + 3, 0), 1000u);
+    }
+    EXPECT_EQ(videos, 25u);
+    EXPECT_TRUE(medium->IsWaitingForSync());
+    EXPECT_EQ(medium->GetNextFrameTime(), 0);
+    EXPECT_EQ(medium->GetPosition(), kS + 3);
+
+    // The next second, once the session is there.
+    medium->ClearWaitingForSync();
+    Tick(*medium, 100, kS + 4);
+    EXPECT_EQ(Videos().back().time(), kS + 4);
+}
+
+TEST_F(PlaybackSpeedTest, AThrowingCallbackStopsTheMedium) {
+    auto medium = Medium();
+    OnDelivery([](const Delivery& d) {
+        if (d.kind() == 1) throw std::runtime_error("the caller failed");
+    });
+    Open(*medium, kS + 1, kLast, 1);
+    Tick(*medium, 50);
+    EXPECT_FALSE(medium->IsOpened());
+    EXPECT_EQ(Videos().size(), 1u);
+    EXPECT_EQ(log_.Count("Exception: the caller failed"), 1u);
+    OnDelivery({});
+}
+
 TEST_F(PlaybackSpeedTest, FindsTheStartTimeInTheDirection) {
     auto medium = Medium();
     EXPECT_EQ(medium->FindStartTime(kS - 100, 1), kS);
@@ -301,9 +385,11 @@ TEST_F(PlaybackSpeedTest, FindsTheStartTimeInTheDirection) {
 }
 
 // A command from inside the data callback takes effect from the next step;
-// the step that called out touches nothing that the command replaced.
+// the step that called out touches nothing that the command replaced, and
+// the bytes the callback holds stay valid until it returns. (Buffers too
+// small for a second grow, so a buffer given back is given a new array.)
 TEST_F(PlaybackSpeedTest, ObeysCommandsMadeFromInsideTheDataCallback) {
-    auto medium = Medium();
+    auto medium = Medium(16 * 1024);
     int videos = 0;
     OnDelivery([&](const Delivery& d) {
         if (d.kind() != 1) return;
@@ -314,6 +400,7 @@ TEST_F(PlaybackSpeedTest, ObeysCommandsMadeFromInsideTheDataCallback) {
         if (videos == 7) {
             medium->ControlMedia(3, PLAYBACK_CONTROL_STOP, 0, 1, kMainType, ControlAnswer());
         }
+        EXPECT_TRUE(std::equal(d.head.begin(), d.head.end(), d.data)) << videos;
     });
     Open(*medium, kS + 1, kLast, 1);
     TickUntilVideos(*medium, 7, 1000);
