@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -60,14 +61,16 @@ class PlaybackCrossingTest : public test::PlaybackFixture {
     // hour, one frame a second, with the given timestamps.
     std::shared_ptr<FileWriter> WriteSeconds(
         int64_t fileStart, const std::vector<std::pair<int64_t, uint32_t>>& seconds,
-        std::shared_ptr<FileWriter> writer = nullptr) {
-        if (!writer) writer = channel_->GetFileWriter(kProfileNormal, 1, fileStart, 8 << 20);
+        std::shared_ptr<FileWriter> writer = nullptr,
+        std::function<uint32_t(int64_t)> frameSize = {}) {
+        if (!writer) writer = channel_->GetFileWriter(kProfileNormal, 1, fileStart, 64 << 20);
         EXPECT_TRUE(writer);
         auto buffer = std::make_shared<WriteBuffer>(1 << 20);
         for (const auto& [time, stamp] : seconds) {
             auto second = FrameBuffer::Create();
-            auto frame = test::MakeVideo(static_cast<uint64_t>(time), true, 3000,
-                                         static_cast<uint8_t>(time));
+            auto frame =
+                test::MakeVideo(static_cast<uint64_t>(time), true,
+                                frameSize ? frameSize(time) : 3000, static_cast<uint8_t>(time));
             frame.info.timeMs = stamp;
             timeline_flags_s flags;
             flags.time = time;
@@ -108,11 +111,16 @@ TEST_F(PlaybackCrossingTest, CrossesAnHourForwardAndInReverse) {
     for (const Delivery& d : Deliveries()) metadata += d.kind() == 3 ? 1 : 0;
     EXPECT_EQ(metadata, 2u);
 
-    // The end of the recording ends playback in either direction.
+    // The end of the recording ends playback; on the way there, the read
+    // ahead that finds nothing further is tried once a second, not per step.
+    log_.Clear();
     auto medium = Medium();
-    Open(*medium, kH + 7, kH + kHour, 8);
-    Tick(*medium, 2000);
+    Open(*medium, kH + 5, kH + kHour, 1);
+    Tick(*medium, 6000);
     EXPECT_FALSE(medium->IsOpened());
+    EXPECT_EQ(Videos().back().time(), kH + 9);
+    EXPECT_GE(log_.Count("], Not found file reader. #2"), 1u);
+    EXPECT_LE(log_.Count("], Not found file reader. #2"), 6u);
 }
 
 // With a key frame every 4 s an hour may start without one: forward the
@@ -285,6 +293,22 @@ TEST_F(PlaybackCrossingTest, ChangesProfileWhereItStands) {
     EXPECT_EQ(videos[0].time(), kS + 10);
     EXPECT_EQ(videos[0].header.video.width, 1920);
     EXPECT_EQ(medium->GetState(), PLAYBACK_CONTROL_PAUSE);
+}
+
+// A second larger than the read buffer grows it; one larger than any read
+// buffer is skipped with an error line, and playback goes on past it.
+TEST_F(PlaybackCrossingTest, GrowsForLargeSecondsAndSkipsTooLargeOnes) {
+    WriteSeconds(kS, Stamped(kS, kS + 3), nullptr, [](int64_t t) -> uint32_t {
+        if (t == kS + 1) return 5 << 20;
+        if (t == kS + 2) return 9 << 20;
+        return 3000;
+    })->Close();
+    const std::vector<int64_t> shown{kS, kS + 1, kS + 3};
+    EXPECT_EQ(TimesOf(Play(kS, 8, 3, 3000)), shown);
+    EXPECT_EQ(Videos()[1].size, 5 << 20);
+    EXPECT_GE(log_.Count("], Resize #1, current max size="), 1u);
+    EXPECT_GE(log_.Count("], A second larger than any read buffer is skipped."), 1u);
+    EXPECT_EQ(TimesOf(Play(kS + 3, -8, 3, 3000)), (std::vector<int64_t>{kS + 3, kS + 1, kS}));
 }
 
 // A data file cut short: what is there is shown, then playback ends.
