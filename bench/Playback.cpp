@@ -108,7 +108,7 @@ std::shared_ptr<recorder::FrameBuffer> MakeSecond(int64_t time, uint32_t frameBy
         recorder::video_frame_info_s info;
         info.codec = 0x1B;
         info.time = static_cast<uint64_t>(time);
-        info.timeMs = static_cast<uint32_t>((time - kHourStart) * 1000 + f * 40);
+        info.timeMs = static_cast<uint32_t>((time - kHourStart) * 1000 + int64_t{f} * 40);
         info.width = 1920;
         info.height = 1080;
         info.frameType = f == 0 ? 1 : 2;
@@ -132,9 +132,10 @@ void RecordHour(recorder::Channel& channel, const Options& options) {
         std::exit(1);
     }
     std::vector<std::future<int32_t>> pending;
-    for (int first = 0; first < options.seconds; first += kSecondsPerWrite) {
+    for (int first = 0; first < options.seconds; first += static_cast<int>(kSecondsPerWrite)) {
         auto buffer = std::make_shared<recorder::WriteBuffer>(8 << 20);
-        for (int s = first; s < std::min<int>(first + kSecondsPerWrite, options.seconds); ++s) {
+        for (int s = first;
+             s < std::min(first + static_cast<int>(kSecondsPerWrite), options.seconds); ++s) {
             buffer->Append(MakeSecond(kHourStart + s, frameBytes));
         }
         if (pending.size() == 3) {

@@ -210,6 +210,7 @@ bool PlaybackMediaImpl::CallDataFor(const std::shared_ptr<ReadBuffer>& buffer,
     {
         // A callback that stops or repositions the medium drops the buffer
         // from the queue; the bytes it was handed stay valid until it returns.
+        // NOLINTNEXTLINE(performance-unnecessary-copy-initialization): the copy is the point
         const std::shared_ptr<ReadBuffer> hold = buffer;
         CallData(header, size, data);
     }

@@ -26,6 +26,7 @@ constexpr int64_t kS = kDay1 + 10 * kHour;
 
 std::vector<int64_t> TimesOf(const std::vector<Delivery>& videos) {
     std::vector<int64_t> times;
+    times.reserve(videos.size());
     for (const Delivery& d : videos) times.push_back(d.time());
     return times;
 }
@@ -62,7 +63,7 @@ class PlaybackCrossingTest : public test::PlaybackFixture {
     std::shared_ptr<FileWriter> WriteSeconds(
         int64_t fileStart, const std::vector<std::pair<int64_t, uint32_t>>& seconds,
         std::shared_ptr<FileWriter> writer = nullptr,
-        std::function<uint32_t(int64_t)> frameSize = {}) {
+        const std::function<uint32_t(int64_t)>& frameSize = {}) {
         if (!writer) writer = channel_->GetFileWriter(kProfileNormal, 1, fileStart, 64 << 20);
         EXPECT_TRUE(writer);
         auto buffer = std::make_shared<WriteBuffer>(1 << 20);
@@ -162,6 +163,7 @@ TEST_F(PlaybackCrossingTest, SwitchesToTheLowProfileWhereOnlyItRecorded) {
 
     const auto profiles = [](const std::vector<Delivery>& videos) {
         std::vector<std::pair<int64_t, int>> seen;
+        seen.reserve(videos.size());
         for (const Delivery& d : videos) seen.emplace_back(d.time(), d.header.video.width);
         return seen;
     };

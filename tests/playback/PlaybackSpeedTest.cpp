@@ -95,6 +95,7 @@ TEST_F(PlaybackSpeedTest, DeliversTheFramesOfEachSpeedAtTheirTicks) {
             }
         }
         std::vector<Seen> seen;
+        seen.reserve(all.size());
         for (const Delivery& d : all) seen.push_back(Of(d));
         seen.resize(std::min(seen.size(), expected.size()));
         EXPECT_EQ(seen, expected);
@@ -349,7 +350,9 @@ TEST_F(PlaybackSpeedTest, FollowsTheSessionTime) {
             EXPECT_EQ(d.frame(), static_cast<int>(videos++));
         }
         // Audio only of the frames shown.
-        if (d.kind() == 2) EXPECT_LT(d.header.value - StampOf(kS + 3, 0), 1000u);
+        if (d.kind() == 2) {
+            EXPECT_LT(d.header.value - StampOf(kS + 3, 0), 1000u);
+        }
     }
     EXPECT_EQ(videos, 25u);
     EXPECT_TRUE(medium->IsWaitingForSync());
