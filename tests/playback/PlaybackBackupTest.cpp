@@ -178,7 +178,9 @@ TEST_F(PlaybackBackupTest, StopsAndRepositionsWhileAReadIsInFlight) {
         auto medium = Medium(4 << 20);
         Open(*medium, kS, kS + 19, 1);
         medium->Process(0);  // answers and posts the first read
-        if (held) EXPECT_TRUE(medium->IsReadPending());
+        if (held) {
+            EXPECT_TRUE(medium->IsReadPending());
+        }
         const bool seek = round % 2 == 1;
         if (seek) {
             Control(*medium, 2, PLAYBACK_CONTROL_SEEK, kS + 10, 1);
