@@ -175,7 +175,13 @@ bool PlaybackMediaImpl::OpenMedia(int seqID, int64_t start, int64_t end, int spe
         profileInUse_ = profileType;
         finalHeaderSent_ = false;
         answer.startReading = true;
-        if (backup) {
+        if (backup && threadPool_ == nullptr) {
+            // No worker to export on: refused through the ticks instead.
+            backup_ = false;
+            answer.result = MEDIA_ERROR_OPEN_FAILED;
+            answer.startReading = false;
+            pending_.push_back(std::move(answer));
+        } else if (backup) {
             threadPool_->Post([weak = weak_from_this(), seqID,
                                response = std::move(answer.openResponse)]() mutable {
                 if (auto self = weak.lock()) self->RunBackup(seqID, std::move(response));
@@ -265,22 +271,42 @@ bool PlaybackMediaImpl::ControlMedia(int seqID, unsigned controlType, int64_t ti
                     << ", controlType=" << controlType << ", Time=" << time << ", Speed=" << speed
                     << ", ProfileType=" << profileType;
     AdvanceCounter();
-    uint32_t result = MEDIA_ERROR_NONE;
-    switch (controlType) {
-        case PLAYBACK_CONTROL_STOP:
+    if (controlType == PLAYBACK_CONTROL_STOP) {
+        try {
             if (backup_ && opened_) EndBackup(0);
             StopReading();
             state_ = PLAYBACK_CONTROL_STOP;
             if (response) {
                 OLOG(kLogDebug) << "MID[" << mediaId_
                                 << "], ControlMedia() Response, SeqID=" << seqID;
-                try {
-                    response(static_cast<unsigned>(seqID), MEDIA_ERROR_NONE, responseCounter_);
-                } catch (const std::exception& e) {
-                    OLOG(kLogError) << "MID[" << mediaId_ << "], Exception: " << e.what();
-                }
+                response(static_cast<unsigned>(seqID), MEDIA_ERROR_NONE, responseCounter_);
             }
-            return true;
+        } catch (const std::exception& e) {
+            StopAfterException(e.what());
+        }
+        return true;
+    }
+    uint32_t result = MEDIA_ERROR_NONE;
+    try {
+        ApplyControl(controlType, time, speed, profileType, result);
+    } catch (const std::exception& e) {
+        StopAfterException(e.what());
+        result = MEDIA_ERROR_OPEN_FAILED;
+    }
+    state_ = static_cast<int32_t>(controlType);
+    PendingResponse answer;
+    answer.seqID = static_cast<uint32_t>(seqID);
+    answer.isControl = true;
+    answer.result = result;
+    answer.controlResponse = std::move(response);
+    pending_.push_back(std::move(answer));
+    OLOG(kLogDebug) << "MID[" << mediaId_ << "], ControlMedia End";
+    return true;
+}
+
+void PlaybackMediaImpl::ApplyControl(unsigned controlType, int64_t time, int speed,
+                                     unsigned profileType, uint32_t& result) {
+    switch (controlType) {
         case PLAYBACK_CONTROL_PLAY:
             ApplyPlay(time, speed, result);
             break;
@@ -307,15 +333,6 @@ bool PlaybackMediaImpl::ControlMedia(int seqID, unsigned controlType, int64_t ti
             OLOG(kLogError) << "MID[" << mediaId_ << "], ControlMedia() fail!";
             break;
     }
-    state_ = static_cast<int32_t>(controlType);
-    PendingResponse answer;
-    answer.seqID = static_cast<uint32_t>(seqID);
-    answer.isControl = true;
-    answer.result = result;
-    answer.controlResponse = std::move(response);
-    pending_.push_back(std::move(answer));
-    OLOG(kLogDebug) << "MID[" << mediaId_ << "], ControlMedia End";
-    return true;
 }
 
 void PlaybackMediaImpl::CallData(playback_media_header_s& header, long size, const uint8_t* data) {

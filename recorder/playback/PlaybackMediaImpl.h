@@ -127,6 +127,8 @@ class PlaybackMediaImpl : public PlaybackMedia,
     // Answers the front queued response; false ends the step.
     bool AnswerFront();
     void AdvanceCounter();
+    void ApplyControl(unsigned controlType, int64_t time, int speed, unsigned profileType,
+                      uint32_t& result);
     void ApplyPlay(int64_t time, int speed, uint32_t& result);
     void ApplyStep(int64_t time, int speed, uint32_t& result);
     void Reposition(int64_t time, int speed, bool pause, uint32_t& result);
