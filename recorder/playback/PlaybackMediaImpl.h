@@ -1,10 +1,12 @@
 // The playback medium: plays one channel and track back to one caller. It
 // finds the hour and data file of a time through the channel, reads the data
 // file in windows of whole seconds into at most three read buffers (front:
-// being delivered, back: being read), walks their frame records and hands
-// each frame to the caller's data callback when the pacing of the current
-// speed allows it; a backup (export) delivers everything of its range on a
-// worker thread without pacing and ends with one final header.
+// being delivered; behind it the next windows, read one after the other by
+// the drive's read queue, the next data file's only once the reads of this
+// one have landed), walks their frame records and hands each frame to the
+// caller's data callback when the pacing of the current speed allows it; a
+// backup (export) delivers everything of its range on a worker thread
+// without pacing and ends with one final header.
 //
 // Who drives it: whoever calls Process (the engine's playback timer, tests
 // with their own clock); a backup drives itself on the worker pool. One step
