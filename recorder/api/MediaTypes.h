@@ -242,6 +242,9 @@ struct event_duration_s {
 
 // What a recorder reports through its event callback; the codes without a
 // note only drive its status state and never reach the caller.
+// RECORDER_STATUS_WRITE_FAILED reports a data write that completed with an
+// error and also a metadata second that was not stored (no metadata file
+// could be had, or its insert failed).
 enum recorder_status_e : int32_t {
     RECORDER_STATUS_RECORDING = 1,  // reaches the caller
     RECORDER_STATUS_NORMAL_WRITTEN = 2,

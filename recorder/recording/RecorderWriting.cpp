@@ -378,10 +378,13 @@ bool Recorder::WriteMetaData() {
         return true;
     } catch (const std::exception& e) {
         OLOG(kLogFatal) << "CH[" << channelId_ << "],Error: " << e.what();
+        PostStatus(RECORDER_STATUS_WRITE_FAILED, NowUtc());
         return false;
     }
 }
 
+// A second that is not stored is reported as a failed write, so a caller
+// that keeps its source until the recording is safe keeps it.
 bool Recorder::WriteMetaSecond(const MetaDataFrameBuffer& second) {
     MetaDataFrames kept;
     int64_t bytes = 0;
@@ -413,13 +416,17 @@ bool Recorder::WriteMetaSecond(const MetaDataFrameBuffer& second) {
             CloseFiles();
             writer = channel_->GetMetaDataWriterOverwriting(second.TrackId(), time, required);
         }
-        if (!writer) return false;
+        if (!writer) {
+            PostStatus(RECORDER_STATUS_WRITE_FAILED, time);
+            return false;
+        }
         std::lock_guard writers(writerLock_);
         metaWriter_ = writer;
     }
-    if (writer->File() && !writer->File()->Insert(kept)) {
+    if (!writer->File() || !writer->File()->Insert(kept)) {
         OLOG(kLogError) << "CH[" << channelId_ << "], metadata of second " << time
                         << " could not be stored";
+        PostStatus(RECORDER_STATUS_WRITE_FAILED, time);
     }
     return true;
 }
