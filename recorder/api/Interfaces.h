@@ -20,6 +20,9 @@ class OSTREL_API IRecorder {
     virtual std::string GetChannelId() = 0;
     virtual bool IsRecording() = 0;
     virtual bool StartRecording() = 0;
+    // Writes what it holds and closes its files; returns once the callback
+    // has heard every status of those writes (unless called from the
+    // callback), so a caller may decide about its sources right after.
     virtual void StopRecording() = 0;
     virtual void SetEventCallback(RecorderEventCallback callback) = 0;
     virtual bool UseArb() = 0;

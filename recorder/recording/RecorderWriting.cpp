@@ -230,13 +230,6 @@ int64_t Recorder::RequiredDataSize(const WriteBuffer& buffer) const {
 void Recorder::OnFileResult(Profile& profile, const std::shared_ptr<WriteBuffer>& buffer,
                             int32_t errorCode) {
     try {
-        profile.pending->EraseFirst(buffer);
-        {
-            // Under the lock, so that a stop cannot miss the wake between
-            // its look at the queue and its wait.
-            std::lock_guard lock(pendingMutex_);
-            pendingDone_.notify_all();
-        }
         const WriteBuffer::Seconds& seconds = buffer->GetSeconds();
         const int64_t time =
             seconds.empty() ? NowUtc() : static_cast<int64_t>(seconds.front()->firstFrameTime);
@@ -251,6 +244,15 @@ void Recorder::OnFileResult(Profile& profile, const std::shared_ptr<WriteBuffer>
         } else {
             PostStatus(RECORDER_STATUS_WRITE_OK, time);
             PostStatus(profile.writtenStatus, time);
+        }
+        // Only now does the buffer leave the queue: a stop that finds the
+        // queue empty posts its last statuses after this result's.
+        profile.pending->EraseFirst(buffer);
+        {
+            // Under the lock, so that a stop cannot miss the wake between
+            // its look at the queue and its wait.
+            std::lock_guard lock(pendingMutex_);
+            pendingDone_.notify_all();
         }
         profile.chunk->ReleaseWriteBuffer(buffer);
     } catch (const std::exception& e) {

@@ -451,5 +451,50 @@ TEST_F(RecorderTest, AMetadataSecondThatIsNotStoredIsAFailedWrite) {
     }
 }
 
+// A caller decides about its sources by what it heard, so a stop returns only
+// once the statuses of the writes it made have been called back, however
+// slow the callback.
+TEST_F(RecorderTest, AStopReturnsOnlyAfterItsStatusesWereHeard) {
+    struct Case {
+        const char* name;
+        bool writable;
+        uint64_t available;
+        int seconds;  // five new seconds start the first write before the stop
+        std::vector<int32_t> heard;
+    };
+    const Case cases[] = {
+        {"no writable drive", false, 50 * test::kGiB, 3, {RECORDER_STATUS_NO_WRITABLE_DRIVE}},
+        {"full drive", true, 0, 3, {RECORDER_STATUS_NO_SPACE, RECORDER_STATUS_NO_FILE}},
+        {"writing",
+         true,
+         50 * test::kGiB,
+         7,
+         {RECORDER_STATUS_RECORDING, RECORDER_STATUS_NOT_RECORDING}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto seen = std::make_shared<Seen>();
+        volumes_->SetAvailable('D', c.available);
+        recorder_ = Make(c.writable ? channel_ : MakeChannel(), 0);
+        recorder_->SetEventCallback([seen](const std::string&, int32_t code, int64_t) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            std::lock_guard lock(seen->mutex);
+            seen->codes.push_back(code);
+        });
+        ASSERT_TRUE(recorder_->StartRecording());
+        for (int64_t t = kStart; t < kStart + c.seconds; ++t) PushSecond(t);
+        const auto heardAny = [&seen] {
+            std::lock_guard lock(seen->mutex);
+            return !seen->codes.empty();
+        };
+        for (int i = 0; i < 500 && c.seconds > 5 && !heardAny(); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        recorder_->StopRecording();
+        std::lock_guard lock(seen->mutex);
+        EXPECT_EQ(seen->codes, c.heard);
+    }
+}
+
 }  // namespace
 }  // namespace orvale::recorder
