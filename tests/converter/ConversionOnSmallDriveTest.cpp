@@ -60,7 +60,7 @@ class ConversionOnSmallDriveTest : public ::testing::Test {
             metas.push_back({time, 0, 1, Xml(), 0});
         }
         const std::string date = start == kDayA ? "20240314" : "20240315";
-        const fs::path folder = volume_.Folder() / "ZERoza" / "cam1" / date;
+        fs::path folder = volume_.Folder() / "ZERoza" / "cam1" / date;
         fs::create_directories(folder);
         oldformat::OldMediaWriter({media}, start).Save(folder / ("0001_" + date + "100000.nmd"));
         oldformat::OldMetaWriter(metas).Save(folder / ("0001_" + date + "100000.nmt"));

@@ -14,7 +14,6 @@ namespace {
 using orvale::oldformat::OldMediaWriter;
 using orvale::oldformat::OldMetaWriter;
 using orvale::oldformat::test_frame_s;
-using orvale::oldformat::test_second_s;
 
 test_frame_s Video(uint32_t seconds, uint32_t ms, const std::string& payload, uint16_t type = 1) {
     return {false, 19, seconds, ms, 640, 480, 0, type, payload};
