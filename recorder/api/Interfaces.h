@@ -39,6 +39,8 @@ class OSTREL_API IRecorder {
     virtual uint16_t NotifyEventEnd(int32_t type, int32_t value) = 0;
     // Each frame's own time becomes its recording second.
     virtual void SetUseFrameTime(bool use) = 0;
+    // False for a frame refused as invalid, a frame time outside 1970-01-01
+    // to 9999-12-31 (UTC) included, and while not recording.
     virtual bool PushVideoFrame(const video_frame_header_s& header, const void* data, uint32_t size,
                                 uint32_t eventFlags) = 0;
     virtual bool PushAudioFrame(const audio_frame_header_s& header, const void* data,

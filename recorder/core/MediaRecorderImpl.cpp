@@ -1,4 +1,5 @@
 #include "recorder/core/MediaRecorderImpl.h"
+#include "recorder/core/RegistryWalk.h"
 
 #include <chrono>
 #include <ctime>
@@ -260,20 +261,18 @@ void MediaRecorderImpl::RunMaintenance() {
         std::lock_guard lock(mutex_);
         if (!maintenanceEnabled_) return;
     }
-    try {
-        BackupCatalogue();
-        RefreshDrives();
-        recorders_->ForEach([](const std::shared_ptr<Recorder>& recorder) {
-            recorder->LogRecordStatus();
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        });
-        arbRecorders_->ForEach([](const std::shared_ptr<ArbRecorder>& recorder) {
-            if (recorder->IsStarted()) recorder->LogFrameStatus();
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        });
-    } catch (const std::exception& e) {
-        OLOG(kLogError) << "Maintenance failed, Exception: " << e.what();
-    }
+    RunGuarded("Maintenance: catalogue backup", [this] { BackupCatalogue(); });
+    RunGuarded("Maintenance: drive refresh", [this] { RefreshDrives(); });
+    WalkRegistry(*recorders_, "Maintenance: recorder status",
+                 [](const std::shared_ptr<Recorder>& recorder) {
+                     recorder->LogRecordStatus();
+                     std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                 });
+    WalkRegistry(*arbRecorders_, "Maintenance: ARB recorder status",
+                 [](const std::shared_ptr<ArbRecorder>& recorder) {
+                     if (recorder->IsStarted()) recorder->LogFrameStatus();
+                     std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                 });
 }
 
 std::shared_ptr<QzDatabase> MediaRecorderImpl::Catalogue() const {

@@ -5,8 +5,9 @@
 // `mutex_` is the engine lock: Initialize and Finalize hold it for their whole
 // run; the catalogue backup, the drive refresh, the drive and setting
 // changes that touch the catalogue, and the configuration event take it. The
-// registries guard themselves. The maintenance job runs on the service pool
-// and stops for good once Finalize cleared `maintenanceEnabled_`.
+// registries guard themselves; walks over them visit a snapshot, outside the
+// registry's lock (RegistryWalk.h). The maintenance job runs on the service
+// pool and stops for good once Finalize cleared `maintenanceEnabled_`.
 #pragma once
 
 #include <atomic>
@@ -76,7 +77,8 @@ class MediaRecorderImpl {
     unsigned GetMinFreeSpace() const;
     void SetDataFileSize(int64_t mib);
     int64_t GetDataFileSize() const;
-    void SetBufferSize(unsigned bytes) { bufferSize_ = bytes; }
+    // 0 is refused: the next Initialize could make no read buffer of it.
+    void SetBufferSize(unsigned bytes);
     unsigned GetBufferSize() const { return bufferSize_.load(); }
     void SetEncryptionInfo(const media_encrypt_s& info);
     media_encrypt_s GetEncryptionInfo() const;
@@ -106,6 +108,8 @@ class MediaRecorderImpl {
     void getRaidChecker(media_raid_info_s& info);
 
     // The maintenance job, callable directly (tests run it without waiting).
+    // Its steps (backup, drive refresh, the status of each recorder) run
+    // one after another, each on its own: one that fails stops no other.
     void RunMaintenance();
 
   private:
@@ -160,7 +164,10 @@ class MediaRecorderImpl {
     bool maintenanceEnabled_ = false;  // under mutex_
     std::shared_ptr<QzDatabase> catalogue_;
     CatalogueFiles catalogueFiles_;
-    std::shared_ptr<RaidChecker> raidChecker_;  // replaced by each RAID query, no lock
+    // Replaced by each RAID query; the query runs on it under raidMutex_, so
+    // a checker is never released while another thread is inside it.
+    std::mutex raidMutex_;
+    std::shared_ptr<RaidChecker> raidChecker_;
 };
 
 }  // namespace orvale::recorder

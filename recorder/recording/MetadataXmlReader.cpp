@@ -76,7 +76,7 @@ void ReadObjects(const pugi::xml_node& frame, const std::string& prefix, rule_fr
 
     const std::string objectName = prefix + "Object";
     for (pugi::xml_node object = frame.child(objectName.c_str());
-         object && out.objectCount < kRuleFrameMaxObjects;
+         object && out.objectCount < RULE_FRAME_MAX_OBJECTS;
          object = object.next_sibling(objectName.c_str())) {
         const pugi::xml_node box = Child(
             Child(Child(object, prefix, "Appearance"), prefix, "Shape"), prefix, "BoundingBox");
@@ -118,7 +118,7 @@ std::optional<rule_frame_s> ParseMetadataXml(int64_t frameTime, const void* cont
     const pugi::xml_node frame = Child(Child(root, prefix, "VideoAnalytics"), prefix, "Frame");
     if (!frame) return std::nullopt;
 
-    rule_frame_s out;
+    rule_frame_s out{};
     out.time = frameTime;
     ReadObjects(frame, prefix, out);
     return out;

@@ -342,8 +342,10 @@ bool ProfileChunk::SetUseContinuousOnlyForLow(bool enable) {
 
 bool ProfileChunk::StartEvent(uint32_t type, uint32_t value, bool momentary) {
     std::lock_guard lock(mutex_);
-    const RecordDecisions::EventStart start =
-        decisions_.StartEvent(type, value, momentary, currentSecond_);
+    // Until the first frame after a start (a video-loss restart included)
+    // there is no recording second: the event is judged by the current time.
+    const int64_t second = currentSecond_ != 0 ? currentSecond_ : Now();
+    const RecordDecisions::EventStart start = decisions_.StartEvent(type, value, momentary, second);
     if (start.markRecent) {
         const std::vector<second_frame_info_s*> queued = QueuedSummaries();
         AddEventToRecentSeconds(start.preSeconds, start.flags, queued,

@@ -157,6 +157,7 @@ class Recorder : public IRecorder, public std::enable_shared_from_this<Recorder>
     // Frame input and writing (RecorderWriting.cpp).
     bool PushProfileVideo(Profile& profile, const video_frame_header_s& header, const void* data,
                           uint32_t size, uint32_t eventFlags);
+    bool RefuseFrameTime(uint64_t time);
     bool ShouldWrite(Profile& profile);
     void PostWrite(Profile& profile);
     void WriteProfile(Profile& profile);

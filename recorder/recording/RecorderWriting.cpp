@@ -10,6 +10,7 @@
 #include "common/Log.h"
 #include "recorder/recording/MetadataXmlReader.h"
 #include "recorder/recording/Recorder.h"
+#include "recorder/store/HourFileName.h"
 
 namespace orvale::recorder {
 
@@ -55,11 +56,20 @@ bool Recorder::PushVideoFrame(const video_frame_header_s& header, const void* da
                         << ", frameSize = " << size << ", Codec = " << header.codec;
         return false;
     }
+    if (!IsStorableTime(header.time)) return RefuseFrameTime(header.time);
     if (header.profile == 1) return PushProfileVideo(normal_, header, data, size, eventFlags);
     if (header.profile == 2 && useLowProfile_) {
         return PushProfileVideo(low_, header, data, size, eventFlags);
     }
     return true;
+}
+
+// A time no hour folder can name would overflow the clock arithmetic and
+// make folders such as year -2147481749 or a 15-digit hour file.
+bool Recorder::RefuseFrameTime(uint64_t time) {
+    OLOG(kLogError) << "CH = [" << channelId_ << "]Invalid Arguments frameTime = " << time
+                    << ", outside 1970-01-01 to 9999-12-31";
+    return false;
 }
 
 bool Recorder::PushProfileVideo(Profile& profile, const video_frame_header_s& header,
@@ -314,6 +324,9 @@ bool Recorder::PushMetaFrame(const meta_frame_header_s& header, const void* data
         {
             std::lock_guard meta(metaLock_);
             if (header.time <= 0) return false;
+            if (!IsStorableTime(header.time)) {
+                return RefuseFrameTime(static_cast<uint64_t>(header.time));
+            }
             ++metaCount_;
             if (!currentMeta_) {
                 currentMeta_ = std::make_shared<MetaDataFrameBuffer>(trackId_.load());

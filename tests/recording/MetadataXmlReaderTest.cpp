@@ -116,7 +116,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(MetadataXmlReader, KeepsObjectsInDocumentOrderUpToTheLimit) {
     const std::optional<rule_frame_s> frame = Parse(ManyObjects(31));
     ASSERT_TRUE(frame.has_value());
-    for (int i = 0; i < kRuleFrameMaxObjects; ++i) {
+    for (int i = 0; i < RULE_FRAME_MAX_OBJECTS; ++i) {
         EXPECT_EQ(frame->objects[i].objectId, static_cast<uint32_t>(i + 1));
     }
 }
@@ -175,7 +175,7 @@ TEST(MetadataXmlReader, ExtensionIsTheWholeRecord) {
     const std::string xml = Document("", Box("", R"(ObjectId="3")", kBox));
     const std::vector<uint8_t> bytes = MetadataXmlExtension(42, xml.data(), xml.size());
     ASSERT_EQ(bytes.size(), 612U);
-    rule_frame_s frame;
+    rule_frame_s frame{};
     std::memcpy(&frame, bytes.data(), sizeof(frame));
     EXPECT_EQ(frame.time, 42);
     EXPECT_EQ(frame.objectCount, 1);
