@@ -84,7 +84,16 @@ class OSTREL_API PlaybackMedia {
     virtual ~PlaybackMedia() = default;
 };
 
+// The days of a month on which a set of channels recorded anything. A search
+// answers once, through the callback, on one of the engine's threads.
 class OSTREL_API ICalendarSearcher {
+  public:
+    // True once the search is queued (false only when the engine could not
+    // queue it). Days are the local calendar days of the process's time
+    // zone. A month outside 1..12 or a year outside 1400..10000 is answered
+    // with 31 zeros.
+    virtual bool Search(int year, int month, CalendarCallback callback) = 0;
+
   protected:
     virtual ~ICalendarSearcher() = default;
 };
@@ -101,7 +110,15 @@ class OSTREL_API ITimelineSearcher {
     virtual ~ITimelineSearcher() = default;
 };
 
+// The track ids recorded in a time range over every channel the engine knew
+// when the searcher was made. A search answers once, through the callback,
+// on one of the engine's threads.
 class OSTREL_API ITrackSearcher {
+  public:
+    // True once the search is queued, as for the calendar; times are
+    // seconds since 1970, UTC.
+    virtual bool Search(int64_t start, int64_t end, TrackCallback callback) = 0;
+
   protected:
     virtual ~ITrackSearcher() = default;
 };

@@ -289,6 +289,11 @@ struct timeline_record_s {
 using TimelineCallback =
     std::function<void(unsigned int, std::vector<std::vector<timeline_record_s>>&)>;
 
+// (sequence id, year, month, 31 day flags: day 1 first, 1 when recorded)
+using CalendarCallback = std::function<void(unsigned int, int, int, std::list<unsigned char>)>;
+// (sequence id, start, end, the track ids recorded in [start, end] ascending)
+using TrackCallback = std::function<void(unsigned int, int64_t, int64_t, std::list<int>)>;
+
 // What an ARB recorder reports through its status callback, with a second
 // since 1970 as the value.
 enum arb_status_e : int32_t {

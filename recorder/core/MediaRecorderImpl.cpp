@@ -48,6 +48,9 @@ MediaRecorderImpl::MediaRecorderImpl()
       unlistedChannels_(std::make_shared<ChannelRegistry>()),
       recorders_(std::make_shared<RecorderRegistry>()),
       arbRecorders_(std::make_shared<ArbRecorderRegistry>()),
+      trackSearchers_(std::make_shared<SearcherRegistry<TrackSearcher>>()),
+      calendarSearchers_(std::make_shared<SearcherRegistry<CalendarSearcher>>()),
+      timelineSearchers_(std::make_shared<SearcherRegistry<TimelineSearcher>>()),
       maintenanceTimer_(std::make_shared<common::DeadlineTimer>(&servicePool_->IoService(),
                                                                 kMaintenancePeriodMs)),
       catalogue_(std::make_shared<QzDatabase>()),
@@ -69,6 +72,7 @@ MediaRecorderImpl::~MediaRecorderImpl() {
         StopStartedArbRecorders();
         recorders_->Clear();
         arbRecorders_->Clear();
+        ClearSearchers();
         channels_->Clear();
         unlistedChannels_->Clear();
         servicePool_.reset();
@@ -107,6 +111,7 @@ void MediaRecorderImpl::Finalize(bool removeFiles) {
         StopAllRecorders();
         // A running ARB recorder's hour index is merged only when it stops.
         StopStartedArbRecorders();
+        ClearSearchers();
         catalogue_->Close();
         if (removeFiles) {
             catalogueFiles_.Remove(catalogueFiles_.Base());
