@@ -110,6 +110,21 @@ class OSTREL_API MediaRecorder {
     void GetBookmark(std::string& guid, std::map<long long, media_bookmark_s>& bookmarks);
     long long InsertLastRowId();
 
+    // Searchers, owned by the engine and given back through the matching
+    // delete; one per sequence id and kind (null when the id is taken).
+    // Channels are looked up among the catalogue's, then among those found
+    // on the drives without a catalogue row. A searcher deleted before its
+    // search runs never answers. Finalize deletes them all.
+    // The track searcher covers every channel known now; null when none is.
+    ITrackSearcher* CreateTrackSearcher(unsigned seqId);
+    void DeleteTrackSearcher(unsigned seqId);
+    // Unknown ids are skipped; null when none is known.
+    ICalendarSearcher* CreateCalendarSearcher(unsigned seqId, std::vector<std::string>& channelIds);
+    void DeleteCalendarSearcher(unsigned seqId);
+    // Unknown ids are skipped; a searcher over none answers with nothing.
+    ITimelineSearcher* CreateTimelineSearcher(unsigned seqId, std::vector<std::string>& channelIds);
+    void DeleteTimelineSearcher(unsigned seqId);
+
     // Appends the RAID controller's disk states; nothing without its library.
     void getRaidChecker(media_raid_info_s& info);
 

@@ -188,6 +188,30 @@ long long MediaRecorder::InsertLastRowId() {
     return Forward("InsertLastRowId", -1LL, [&] { return impl->InsertLastRowId(); });
 }
 
+ITrackSearcher* MediaRecorder::CreateTrackSearcher(unsigned seqId) {
+    return Forward("CreateTrackSearcher", static_cast<ITrackSearcher*>(nullptr),
+                   [&] { return impl->CreateTrackSearcher(seqId); });
+}
+void MediaRecorder::DeleteTrackSearcher(unsigned seqId) {
+    Forward("DeleteTrackSearcher", [&] { impl->DeleteTrackSearcher(seqId); });
+}
+ICalendarSearcher* MediaRecorder::CreateCalendarSearcher(unsigned seqId,
+                                                         std::vector<std::string>& channelIds) {
+    return Forward("CreateCalendarSearcher", static_cast<ICalendarSearcher*>(nullptr),
+                   [&] { return impl->CreateCalendarSearcher(seqId, channelIds); });
+}
+void MediaRecorder::DeleteCalendarSearcher(unsigned seqId) {
+    Forward("DeleteCalendarSearcher", [&] { impl->DeleteCalendarSearcher(seqId); });
+}
+ITimelineSearcher* MediaRecorder::CreateTimelineSearcher(unsigned seqId,
+                                                         std::vector<std::string>& channelIds) {
+    return Forward("CreateTimelineSearcher", static_cast<ITimelineSearcher*>(nullptr),
+                   [&] { return impl->CreateTimelineSearcher(seqId, channelIds); });
+}
+void MediaRecorder::DeleteTimelineSearcher(unsigned seqId) {
+    Forward("DeleteTimelineSearcher", [&] { impl->DeleteTimelineSearcher(seqId); });
+}
+
 void MediaRecorder::getRaidChecker(media_raid_info_s& info) {
     Forward("getRaidChecker", [&] { impl->getRaidChecker(info); });
 }

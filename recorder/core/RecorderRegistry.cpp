@@ -90,13 +90,29 @@ bool MediaRecorderImpl::DeleteChannel(const std::string& channelId, bool removeD
         recorder->StopRecording();
         recorders_->Erase(channelId);
     }
+    // The object kept by an earlier delete without data, which playback and
+    // searches still reach.
+    const auto kept = unlistedChannels_->Find(channelId);
     if (const auto channel = channels_->Find(channelId)) {
         // Space kept for its next files is no longer needed by anyone.
         channel->ReleaseReservedSpace();
-        if (removeData) channel->RemoveAllMediaData();
+        if (removeData) {
+            channel->RemoveAllMediaData();
+            if (kept && kept != channel) kept->RemoveAllMediaData();
+            unlistedChannels_->Erase(channelId);
+        } else {
+            // It takes the place of the kept one and knows its drives too.
+            if (kept) {
+                Channel::Drives recorded;
+                kept->GetRecordedDrives(recorded);
+                for (const auto& drive : recorded) channel->AddRecordedDrive(drive);
+            }
+            unlistedChannels_->Erase(channelId);
+            unlistedChannels_->Insert(channelId, channel);
+        }
         channels_->Erase(channelId);
-        if (!removeData) unlistedChannels_->Insert(channelId, channel);
     } else if (removeData) {
+        unlistedChannels_->Erase(channelId);
         std::vector<std::shared_ptr<Drive>> all;
         drives_->Values(all);
         try {

@@ -128,6 +128,7 @@ class Channel : public std::enable_shared_from_this<Channel> {
     bool ListMetaDataFiles(int32_t trackId, int64_t start, int64_t end,
                            std::list<std::shared_ptr<MetaDataFile>>& files);
     bool GetTrackIds(int64_t start, int64_t end, std::set<int>& trackIds);
+    // A second of [start, end] recorded in either profile.
     bool HasRecord(int64_t start, int64_t end);
     bool ReadData(const std::string& driveName, ReadJob job);
     void OnReadDone(unsigned queue, unsigned error, uint64_t bytes);
