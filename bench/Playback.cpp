@@ -17,6 +17,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <future>
@@ -73,6 +74,11 @@ Options Parse(int argc, char** argv) {
         }
     }
     return options;
+}
+
+double CpuPerGb(std::clock_t since, uint64_t bytes) {
+    const double seconds = static_cast<double>(std::clock() - since) / CLOCKS_PER_SEC;
+    return seconds * 1e3 / (static_cast<double>(bytes) / 1e9);
 }
 
 double Since(Clock::time_point start) {
@@ -339,11 +345,19 @@ int main(int argc, char** argv) {
         const uint32_t block = recorder::kDefaultBufferSize;
         const uint64_t frames = uint64_t{kFramesPerSecond} * static_cast<uint64_t>(options.seconds);
         for (int run = 0; run < options.runs; ++run) {
+            // Processor time of the whole process per GB, all threads.
+            std::clock_t cpu = std::clock();
             raw.values.push_back(RawRead(files, block, drivePool.IoService()));
+            const double rawCpu = CpuPerGb(cpu, fileBytes);
+            cpu = std::clock();
             backup.values.push_back(BackupRate(channel, workers, fileBytes, frames));
+            const double backupCpu = CpuPerGb(cpu, fileBytes);
             ratio.values.push_back(backup.values.back() / raw.values.back());
-            std::printf("run=%d raw_MBps=%.1f backup_MBps=%.1f ratio=%.3f\n", run + 1,
-                        raw.values.back(), backup.values.back(), ratio.values.back());
+            std::printf(
+                "run=%d raw_MBps=%.1f backup_MBps=%.1f ratio=%.3f raw_cpu_ms_per_GB=%.0f "
+                "backup_cpu_ms_per_GB=%.0f\n",
+                run + 1, raw.values.back(), backup.values.back(), ratio.values.back(), rawCpu,
+                backupCpu);
             std::fflush(stdout);
         }
     }
