@@ -21,6 +21,9 @@ class OSTREL_API IRecorder {
     virtual std::string GetChannelId() = 0;
     virtual bool IsRecording() = 0;
     virtual bool StartRecording() = 0;
+    // Writes what it holds and closes its files; returns once the callback
+    // has heard every status of those writes (unless called from the
+    // callback), so a caller may decide about its sources right after.
     virtual void StopRecording() = 0;
     virtual void SetEventCallback(RecorderEventCallback callback) = 0;
     virtual bool UseArb() = 0;
@@ -77,7 +80,27 @@ class OSTREL_API IArbRecorder {
     virtual ~IArbRecorder() = default;
 };
 
+// One channel and track played back to one caller. Answers to OpenMedia and
+// ControlMedia come through their response callbacks (0 or a media_error_e),
+// one per tick of the engine's playback timer, except STOP, which is answered
+// inside ControlMedia; frames come through the data callback of OpenMedia.
+// Both happen on an engine thread (a backup on a worker thread) with the
+// medium's lock held, so a callback may control the medium but must not
+// delete it.
 class OSTREL_API PlaybackMedia {
+  public:
+    virtual std::string GetChannelId() = 0;
+    virtual bool IsOpened() = 0;
+    virtual void Stop() = 0;
+    // speed: negative plays in reverse; profileType 4 the main profile, any
+    // other value the low one. Always true: the outcome goes to `response`.
+    virtual bool OpenMedia(int seqID, int64_t start, int64_t end, int speed, bool pause,
+                           bool backup, unsigned profileType, OpenMediaCallback data,
+                           OpenMediaResponseCallback response) = 0;
+    // controlType: a playback_control_type_e value. Always true.
+    virtual bool ControlMedia(int seqID, unsigned controlType, int64_t time, int speed,
+                              unsigned profileType, ControlMediaResponseCallback response) = 0;
+
   protected:
     virtual ~PlaybackMedia() = default;
 };

@@ -156,7 +156,13 @@ struct media_raid_info_s {
 };
 
 // The header delivered with every playback frame. The part after the common
-// head depends on `kind` (1 video, 2 audio, 3 metadata).
+// head depends on `kind` (1 video, 2 audio, 3 metadata). Video and audio come
+// with their media bytes, metadata with its document.
+//
+// A backup (export) ends with exactly one final header: kind 1, backup 1,
+// size 0 and no data, every other field 0 except `video.endMarker`: 3 after
+// a normal end (the end time or the end of the recording was reached), 4 when
+// the medium could not open or read, 0 when it was stopped.
 struct playback_media_header_s {
     uint32_t mediaId = 0;
     int32_t kind = 0;
@@ -192,6 +198,18 @@ struct playback_media_header_s {
     };
 
     playback_media_header_s() : video{} {}
+};
+
+// What ControlMedia asks of a playback medium.
+enum playback_control_type_e : uint32_t {
+    PLAYBACK_CONTROL_STOP = 0,
+    PLAYBACK_CONTROL_PLAY = 1,
+    PLAYBACK_CONTROL_SEEK = 3,
+    PLAYBACK_CONTROL_STEP = 4,
+    PLAYBACK_CONTROL_PAUSE = 5,
+    PLAYBACK_CONTROL_PROFILE = 64,
+    PLAYBACK_CONTROL_SESSION = 65,  // moves a medium between sessions (the engine's)
+    PLAYBACK_CONTROL_PROFILE_SESSION = 66,
 };
 
 enum media_error_e : uint32_t {
@@ -242,6 +260,9 @@ struct event_duration_s {
 
 // What a recorder reports through its event callback; the codes without a
 // note only drive its status state and never reach the caller.
+// RECORDER_STATUS_WRITE_FAILED reports a data write that completed with an
+// error and also a metadata second that was not stored (no metadata file
+// could be had, or its insert failed).
 enum recorder_status_e : int32_t {
     RECORDER_STATUS_RECORDING = 1,  // reaches the caller
     RECORDER_STATUS_NORMAL_WRITTEN = 2,

@@ -93,7 +93,8 @@ void MediaRecorderImpl::Initialize() {
         MetaDataFile::CreateTemplate();
         catalogueFiles_.CreateFolders();
         OpenCatalogue();
-        bufferPool_ = std::make_shared<BufferPool>(bufferSize_.load());
+        // Read buffers keep their own size: the buffer-size setting is the writers'.
+        bufferPool_ = std::make_shared<BufferPool>();
         RefreshDrives();
         LoadTrackId();
         maintenanceEnabled_ = true;
@@ -140,9 +141,8 @@ void MediaRecorderImpl::OpenCatalogue() {
         }
         catalogue_->Close();
         catalogue_ = std::make_shared<QzDatabase>();
-        if (catalogueFiles_.Exists(catalogueFiles_.Backup())) {
-            catalogueFiles_.Remove(catalogueFiles_.Base());
-            catalogueFiles_.Copy(catalogueFiles_.Backup(), catalogueFiles_.Base());
+        if (catalogueFiles_.Exists(catalogueFiles_.Backup()) &&
+            catalogueFiles_.CopyInto(catalogueFiles_.Backup(), catalogueFiles_.Base())) {
             OLOG(kLogInfo) << "Success to copy Backup File of QzDatabase.";
         }
         if (!OpenCatalogueFile(path)) {
@@ -167,7 +167,9 @@ void MediaRecorderImpl::OpenCatalogue() {
 }
 
 // An import copy replaces the working catalogue only once it has proved
-// sound; the old backup goes only then. A broken one stays where it is.
+// sound and its copy is complete; the old backup goes only then. A broken
+// one, or one that could not be copied, stays where it is, and the working
+// copy is opened as it was.
 void MediaRecorderImpl::TakeImportCopy() {
     if (!catalogueFiles_.Exists(catalogueFiles_.Import())) return;
     if (!catalogueFiles_.IsSound(catalogueFiles_.Import())) {
@@ -175,8 +177,11 @@ void MediaRecorderImpl::TakeImportCopy() {
                         << catalogueFiles_.MainFile(catalogueFiles_.Import());
         return;
     }
-    catalogueFiles_.Remove(catalogueFiles_.Base());
-    catalogueFiles_.Copy(catalogueFiles_.Import(), catalogueFiles_.Base());
+    if (!catalogueFiles_.CopyInto(catalogueFiles_.Import(), catalogueFiles_.Base())) {
+        OLOG(kLogError) << "Failed to copy the import copy of QzDatabase : "
+                        << catalogueFiles_.MainFile(catalogueFiles_.Import());
+        return;
+    }
     catalogueFiles_.Remove(catalogueFiles_.Import());
     catalogueFiles_.Remove(catalogueFiles_.Backup());
     OLOG(kLogInfo) << "Success to copy Import File of QzDatabase.";
@@ -198,13 +203,19 @@ void MediaRecorderImpl::ReadSettings() {
 }
 
 // The mark is cleared before the copy, so a write during the copy marks the
-// catalogue again; a failed copy sets it again for the next run.
+// catalogue again; a failed copy sets it again for the next run. The new copy
+// is built beside the previous one, which it replaces only when complete.
 void MediaRecorderImpl::BackupCatalogue() {
     std::lock_guard lock(mutex_);
     if (!catalogue_->Modified().exchange(false)) return;
-    const fs::path backup = catalogueFiles_.MainFile(catalogueFiles_.Backup());
-    RemoveDatabaseFiles(backup);
-    if (!catalogue_->BackupTo(backup.string())) catalogue_->Modified() = true;
+    const fs::path building = catalogueFiles_.BuildingFile(catalogueFiles_.Backup());
+    RemoveDatabaseFiles(building);
+    if (catalogue_->BackupTo(building.string()) &&
+        catalogueFiles_.MoveIntoPlace(building, catalogueFiles_.Backup())) {
+        return;
+    }
+    RemoveDatabaseFiles(building);
+    catalogue_->Modified() = true;
 }
 
 // --- track id ---

@@ -240,13 +240,6 @@ int64_t Recorder::RequiredDataSize(const WriteBuffer& buffer) const {
 void Recorder::OnFileResult(Profile& profile, const std::shared_ptr<WriteBuffer>& buffer,
                             int32_t errorCode) {
     try {
-        profile.pending->EraseFirst(buffer);
-        {
-            // Under the lock, so that a stop cannot miss the wake between
-            // its look at the queue and its wait.
-            std::lock_guard lock(pendingMutex_);
-            pendingDone_.notify_all();
-        }
         const WriteBuffer::Seconds& seconds = buffer->GetSeconds();
         const int64_t time =
             seconds.empty() ? NowUtc() : static_cast<int64_t>(seconds.front()->firstFrameTime);
@@ -261,6 +254,15 @@ void Recorder::OnFileResult(Profile& profile, const std::shared_ptr<WriteBuffer>
         } else {
             PostStatus(RECORDER_STATUS_WRITE_OK, time);
             PostStatus(profile.writtenStatus, time);
+        }
+        // Only now does the buffer leave the queue: a stop that finds the
+        // queue empty posts its last statuses after this result's.
+        profile.pending->EraseFirst(buffer);
+        {
+            // Under the lock, so that a stop cannot miss the wake between
+            // its look at the queue and its wait.
+            std::lock_guard lock(pendingMutex_);
+            pendingDone_.notify_all();
         }
         profile.chunk->ReleaseWriteBuffer(buffer);
     } catch (const std::exception& e) {
@@ -391,10 +393,13 @@ bool Recorder::WriteMetaData() {
         return true;
     } catch (const std::exception& e) {
         OLOG(kLogFatal) << "CH[" << channelId_ << "],Error: " << e.what();
+        PostStatus(RECORDER_STATUS_WRITE_FAILED, NowUtc());
         return false;
     }
 }
 
+// A second that is not stored is reported as a failed write, so a caller
+// that keeps its source until the recording is safe keeps it.
 bool Recorder::WriteMetaSecond(const MetaDataFrameBuffer& second) {
     MetaDataFrames kept;
     int64_t bytes = 0;
@@ -426,13 +431,17 @@ bool Recorder::WriteMetaSecond(const MetaDataFrameBuffer& second) {
             CloseFiles();
             writer = channel_->GetMetaDataWriterOverwriting(second.TrackId(), time, required);
         }
-        if (!writer) return false;
+        if (!writer) {
+            PostStatus(RECORDER_STATUS_WRITE_FAILED, time);
+            return false;
+        }
         std::lock_guard writers(writerLock_);
         metaWriter_ = writer;
     }
-    if (writer->File() && !writer->File()->Insert(kept)) {
+    if (!writer->File() || !writer->File()->Insert(kept)) {
         OLOG(kLogError) << "CH[" << channelId_ << "], metadata of second " << time
                         << " could not be stored";
+        PostStatus(RECORDER_STATUS_WRITE_FAILED, time);
     }
     return true;
 }

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
+#include <limits>
 
 #include <optional>
 #include <string>
@@ -149,6 +151,24 @@ TEST(MetadataXmlReader, SurvivesHostileSizesAndDepth) {
 
     const std::string huge(kMaxMetadataXmlBytes + 1, ' ');
     EXPECT_FALSE(Parse(huge).has_value());
+}
+
+// Scale and translation of finite numbers can still leave float range; the
+// box then ends at the largest finite value instead of infinity.
+TEST(MetadataXmlReader, TransformedCoordinatesStayFinite) {
+    const std::string transform =
+        R"(<Transformation><Translate x="3e38" y="-3e38"/><Scale x="3e38" y="3e38"/>)"
+        R"(</Transformation>)";
+    const std::optional<rule_frame_s> frame =
+        Parse(Document("", transform + Box("", "", R"(left="2" top="2" right="-2" bottom="0")")));
+    ASSERT_TRUE(frame.has_value());
+    ASSERT_EQ(frame->objectCount, 1);
+    const rule_object_s& box = frame->objects[0];
+    for (const float value : {box.x1, box.y1, box.x2, box.y2}) EXPECT_TRUE(std::isfinite(value));
+    EXPECT_EQ(box.x1, std::numeric_limits<float>::max());
+    EXPECT_EQ(box.y1, std::numeric_limits<float>::max());  // 6e38 - 3e38 overflowed first
+    EXPECT_EQ(box.x2, -std::numeric_limits<float>::max());
+    EXPECT_EQ(box.y2, -3e38F);
 }
 
 TEST(MetadataXmlReader, ExtensionIsTheWholeRecord) {
