@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <list>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,9 @@ class OSTREL_API IRecorder {
     virtual std::string GetChannelId() = 0;
     virtual bool IsRecording() = 0;
     virtual bool StartRecording() = 0;
+    // Writes what it holds and closes its files; returns once the callback
+    // has heard every status of those writes (unless called from the
+    // callback), so a caller may decide about its sources right after.
     virtual void StopRecording() = 0;
     virtual void SetEventCallback(RecorderEventCallback callback) = 0;
     virtual bool UseArb() = 0;
@@ -36,6 +40,8 @@ class OSTREL_API IRecorder {
     virtual uint16_t NotifyEventEnd(int32_t type, int32_t value) = 0;
     // Each frame's own time becomes its recording second.
     virtual void SetUseFrameTime(bool use) = 0;
+    // False for a frame refused as invalid, a frame time outside 1970-01-01
+    // to 9999-12-31 (UTC) included, and while not recording.
     virtual bool PushVideoFrame(const video_frame_header_s& header, const void* data, uint32_t size,
                                 uint32_t eventFlags) = 0;
     virtual bool PushAudioFrame(const audio_frame_header_s& header, const void* data,
@@ -74,12 +80,41 @@ class OSTREL_API IArbRecorder {
     virtual ~IArbRecorder() = default;
 };
 
+// One channel and track played back to one caller. Answers to OpenMedia and
+// ControlMedia come through their response callbacks (0 or a media_error_e),
+// one per tick of the engine's playback timer, except STOP, which is answered
+// inside ControlMedia; frames come through the data callback of OpenMedia.
+// Both happen on an engine thread (a backup on a worker thread) with the
+// medium's lock held, so a callback may control the medium but must not
+// delete it.
 class OSTREL_API PlaybackMedia {
+  public:
+    virtual std::string GetChannelId() = 0;
+    virtual bool IsOpened() = 0;
+    virtual void Stop() = 0;
+    // speed: negative plays in reverse; profileType 4 the main profile, any
+    // other value the low one. Always true: the outcome goes to `response`.
+    virtual bool OpenMedia(int seqID, int64_t start, int64_t end, int speed, bool pause,
+                           bool backup, unsigned profileType, OpenMediaCallback data,
+                           OpenMediaResponseCallback response) = 0;
+    // controlType: a playback_control_type_e value. Always true.
+    virtual bool ControlMedia(int seqID, unsigned controlType, int64_t time, int speed,
+                              unsigned profileType, ControlMediaResponseCallback response) = 0;
+
   protected:
     virtual ~PlaybackMedia() = default;
 };
 
+// The days of a month on which a set of channels recorded anything. A search
+// answers once, through the callback, on one of the engine's threads.
 class OSTREL_API ICalendarSearcher {
+  public:
+    // True once the search is queued (false only when the engine could not
+    // queue it). Days are the local calendar days of the process's time
+    // zone. A month outside 1..12 or a year outside 1400..10000 is answered
+    // with 31 zeros.
+    virtual bool Search(int year, int month, CalendarCallback callback) = 0;
+
   protected:
     virtual ~ICalendarSearcher() = default;
 };
@@ -96,12 +131,42 @@ class OSTREL_API ITimelineSearcher {
     virtual ~ITimelineSearcher() = default;
 };
 
+// The track ids recorded in a time range over every channel the engine knew
+// when the searcher was made. A search answers once, through the callback,
+// on one of the engine's threads.
 class OSTREL_API ITrackSearcher {
+  public:
+    // True once the search is queued, as for the calendar; times are
+    // seconds since 1970, UTC.
+    virtual bool Search(int64_t start, int64_t end, TrackCallback callback) = 0;
+
   protected:
     virtual ~ITrackSearcher() = default;
 };
 
+// A forensic motion search over one channel: the object boxes stored with a
+// track's metadata in a time range are replayed through the motion rule
+// library against the caller's areas and lines, and every hit is answered.
+//
+// Each accepted search answers exactly once, through the callback, on one of
+// the engine's threads, unless it fails inside (a database or memory error):
+// such a failure is logged and that search then never answers. A searcher
+// deleted before its search started never answers either. Searches of all
+// searchers run one after another; a further Search on the same searcher
+// takes its own copy of the arguments and does not disturb one in progress.
 class OSTREL_API IForensicSearcher {
+  public:
+    // Times are seconds since 1970, UTC, both included. At most 32 excluded,
+    // 32 motion and 32 enter/exit areas (an area watching both entering and
+    // leaving takes two) and 32 lines are taken, each with its first 11
+    // points; the rest is dropped with a warning. False (and no answer) when
+    // nothing of the areas and lines could be taken, or when the engine
+    // could not queue the search.
+    virtual bool Search(int64_t start, int64_t end, int trackId,
+                        const std::list<forensic_search_area_s>& areas,
+                        const std::list<forensic_search_line_s>& lines,
+                        ForensicCallback callback) = 0;
+
   protected:
     virtual ~IForensicSearcher() = default;
 };
