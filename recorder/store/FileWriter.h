@@ -13,9 +13,9 @@
 // ".kvtarb" index into the hour's ".kvtidx".
 //
 // Lock order: the handler's lock, then `mutex_`, then the queue's lock. The
-// writer never calls into the handler while it holds `mutex_`, and never
-// holds it while a database statement runs; Close waits for its results
-// without it. Registers its hour folder as in use. Held by shared pointers
+// writer never calls into the handler while it holds `mutex_`, and commits
+// the rows of a write without it (a start waits for `mutex_` under the
+// handler's lock); Close waits for its results without it. Registers its hour folder as in use. Held by shared pointers
 // (queued commands keep it alive).
 #pragma once
 
