@@ -212,7 +212,7 @@ bool ProfileChunk::AddVideoFrame(const video_frame_header_s& header, const void*
     scratchVideo_.frameType = static_cast<uint8_t>(header.frameType);
     current_->AddVideoFrame(scratchHeader_, scratchVideo_, data, bytes, flags);
 
-    const auto& info = *current_->GetFrameInfo();
+    const second_frame_info_s& info = current_->Summary();
     if (current_->Length() > kLargeSecondBytes || info.videoFrameCount > kLargeSecondFrames) {
         OLOG(common::kLogFatal) << "CH[" << channelId_
                                 << "], Size of Buffer is too much. size = " << current_->Length()
@@ -246,7 +246,7 @@ bool ProfileChunk::AddAudioFrame(const audio_frame_header_s& header, const void*
 
 void ProfileChunk::Flush() {
     std::lock_guard lock(mutex_);
-    if (current_ && current_->GetFrameInfo()->firstFrameTime > 0) {
+    if (current_ && current_->Summary().firstFrameTime > 0) {
         CloseCurrent();
     } else if (current_) {
         Recycle(std::move(current_));

@@ -54,7 +54,7 @@ class ProfileChunk {
 
     static constexpr uint32_t kWriteBufferCapacity = 0x80000;
     // An arena opened before the rate is known.
-    static constexpr uint64_t kFirstArenaCapacity = 0x400000;
+    static constexpr uint64_t kFirstArenaCapacity = 0x800000;
     static constexpr uint32_t kFramePoolLength = 32;
     static constexpr uint32_t kWritePoolLength = 1;
     // A write buffer holds about this many seconds at the profile's rate.
@@ -150,6 +150,7 @@ class ProfileChunk {
     bool ShouldCloseArena(int64_t second) const;
     void CloseArena();
     uint64_t ArenaCapacity() const;
+    bool FitsRate(const WriteBuffer& buffer) const;
     uint64_t CountUnit() const;  // bytes of kCountSeconds at the rate
     std::shared_ptr<WriteBuffer> TakeArena();
     void RecountWaiting();

@@ -19,9 +19,9 @@ size_t WholeArenaSeconds(const std::vector<std::shared_ptr<FrameBuffer>>& queued
     size_t count = 0;
     while (count < queued.size() && queued[count]->Arena() == arena) ++count;
     if (count == 0 || count > due) return 0;
-    const second_frame_info_s& first = *queued.front()->GetFrameInfo();
+    const second_frame_info_s& first = queued.front()->Summary();
     for (size_t i = 1; i < count; ++i) {
-        const second_frame_info_s& info = *queued[i]->GetFrameInfo();
+        const second_frame_info_s& info = queued[i]->Summary();
         if (info.trackId != first.trackId ||
             !ProfileChunk::IsSameHour(static_cast<int64_t>(first.firstFrameTime),
                                       static_cast<int64_t>(info.firstFrameTime))) {
@@ -34,7 +34,7 @@ size_t WholeArenaSeconds(const std::vector<std::shared_ptr<FrameBuffer>>& queued
 }  // namespace
 
 bool ProfileChunk::DropsAtClose(const FrameBuffer& second) const {
-    const second_frame_info_s& info = *second.GetFrameInfo();
+    const second_frame_info_s& info = second.Summary();
     if (info.eventBits != 0) return false;
     // A pre-record walk may still mark it.
     const event_duration_s& durations = decisions_.Durations();
@@ -105,12 +105,16 @@ uint64_t ProfileChunk::ArenaCapacity() const {
     return std::max<uint64_t>(AlignedBytes::Footprint(wanted), kWriteBufferCapacity);
 }
 
+bool ProfileChunk::FitsRate(const WriteBuffer& buffer) const {
+    const uint64_t capacity = ArenaCapacity();
+    return buffer.Capacity() >= capacity && buffer.Capacity() <= 2 * capacity;
+}
+
 // A pooled buffer while its size still fits the rate, else a new one.
 std::shared_ptr<WriteBuffer> ProfileChunk::TakeArena() {
-    const uint64_t capacity = ArenaCapacity();
     std::shared_ptr<WriteBuffer> buffer = writePool_.PopOrCreate();
-    if (!buffer || buffer->Capacity() < capacity || buffer->Capacity() > 2 * capacity) {
-        buffer = std::make_shared<WriteBuffer>(static_cast<uint32_t>(capacity));
+    if (!buffer || !FitsRate(*buffer)) {
+        buffer = std::make_shared<WriteBuffer>(static_cast<uint32_t>(ArenaCapacity()));
     }
     return buffer;
 }
@@ -188,7 +192,7 @@ std::shared_ptr<WriteBuffer> ProfileChunk::TakeWriteBuffer(uint32_t keep, bool l
                     break;
                 }
             }
-            const second_frame_info_s& info = *second.GetFrameInfo();
+            const second_frame_info_s& info = second.Summary();
             if (info.eventBits == 0) {
                 dropped.push_back(finished_.PopFront());
                 continue;
@@ -196,7 +200,7 @@ std::shared_ptr<WriteBuffer> ProfileChunk::TakeWriteBuffer(uint32_t keep, bool l
             if (trackId == 0) trackId = info.trackId;
             if (trackId != info.trackId) break;
             if (!chosen.empty() &&
-                !IsSameHour(static_cast<int64_t>(chosen.front()->GetFrameInfo()->firstFrameTime),
+                !IsSameHour(static_cast<int64_t>(chosen.front()->Summary().firstFrameTime),
                             static_cast<int64_t>(info.firstFrameTime))) {
                 break;
             }
@@ -205,7 +209,10 @@ std::shared_ptr<WriteBuffer> ProfileChunk::TakeWriteBuffer(uint32_t keep, bool l
         }
         RecountWaiting();
     }
-    std::shared_ptr<WriteBuffer> buffer = whole ? whole : TakeArena();
+    // Nothing chosen: an empty buffer says so without taking a pooled one.
+    std::shared_ptr<WriteBuffer> buffer = whole            ? whole
+                                          : chosen.empty() ? std::make_shared<WriteBuffer>(0)
+                                                           : TakeArena();
     buffer->SetTrackId(trackId);
     // Copied seconds: one growth for all of them, with room for the pad and
     // end sector of the write, instead of one doubled copy per overflow.
@@ -222,7 +229,9 @@ std::shared_ptr<WriteBuffer> ProfileChunk::TakeWriteBuffer(uint32_t keep, bool l
 }
 
 void ProfileChunk::ReleaseWriteBuffer(std::shared_ptr<WriteBuffer> buffer) {
-    if (!buffer) return;
+    // One whose size no longer fits the rate would only take a place in the
+    // pool that a fitting one could use.
+    if (!buffer || !FitsRate(*buffer)) return;
     buffer->Reset();
     writePool_.PushBounded(std::move(buffer));
 }

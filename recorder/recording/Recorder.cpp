@@ -91,6 +91,7 @@ bool Recorder::StartRecording() {
         profile->lastSecond = 0;
         profile->written = false;
         profile->trackPending = false;
+        profile->handOverDue = false;
         profile->videoCount = 0;
         profile->audioCount = 0;
         std::lock_guard pacer(profile->pacerLock);

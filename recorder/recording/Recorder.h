@@ -138,9 +138,11 @@ class Recorder : public IRecorder, public std::enable_shared_from_this<Recorder>
         std::atomic<bool> trackPending{false};
         std::atomic<int64_t> lastSecond{0};
         std::atomic<int64_t> lastFrameTime{0};
-        std::atomic<uint32_t> queuedJobs{0};  // writing jobs posted and not yet run
-        std::atomic<uint64_t> handOvers{0};   // write buffers taken from the chunk
-        std::mutex pacerLock;                 // leaf lock: frame input and start
+        std::atomic<uint32_t> queuedJobs{0};   // writing jobs posted and not yet run
+        std::atomic<uint64_t> handOvers{0};    // write buffers taken from the chunk
+        std::atomic<uint32_t> inHand{0};       // taken by a job, not yet pending
+        std::atomic<bool> handOverDue{false};  // the pacer's write waits for the last
+        std::mutex pacerLock;                  // leaf lock: frame input and start
         WritePacer pacer;
         std::atomic<uint32_t> videoCount{0};
         std::atomic<uint32_t> audioCount{0};

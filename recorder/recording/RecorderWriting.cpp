@@ -74,8 +74,13 @@ bool Recorder::PushProfileVideo(Profile& profile, const video_frame_header_s& he
     // due hands over the seconds before this one: the chunk closes its arena
     // where this second begins. A job still waiting to run takes every
     // finished second anyway; the pacer is not asked meanwhile, so a write
-    // that falls due then is kept for the first new second after it.
-    if ((last == 0 || last != time) && profile.queuedJobs == 0 && ShouldWrite(profile)) {
+    // that falls due then is kept for the first new second after it. A due
+    // write also waits while the profile's last one is on the disk, so that
+    // one buffer is filled while one is written, not a third queued between.
+    const bool newSecond = last == 0 || last != time;
+    if (newSecond && profile.queuedJobs == 0 && ShouldWrite(profile)) profile.handOverDue = true;
+    if (newSecond && profile.handOverDue && profile.pending->Size() == 0) {
+        profile.handOverDue = false;
         profile.chunk->RequestHandOver();
     }
     profile.chunk->AddVideoFrame(header, data, static_cast<int32_t>(size), eventFlags);
@@ -125,6 +130,22 @@ void Recorder::PostWrite(Profile& profile) {
 
 // --- writing jobs ---
 
+namespace {
+
+// Counts a buffer taken by a writing job for as long as the job has it.
+class InHand {
+  public:
+    explicit InHand(std::atomic<uint32_t>& count) : count_(count) { ++count_; }
+    ~InHand() { --count_; }
+    InHand(const InHand&) = delete;
+    InHand& operator=(const InHand&) = delete;
+
+  private:
+    std::atomic<uint32_t>& count_;
+};
+
+}  // namespace
+
 // Hands every due buffer of the profile to its writer. While recording
 // without pre-record, seconds of the arena still being filled wait for it to
 // close, so that they go to the disk without another copy.
@@ -148,6 +169,8 @@ void Recorder::WriteProfile(Profile& profile, uint64_t postedAfter) {
                 continue;
             }
             ++profile.handOvers;
+            // Counted from the take on: the writer may take a while to open.
+            const InHand inHand(profile.inHand);
             WriteBufferOut(profile, std::move(buffer));
             // A stop hands over all it kept back at once; it waits for the
             // disk rather than queue more than a writer expects.
@@ -256,8 +279,6 @@ int64_t Recorder::RequiredDataSize(const WriteBuffer& buffer) const {
 void Recorder::OnFileResult(Profile& profile, const std::shared_ptr<WriteBuffer>& buffer,
                             int32_t errorCode) {
     try {
-        profile.pending->EraseFirst(buffer);
-        WakeWaiters();
         const WriteBuffer::Seconds& seconds = buffer->GetSeconds();
         const int64_t time =
             seconds.empty() ? NowUtc() : static_cast<int64_t>(seconds.front()->firstFrameTime);
@@ -273,10 +294,15 @@ void Recorder::OnFileResult(Profile& profile, const std::shared_ptr<WriteBuffer>
             PostStatus(RECORDER_STATUS_WRITE_OK, time);
             PostStatus(profile.writtenStatus, time);
         }
+        // Back in the pool before anyone waiting for this result goes on, so
+        // that the next arena reuses it; and the result's statuses are posted
+        // before a stop that waited for it posts its own.
         profile.chunk->ReleaseWriteBuffer(buffer);
     } catch (const std::exception& e) {
         OLOG(kLogFatal) << "CH[" << channelId_ << "],Error: " << e.what();
     }
+    profile.pending->EraseFirst(buffer);
+    WakeWaiters();
 }
 
 std::string Recorder::GetCurrentDrive() {
@@ -289,14 +315,16 @@ std::string Recorder::GetCurrentDrive() {
 }
 
 uint32_t Recorder::GetWriteBufferCount() {
-    // Finished seconds count as soon as they fill a buffer, whether a writing
-    // job has been posted for them or not; those kept back for pre-record
-    // never count. Every arena that fills is closed and a job posted for it,
+    // Buffers on their way to the disk count from the moment a job takes
+    // them. Finished seconds count as soon as they fill a buffer, whether a
+    // writing job has been posted for them or not; those kept back for
+    // pre-record never count. Every arena that fills is closed and a job posted for it,
     // and the arena being filled counts at most one, so once the writes under
     // way are done the count is at most 1 and a caller that stopped pushing
     // is never held. No recorder lock is taken: frame input never waits for a
     // writer being closed.
-    return static_cast<uint32_t>(pendingNormal_.Size()) + normal_.chunk->WholeBuffersWaiting();
+    return static_cast<uint32_t>(pendingNormal_.Size()) + normal_.inHand.load() +
+           normal_.chunk->WholeBuffersWaiting();
 }
 
 uint32_t Recorder::WaitWriteBufferCount(uint32_t count, uint32_t timeoutMs) {

@@ -53,6 +53,8 @@ class FrameBuffer {
                        const void* data, uint32_t size);
 
     std::shared_ptr<second_frame_info_s> GetFrameInfo() const { return info_; }
+    // The same summary, without sharing it.
+    const second_frame_info_s& Summary() const { return *info_; }
 
     // Makes room for `needed` bytes by the growth rule of AlignedBytes; a
     // placed buffer moves into an array of its own.
