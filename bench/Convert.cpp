@@ -60,7 +60,7 @@ constexpr uint32_t kFrameBytes = 4'000'000 / 8 / kFramesPerSecond;
 constexpr uint32_t kAudioPerSecond = 5;
 constexpr uint32_t kAudioBytes = 320;
 constexpr uint32_t kStart = 1710496800;  // 2024-03-15 10:00:00 UTC
-constexpr uint64_t kBlock = 4 * 1024 * 1024;
+constexpr uint64_t kBlock = uint64_t{4} * 1024 * 1024;
 constexpr uint64_t kGiB = uint64_t{1} << 30;
 
 struct Options {
@@ -287,7 +287,7 @@ Spread SpreadOf(std::vector<double> values) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int Run(int argc, char** argv) {
     const Options options = Parse(argc, argv);
     const fs::path root = fs::absolute(options.folder) / "convert_bench";
     fs::remove_all(root);
@@ -327,7 +327,7 @@ int main(int argc, char** argv) {
         std::printf(
             "round=%llu convert_s=%.3f convert_MBps=%.1f raw_MBps=%.1f (before %.1f, "
             "after %.1f) files=%u video_frames=%llu failed=%u refused=%llu\n",
-            static_cast<unsigned long long>(round + 1), conversion.seconds, rate, limit,
+            static_cast<unsigned long long>(round) + 1, conversion.seconds, rate, limit,
             raws[raws.size() - 2], raws.back(), r.files,
             static_cast<unsigned long long>(r.videoFrames), r.failedFiles + r.failedFolders,
             static_cast<unsigned long long>(r.refusedFrames));
@@ -344,4 +344,13 @@ int main(int argc, char** argv) {
     if (failed) std::printf("some files or frames did not convert\n");
     std::printf("convert_ratio=%.3f\n", ratio.median);
     return failed ? 1 : 0;
+}
+
+int main(int argc, char** argv) {
+    try {
+        return Run(argc, argv);
+    } catch (const std::exception& e) {
+        std::cerr << "convert: " << e.what() << "\n";
+        return 1;
+    }
 }

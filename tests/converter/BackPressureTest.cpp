@@ -71,6 +71,7 @@ class BackPressureTest : public ::testing::Test {
         std::vector<recorder::index_row_s> rows;
         index.ReadAllIndexRows(rows);
         std::vector<int64_t> times;
+        times.reserve(rows.size());
         for (const auto& row : rows) times.push_back(row.keyTime);
         return times;
     }
@@ -102,6 +103,7 @@ TEST_F(BackPressureTest, ChannelsPushedWithBackPressureAndALongPreRecordRunToThe
 
     std::atomic<int> heldTooLong{0};
     std::vector<std::thread> pushers;
+    pushers.reserve(recorders.size());
     for (IRecorder* recorder : recorders) {
         pushers.emplace_back([recorder, &heldTooLong] {
             for (int64_t t = kStart; t < kStart + kSeconds; ++t) {
