@@ -34,6 +34,25 @@ void RemoveEmptyFolder(const fs::path& folder) {
     fs::remove(folder, error);  // fails, harmlessly, while anything is in it
 }
 
+// Switches the engine's overwrite off for its own life and back on after,
+// when it was on.
+class OverwriteOff {
+  public:
+    explicit OverwriteOff(ConversionEngine& engine)
+        : engine_(engine), wasOn_(engine.GetUseOverwrite()) {
+        if (wasOn_) engine_.SetUseOverwrite(false);
+    }
+    ~OverwriteOff() {
+        if (wasOn_) engine_.SetUseOverwrite(true);
+    }
+    OverwriteOff(const OverwriteOff&) = delete;
+    OverwriteOff& operator=(const OverwriteOff&) = delete;
+
+  private:
+    ConversionEngine& engine_;
+    bool wasOn_;
+};
+
 void AddPushed(const pushed_frames_s& pushed, conversion_result_s& result) {
     result.videoFrames += pushed.videoFrames;
     result.audioFrames += pushed.audioFrames;
@@ -63,6 +82,7 @@ conversion_result_s ConversionWorker::Run(const conversion_plan_s& plan) {
     const auto total = static_cast<int>(CountFiles(plan));
     total_ = total;
     remaining_ = total;
+    const OverwriteOff overwriteOff(engine_);
     for (const date_folder_s& folder : plan.folders) {
         if (ConvertFolder(folder, plan, result) == FolderEnd::kCancelled) {
             result.cancelled = true;

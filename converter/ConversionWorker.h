@@ -9,11 +9,16 @@
 // are atomics that another thread may read at any time. Cancel may be
 // called from any thread; the run notices it between files.
 //
+// A conversion never makes room by deleting recordings: the engine's
+// overwrite is off for the time of a run and restored afterwards, so a drive
+// that runs short fails the folder's writes instead.
+//
 // Old files are deleted (when the plan says so) only after their folder's
-// recorder has stopped, so their frames are on disk first; a file that did
-// not convert, and every file of a folder whose recorder reported an error
-// or could not be created, is kept. Folders are removed only when empty and
-// never through a symbolic link.
+// recorder has stopped and its stop has returned, by which time the recorder
+// has reported every status of the folder, the results of the writes made
+// inside the stop included; a file that did not convert, and every file of a
+// folder whose recorder reported an error or could not be created, is kept.
+// Folders are removed only when empty and never through a symbolic link.
 #pragma once
 
 #include <atomic>
@@ -43,6 +48,8 @@ class ConversionEngine {
                                                 int protocol, bool failover) = 0;
     virtual void ChangeTrackId(int trackId) = 0;
     virtual unsigned GetTrackId() = 0;
+    virtual bool GetUseOverwrite() = 0;
+    virtual void SetUseOverwrite(bool use) = 0;
     virtual bool DeleteChannel(std::string& channelId, bool removeData) = 0;
 };
 
@@ -55,6 +62,8 @@ class MediaRecorderEngine : public ConversionEngine {
                                         int protocol, bool failover) override;
     void ChangeTrackId(int trackId) override;
     unsigned GetTrackId() override;
+    bool GetUseOverwrite() override;
+    void SetUseOverwrite(bool use) override;
     bool DeleteChannel(std::string& channelId, bool removeData) override;
 
   private:

@@ -7,15 +7,26 @@ namespace orvale::converter {
 walk_result_s FrameWalker::Walk(const FrameSink& sink) {
     result_ = walk_result_s{};
     chunkOffset_ = 0;
+    indexes_.clear();
+    blocks_.clear();
+    records_.clear();
+    chunks_.clear();
+    // Frame records lie in chunk data, which starts behind the tables.
+    const uint64_t size = reader_.FileSize();
+    budget_ = size > kFirstChunkData ? size - kFirstChunkData : 0;
     rec_segment_table_s table;
     if (!reader_.GetSegmentTable(table)) return result_;
-    for (int segment = 0; segment < table.count && !result_.stopped; ++segment) {
-        WalkSegment(segment, sink);
+    for (int segment = 0; segment < table.count && !Ended(); ++segment) {
+        WalkSegment(segment, table.offset[segment], sink);
     }
     return result_;
 }
 
-void FrameWalker::WalkSegment(int segment, const FrameSink& sink) {
+void FrameWalker::WalkSegment(int segment, uint64_t indexOffset, const FrameSink& sink) {
+    if (!indexes_.insert(indexOffset).second) {
+        ++result_.skippedSegments;
+        return;
+    }
     // The index is large; keep it off the stack.
     auto index = std::make_unique<rec_segment_index_s>();
     if (!reader_.SeekSegment(segment) || !reader_.ReadSegmentIndex(*index) ||
@@ -23,14 +34,15 @@ void FrameWalker::WalkSegment(int segment, const FrameSink& sink) {
         ++result_.skippedSegments;
         return;
     }
-    for (int m = 0; m < 60 && !result_.stopped; ++m) {
+    for (int m = 0; m < 60 && !Ended(); ++m) {
         if (index->minuteOffset[m] == 0) continue;
         rec_minute_block_s block;
-        if (!reader_.ReadMinuteBlock(index->minuteOffset[m], block)) {
+        if (!blocks_.insert(index->minuteOffset[m]).second ||
+            !reader_.ReadMinuteBlock(index->minuteOffset[m], block)) {
             ++result_.skippedMinutes;
             continue;
         }
-        for (int s = 0; s < 60 && !result_.stopped; ++s) {
+        for (int s = 0; s < 60 && !Ended(); ++s) {
             const rec_minute_entry_s& entry = block.entry[s];
             const uint32_t value = index->secondValue[m][s];
             if (entry.recordCount <= 0 || value == 0 || entry.flag <= 0 ||
@@ -47,7 +59,13 @@ void FrameWalker::WalkMinute(const Second& where, const rec_minute_entry_s& entr
     for (int r = 0; r < entry.recordCount; ++r) {
         rec_second_record_s record;
         const uint64_t at = entry.secondOffset + static_cast<uint64_t>(kSecondRecordSize) * r;
-        if (!reader_.ReadSecondRecord(at, record) || !reader_.CheckSecondRecord(record)) {
+        if (at + kSecondRecordSize > reader_.FileSize()) {
+            // The later records of the run lie further out still.
+            result_.skippedRecords += static_cast<uint32_t>(entry.recordCount - r);
+            return;
+        }
+        if (!records_.insert(at).second || !reader_.ReadSecondRecord(at, record) ||
+            !reader_.CheckSecondRecord(record)) {
             ++result_.skippedRecords;
             continue;
         }
@@ -62,7 +80,7 @@ bool FrameWalker::WalkFrame(const Second& where, uint64_t chunkOffset, uint32_t 
                             const FrameSink& sink) {
     const rec_chunk_header_s* chunk =
         frameIndex <= kMaxChunkFrames ? ChunkHeader(chunkOffset) : nullptr;
-    if (chunk == nullptr || frameIndex >= chunk->frameCount) {
+    if (chunk == nullptr || frameIndex >= chunk->frameCount || delivered_[frameIndex]) {
         ++result_.skippedFrames;
         return true;
     }
@@ -89,6 +107,8 @@ bool FrameWalker::WalkFrame(const Second& where, uint64_t chunkOffset, uint32_t 
         ++result_.skippedFrames;
         return true;
     }
+    if (!TakeFromBudget(payloadAt + frame.record.dataSize)) return false;
+    delivered_[frameIndex] = true;
     frame.payload = bytes.subspan(payloadAt, frame.record.dataSize);
     frame.eventFlags = where.eventFlags;
     frame.segment = where.segment;
@@ -100,12 +120,27 @@ bool FrameWalker::WalkFrame(const Second& where, uint64_t chunkOffset, uint32_t 
     return !result_.stopped;
 }
 
+bool FrameWalker::TakeFromBudget(uint64_t recordBytes) {
+    if (recordBytes > budget_) {
+        result_.exhausted = true;
+        return false;
+    }
+    budget_ -= recordBytes;
+    return true;
+}
+
 const rec_chunk_header_s* FrameWalker::ChunkHeader(uint64_t chunkOffset) {
     if (chunkOffset != chunkOffset_) {
         chunkOffset_ = chunkOffset;
         chunk_ = rec_chunk_header_s{};
         dataTried_ = false;
         dataValid_ = false;
+        delivered_.reset();
+        if (!chunks_.insert(chunkOffset).second) {
+            // Named again after another chunk was read: not read twice.
+            chunkValid_ = false;
+            return nullptr;
+        }
         // A header that cannot be read stays zero and fails the check.
         if (reader_.SeekChunk(chunkOffset)) reader_.ReadChunkHeader(chunk_);
         chunkValid_ = reader_.CheckChunkHeader(chunk_);

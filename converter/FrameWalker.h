@@ -7,13 +7,22 @@
 //
 // Sizes taken from the file are summed in 64 bits and bounded by the file's
 // size before any buffer is allocated. The chunk last read is kept, so the
-// frames of one chunk cost one read; the frames delivered are the same as
-// when every frame reads its chunk again.
+// frames of one chunk cost one read.
+//
+// Offsets in a file are not trusted to be distinct: each segment index,
+// minute block, second record and chunk is visited at most once per walk (a
+// chunk's frames are listed together, so a chunk named again after another
+// one was read is not read again), each frame of a chunk is delivered at
+// most once, and the frames delivered never need more bytes than the file
+// has behind its tables. So the work of a walk is bounded by the file's size
+// whatever the tables say.
 #pragma once
 
+#include <bitset>
 #include <cstdint>
 #include <functional>
 #include <span>
+#include <unordered_set>
 #include <vector>
 
 #include "converter/RecReader.h"
@@ -38,7 +47,8 @@ struct walk_result_s {
     uint32_t skippedMinutes = 0;
     uint32_t skippedRecords = 0;
     uint32_t skippedFrames = 0;
-    bool stopped = false;  // the sink asked to stop
+    bool stopped = false;    // the sink asked to stop
+    bool exhausted = false;  // more frames than the file's size can hold: the walk ended
 };
 
 // Answers false to stop the walk.
@@ -58,7 +68,7 @@ class FrameWalker {
         uint32_t eventFlags;
     };
 
-    void WalkSegment(int segment, const FrameSink& sink);
+    void WalkSegment(int segment, uint64_t indexOffset, const FrameSink& sink);
     void WalkMinute(const Second& where, const rec_minute_entry_s& entry, const FrameSink& sink);
     // False when the sink asked to stop.
     bool WalkFrame(const Second& where, uint64_t chunkOffset, uint32_t frameIndex,
@@ -67,9 +77,19 @@ class FrameWalker {
     std::span<const uint8_t> ChunkData();
     std::span<const uint8_t> ExtraFrame(uint64_t chunkOffset, uint32_t frameIndex, bool& audio);
     bool FitsInFile(uint64_t offset, uint64_t length) const;
+    bool Ended() const { return result_.stopped || result_.exhausted; }
+    // Takes a frame record's bytes from what the file can still hold; false
+    // (and the walk ends) when they do not fit.
+    bool TakeFromBudget(uint64_t recordBytes);
 
     CRecReader& reader_;
     walk_result_s result_;
+    uint64_t budget_ = 0;  // bytes of frame records the file can still hold
+    std::unordered_set<uint64_t> indexes_;
+    std::unordered_set<uint64_t> blocks_;
+    std::unordered_set<uint64_t> records_;
+    std::unordered_set<uint64_t> chunks_;
+    std::bitset<kMaxChunkFrames + 1> delivered_;  // frames of the current chunk
 
     uint64_t chunkOffset_ = 0;  // 0: nothing cached
     bool chunkValid_ = false;

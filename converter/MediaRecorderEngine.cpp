@@ -24,6 +24,14 @@ unsigned MediaRecorderEngine::GetTrackId() {
     return engine_.GetTrackId();
 }
 
+bool MediaRecorderEngine::GetUseOverwrite() {
+    return engine_.GetUseOverwrite();
+}
+
+void MediaRecorderEngine::SetUseOverwrite(bool use) {
+    engine_.SetUseOverwrite(use);
+}
+
 bool MediaRecorderEngine::DeleteChannel(std::string& channelId, bool removeData) {
     return engine_.DeleteChannel(channelId, removeData);
 }

@@ -24,4 +24,9 @@ int64_t FromUtcTime(std::tm utc) {
     return static_cast<int64_t>(::timegm(&utc));
 }
 
+int64_t FromLocalTime(std::tm local) {
+    local.tm_isdst = -1;
+    return static_cast<int64_t>(::mktime(&local));
+}
+
 }  // namespace orvale::platform

@@ -10,7 +10,9 @@ for fn in LOG_INIT LOG_SET_LEVEL LOG_ADD_CONSOLE_OUT LOG_ADD_VS_DEBUG_OUT LOG_AD
           'MediaRecorder::GetMediaChannel' 'MediaRecorder::getARB' 'MediaRecorder::RequestBookmark' \
           'MediaRecorder::getRaidChecker' 'MediaRecorder::CreateRecorder' 'MediaRecorder::DeleteChannel' \
           'MediaRecorder::ChangeTrackId' 'MediaRecorder::GetExpectedRetention' \
-          'MediaRecorder::CreateArbRecorder'; do
+          'MediaRecorder::CreateArbRecorder' \
+          'MediaRecorder::CreateTrackSearcher' 'MediaRecorder::CreateCalendarSearcher' \
+          'MediaRecorder::CreateTimelineSearcher' 'MediaRecorder::DeleteTimelineSearcher'; do
   if ! grep -q "orvale::recorder::$fn" <<<"$symbols"; then
     echo "missing export: orvale::recorder::$fn"; status=1
   fi

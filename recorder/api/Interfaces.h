@@ -20,6 +20,9 @@ class OSTREL_API IRecorder {
     virtual std::string GetChannelId() = 0;
     virtual bool IsRecording() = 0;
     virtual bool StartRecording() = 0;
+    // Writes what it holds and closes its files; returns once the callback
+    // has heard every status of those writes (unless called from the
+    // callback), so a caller may decide about its sources right after.
     virtual void StopRecording() = 0;
     virtual void SetEventCallback(RecorderEventCallback callback) = 0;
     virtual bool UseArb() = 0;
@@ -36,6 +39,8 @@ class OSTREL_API IRecorder {
     virtual uint16_t NotifyEventEnd(int32_t type, int32_t value) = 0;
     // Each frame's own time becomes its recording second.
     virtual void SetUseFrameTime(bool use) = 0;
+    // False for a frame refused as invalid, a frame time outside 1970-01-01
+    // to 9999-12-31 (UTC) included, and while not recording.
     virtual bool PushVideoFrame(const video_frame_header_s& header, const void* data, uint32_t size,
                                 uint32_t eventFlags) = 0;
     virtual bool PushAudioFrame(const audio_frame_header_s& header, const void* data,
@@ -85,7 +90,16 @@ class OSTREL_API PlaybackMedia {
     virtual ~PlaybackMedia() = default;
 };
 
+// The days of a month on which a set of channels recorded anything. A search
+// answers once, through the callback, on one of the engine's threads.
 class OSTREL_API ICalendarSearcher {
+  public:
+    // True once the search is queued (false only when the engine could not
+    // queue it). Days are the local calendar days of the process's time
+    // zone. A month outside 1..12 or a year outside 1400..10000 is answered
+    // with 31 zeros.
+    virtual bool Search(int year, int month, CalendarCallback callback) = 0;
+
   protected:
     virtual ~ICalendarSearcher() = default;
 };
@@ -102,7 +116,15 @@ class OSTREL_API ITimelineSearcher {
     virtual ~ITimelineSearcher() = default;
 };
 
+// The track ids recorded in a time range over every channel the engine knew
+// when the searcher was made. A search answers once, through the callback,
+// on one of the engine's threads.
 class OSTREL_API ITrackSearcher {
+  public:
+    // True once the search is queued, as for the calendar; times are
+    // seconds since 1970, UTC.
+    virtual bool Search(int64_t start, int64_t end, TrackCallback callback) = 0;
+
   protected:
     virtual ~ITrackSearcher() = default;
 };

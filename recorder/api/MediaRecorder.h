@@ -3,7 +3,9 @@
 //
 // MediaRecorder is a thin handle over the engine object, which it creates in
 // its constructor and destroys in its destructor. It cannot be copied: two
-// handles would destroy one engine twice.
+// handles would destroy one engine twice. No method but the constructor
+// throws: a failure inside is logged and the method answers its failure
+// value (null, false, 0, -1 or an empty record).
 #pragma once
 
 #include <map>
@@ -59,7 +61,11 @@ class OSTREL_API MediaRecorder {
     // Whole hours the channel's drives hold at the present rates, less one.
     unsigned GetExpectedRetention(std::string& channelId);
 
-    // Settings. Overwrite and dual record persist in the catalogue.
+    // Settings. Overwrite and dual record persist in the catalogue. Each
+    // reaches the channels, recorders and drives that exist already, except
+    // the data file size (recorders made afterwards) and the buffer size
+    // (the next Initialize). A data file size below 1 MB or whose bytes do
+    // not fit 64 bits, and a buffer size of 0, are refused and logged.
     void SetUseOverwrite(bool use);
     bool GetUseOverwrite();
     void SetUseDualRecord(bool use);
@@ -97,11 +103,27 @@ class OSTREL_API MediaRecorder {
     void deleteARB(media_arb_s arb);  // row arb.rowId
 
     // Bookmarks: inserted, updated or deleted (by rowId) as `type` says. The
-    // row id of an inserted one is InsertLastRowId's right afterwards (-1
-    // while the catalogue is closed).
+    // row id of an inserted one is InsertLastRowId's right afterwards, on the
+    // same thread (-1 after a failed insert and while the catalogue is
+    // closed). Texts are stored byte for byte.
     void RequestBookmark(media_bookmark_s bookmark, request_bookmark_type_s type);
     void GetBookmark(std::string& guid, std::map<long long, media_bookmark_s>& bookmarks);
     long long InsertLastRowId();
+
+    // Searchers, owned by the engine and given back through the matching
+    // delete; one per sequence id and kind (null when the id is taken).
+    // Channels are looked up among the catalogue's, then among those found
+    // on the drives without a catalogue row. A searcher deleted before its
+    // search runs never answers. Finalize deletes them all.
+    // The track searcher covers every channel known now; null when none is.
+    ITrackSearcher* CreateTrackSearcher(unsigned seqId);
+    void DeleteTrackSearcher(unsigned seqId);
+    // Unknown ids are skipped; null when none is known.
+    ICalendarSearcher* CreateCalendarSearcher(unsigned seqId, std::vector<std::string>& channelIds);
+    void DeleteCalendarSearcher(unsigned seqId);
+    // Unknown ids are skipped; a searcher over none answers with nothing.
+    ITimelineSearcher* CreateTimelineSearcher(unsigned seqId, std::vector<std::string>& channelIds);
+    void DeleteTimelineSearcher(unsigned seqId);
 
     // Appends the RAID controller's disk states; nothing without its library.
     void getRaidChecker(media_raid_info_s& info);

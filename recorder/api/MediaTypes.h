@@ -242,6 +242,9 @@ struct event_duration_s {
 
 // What a recorder reports through its event callback; the codes without a
 // note only drive its status state and never reach the caller.
+// RECORDER_STATUS_WRITE_FAILED reports a data write that completed with an
+// error and also a metadata second that was not stored (no metadata file
+// could be had, or its insert failed).
 enum recorder_status_e : int32_t {
     RECORDER_STATUS_RECORDING = 1,  // reaches the caller
     RECORDER_STATUS_NORMAL_WRITTEN = 2,
@@ -285,6 +288,11 @@ struct timeline_record_s {
 // (sequence id, one vector of spans per track in ascending track id)
 using TimelineCallback =
     std::function<void(unsigned int, std::vector<std::vector<timeline_record_s>>&)>;
+
+// (sequence id, year, month, 31 day flags: day 1 first, 1 when recorded)
+using CalendarCallback = std::function<void(unsigned int, int, int, std::list<unsigned char>)>;
+// (sequence id, start, end, the track ids recorded in [start, end] ascending)
+using TrackCallback = std::function<void(unsigned int, int64_t, int64_t, std::list<int>)>;
 
 // What an ARB recorder reports through its status callback, with a second
 // since 1970 as the value.

@@ -4,7 +4,7 @@
 //
 // None takes the engine lock: the catalogue's tables guard their own
 // statements, and a table that is missing (catalogue not open) makes the
-// operation answer with its failure result. The table objects already quote
+// operation answer with its failure result. The table objects bind or quote
 // every caller's text, so ids and descriptions go to them as they are.
 #include <cstdint>
 #include <map>
@@ -114,6 +114,9 @@ long long MediaRecorderImpl::InsertLastRowId() {
 void MediaRecorderImpl::getRaidChecker(media_raid_info_s& info) {
     // A fresh checker loads the vendor library anew, so a controller library
     // installed since the last query is found; the previous one is released.
+    // Two queries at once take turns: the swap would otherwise unload the
+    // library under the other one.
+    std::lock_guard lock(raidMutex_);
     raidChecker_ = std::make_shared<RaidChecker>();
     raidChecker_->getVirtualDiskStatus(info.virtualDisks);
     raidChecker_->getPhysicalDiskStatus(info.physicalDisks);

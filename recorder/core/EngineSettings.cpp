@@ -9,6 +9,7 @@
 #include "common/Log.h"
 #include "recorder/core/ChannelIdCheck.h"
 #include "recorder/core/MediaRecorderImpl.h"
+#include "recorder/core/RegistryWalk.h"
 #include "recorder/database/ChannelTable.h"
 #include "recorder/database/CommonTable.h"
 #include "recorder/database/DriveTable.h"
@@ -21,9 +22,13 @@ using common::kLogWarning;
 namespace {
 
 constexpr uint64_t kMiB = uint64_t{1} << 20;
+// The largest data file size whose byte count a signed 64-bit number holds.
+constexpr int64_t kLargestDataFileMiB = INT64_MAX / static_cast<int64_t>(kMiB);
 
 }  // namespace
 
+// Channels made before the change follow it too: the next overwriting writer
+// request of each one deletes, or keeps, as the setting now says.
 void MediaRecorderImpl::SetUseOverwrite(bool value) {
     OLOG(kLogInfo) << "UseOverwrite(" << (value ? 1 : 0) << ")";
     std::lock_guard lock(mutex_);
@@ -31,6 +36,9 @@ void MediaRecorderImpl::SetUseOverwrite(bool value) {
     useOverwrite_ = value;
     if (auto common = catalogue_->GetCommonTable())
         common->SetValue(common::kOverwriteSetting, value);
+    WalkRegistry(*channels_, "SetUseOverwrite", [value](const std::shared_ptr<Channel>& channel) {
+        channel->SetUseOverwrite(value);
+    });
 }
 
 void MediaRecorderImpl::SetUseDualRecord(bool value) {
@@ -40,25 +48,41 @@ void MediaRecorderImpl::SetUseDualRecord(bool value) {
         common->SetValue(common::kDualRecordSetting, value);
     }
     useDualRecord_ = value;
-    recorders_->ForEach(
+    WalkRegistry(
+        *recorders_, "SetUseDualRecord",
         [value](const std::shared_ptr<Recorder>& recorder) { recorder->SetUseLowProfile(value); });
 }
 
 void MediaRecorderImpl::SetMinFreeSpace(unsigned mib) {
     OLOG(kLogInfo) << "MinFreeSpace(" << mib << " MB)";
-    const uint64_t bytes = uint64_t{mib} * kMiB;
+    const uint64_t bytes = uint64_t{mib} * kMiB;  // at most 2^52: never overflows
     minFreeSpace_ = bytes;
-    drives_->ForEach(
-        [bytes](const std::shared_ptr<Drive>& drive) { drive->SetMinFreeSpace(bytes); });
+    WalkRegistry(*drives_, "SetMinFreeSpace",
+                 [bytes](const std::shared_ptr<Drive>& drive) { drive->SetMinFreeSpace(bytes); });
 }
 
 unsigned MediaRecorderImpl::GetMinFreeSpace() const {
     return static_cast<unsigned>(minFreeSpace_.load() / kMiB);
 }
 
+// A size of no bytes, or one whose byte count does not fit, would leave every
+// later recorder without a data file while its pushes still answer true.
 void MediaRecorderImpl::SetDataFileSize(int64_t mib) {
     OLOG(kLogInfo) << "Data File Size(" << mib << " MB)";
+    if (mib < 1 || mib > kLargestDataFileMiB) {
+        OLOG(kLogError) << "Data File Size(" << mib << " MB) is refused: it must lie within 1 to "
+                        << kLargestDataFileMiB << " MB; it stays " << GetDataFileSize() << " MB";
+        return;
+    }
     dataFileSize_ = mib * static_cast<int64_t>(kMiB);
+}
+
+void MediaRecorderImpl::SetBufferSize(unsigned bytes) {
+    if (bytes == 0) {
+        OLOG(kLogError) << "Buffer Size(0) is refused: it stays " << bufferSize_.load();
+        return;
+    }
+    bufferSize_ = bytes;
 }
 
 int64_t MediaRecorderImpl::GetDataFileSize() const {
@@ -71,8 +95,12 @@ void MediaRecorderImpl::SetEncryptionInfo(const media_encrypt_s& info) {
         std::lock_guard lock(encryptMutex_);
         encryptInfo_ = info;
     }
-    recorders_->ForEach(
+    WalkRegistry(
+        *recorders_, "SetEncryptionInfo",
         [&info](const std::shared_ptr<Recorder>& recorder) { recorder->SetEncryptType(info); });
+    // An ARB recorder was handed the setting when it was made: it follows too.
+    WalkRegistry(*arbRecorders_, "SetEncryptionInfo",
+                 [&info](const std::shared_ptr<ArbRecorder>& arb) { arb->SetEncryptType(info); });
 }
 
 media_encrypt_s MediaRecorderImpl::GetEncryptionInfo() const {
@@ -174,9 +202,10 @@ void MediaRecorderImpl::ForgetVanishedDrives(std::map<std::string, media_drive_s
         }
         OLOG(kLogInfo) << "Delete Drive : " << record.ToString();
         if (driveTable) driveTable->Delete(name);
-        channels_->ForEach([&name = name](const std::shared_ptr<Channel>& channel) {
-            channel->DeleteDrive(name);
-        });
+        WalkRegistry(*channels_, "DeleteDrive",
+                     [&name = name](const std::shared_ptr<Channel>& channel) {
+                         channel->DeleteDrive(name);
+                     });
         drives_->Erase(name);
     }
 }

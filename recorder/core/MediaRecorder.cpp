@@ -3,8 +3,32 @@
 #include <utility>
 
 #include "recorder/core/MediaRecorderImpl.h"
+#include "recorder/core/RegistryWalk.h"
 
 namespace orvale::recorder {
+
+// Every exported method forwards to the engine object through Forward: an
+// exception that would leave it is logged with the method's name instead, and
+// the method answers with its failure value (null, false, 0, -1, an empty
+// record). A host never sees an exception from the engine.
+namespace {
+
+template <class Result, class Call>
+Result Forward(const char* method, Result failure, Call&& call) noexcept {
+    try {
+        return call();
+    } catch (...) {
+        LogCaughtException(method);
+    }
+    return failure;
+}
+
+template <class Call>
+void Forward(const char* method, Call&& call) noexcept {
+    RunGuarded(method, std::forward<Call>(call));
+}
+
+}  // namespace
 
 MediaRecorder::MediaRecorder() : impl(new MediaRecorderImpl()) {}
 
@@ -13,147 +37,183 @@ MediaRecorder::~MediaRecorder() {
 }
 
 void MediaRecorder::Initialize() {
-    impl->Initialize();
+    Forward("Initialize", [&] { impl->Initialize(); });
 }
 void MediaRecorder::Finalize(bool removeFiles) {
-    impl->Finalize(removeFiles);
+    Forward("Finalize", [&] { impl->Finalize(removeFiles); });
 }
 unsigned MediaRecorder::GetTrackId() {
-    return impl->GetTrackId();
+    return Forward("GetTrackId", 0u, [&] { return impl->GetTrackId(); });
 }
 void MediaRecorder::ChangeTrackId(int trackId) {
-    impl->ChangeTrackId(trackId);
+    Forward("ChangeTrackId", [&] { impl->ChangeTrackId(trackId); });
 }
 
 IRecorder* MediaRecorder::CreateRecorder(std::string& channelId, std::string& scheduleId,
                                          int protocol, bool failover) {
-    return impl->CreateRecorder(channelId, scheduleId, protocol, failover);
+    return Forward("CreateRecorder", static_cast<IRecorder*>(nullptr),
+                   [&] { return impl->CreateRecorder(channelId, scheduleId, protocol, failover); });
 }
 IRecorder* MediaRecorder::GetRecorder(std::string& channelId) {
-    return impl->GetRecorder(channelId);
+    return Forward("GetRecorder", static_cast<IRecorder*>(nullptr),
+                   [&] { return impl->GetRecorder(channelId); });
 }
 void MediaRecorder::DeleteRecorder(std::string& channelId) {
-    impl->DeleteRecorder(channelId);
+    Forward("DeleteRecorder", [&] { impl->DeleteRecorder(channelId); });
 }
 bool MediaRecorder::DeleteChannel(std::string& channelId, bool removeData) {
-    return impl->DeleteChannel(channelId, removeData);
+    return Forward("DeleteChannel", false,
+                   [&] { return impl->DeleteChannel(channelId, removeData); });
 }
 bool MediaRecorder::SetSchedule(std::string& scheduleId, const media_schedule_s& schedule,
                                 const std::vector<media_holiday_s>& holidays) {
-    return impl->SetSchedule(scheduleId, schedule, holidays);
+    return Forward("SetSchedule", false,
+                   [&] { return impl->SetSchedule(scheduleId, schedule, holidays); });
 }
 bool MediaRecorder::ResetSchedule(std::string& scheduleId) {
-    return impl->ResetSchedule(scheduleId);
+    return Forward("ResetSchedule", false, [&] { return impl->ResetSchedule(scheduleId); });
 }
 IArbRecorder* MediaRecorder::CreateArbRecorder(std::string& channelId) {
-    return impl->CreateArbRecorder(channelId);
+    return Forward("CreateArbRecorder", static_cast<IArbRecorder*>(nullptr),
+                   [&] { return impl->CreateArbRecorder(channelId); });
 }
 IArbRecorder* MediaRecorder::GetArbRecorder(std::string& channelId) {
-    return impl->GetArbRecorder(channelId);
+    return Forward("GetArbRecorder", static_cast<IArbRecorder*>(nullptr),
+                   [&] { return impl->GetArbRecorder(channelId); });
 }
 void MediaRecorder::DeleteArbRecorder(std::string& channelId) {
-    impl->DeleteArbRecorder(channelId);
+    Forward("DeleteArbRecorder", [&] { impl->DeleteArbRecorder(channelId); });
 }
 unsigned MediaRecorder::GetExpectedRetention(std::string& channelId) {
-    return impl->GetExpectedRetention(channelId);
+    return Forward("GetExpectedRetention", 0u,
+                   [&] { return impl->GetExpectedRetention(channelId); });
 }
 
 void MediaRecorder::SetUseOverwrite(bool use) {
-    impl->SetUseOverwrite(use);
+    Forward("SetUseOverwrite", [&] { impl->SetUseOverwrite(use); });
 }
 bool MediaRecorder::GetUseOverwrite() {
-    return impl->GetUseOverwrite();
+    return Forward("GetUseOverwrite", false, [&] { return impl->GetUseOverwrite(); });
 }
 void MediaRecorder::SetUseDualRecord(bool use) {
-    impl->SetUseDualRecord(use);
+    Forward("SetUseDualRecord", [&] { impl->SetUseDualRecord(use); });
 }
 bool MediaRecorder::GetUseDualRecord() {
-    return impl->GetUseDualRecord();
+    return Forward("GetUseDualRecord", false, [&] { return impl->GetUseDualRecord(); });
 }
 void MediaRecorder::SetMinFreeSpace(unsigned mib) {
-    impl->SetMinFreeSpace(mib);
+    Forward("SetMinFreeSpace", [&] { impl->SetMinFreeSpace(mib); });
 }
 unsigned MediaRecorder::GetMinFreeSpace() {
-    return impl->GetMinFreeSpace();
+    return Forward("GetMinFreeSpace", 0u, [&] { return impl->GetMinFreeSpace(); });
 }
 void MediaRecorder::SetDataFileSize(long long mib) {
-    impl->SetDataFileSize(mib);
+    Forward("SetDataFileSize", [&] { impl->SetDataFileSize(mib); });
 }
 long long MediaRecorder::GetDataFileSize() {
-    return impl->GetDataFileSize();
+    return Forward("GetDataFileSize", 0LL, [&] { return impl->GetDataFileSize(); });
 }
 void MediaRecorder::SetBufferSize(unsigned bytes) {
-    impl->SetBufferSize(bytes);
+    Forward("SetBufferSize", [&] { impl->SetBufferSize(bytes); });
 }
 unsigned MediaRecorder::GetBufferSize() {
-    return impl->GetBufferSize();
+    return Forward("GetBufferSize", 0u, [&] { return impl->GetBufferSize(); });
 }
 void MediaRecorder::SetEncryptionInfo(media_encrypt_s& info) {
-    impl->SetEncryptionInfo(info);
+    Forward("SetEncryptionInfo", [&] { impl->SetEncryptionInfo(info); });
 }
 media_encrypt_s MediaRecorder::GetEncryptionInfo() {
-    return impl->GetEncryptionInfo();
+    return Forward("GetEncryptionInfo", media_encrypt_s{},
+                   [&] { return impl->GetEncryptionInfo(); });
 }
 unsigned MediaRecorder::GetMaxPreRecordTimeForSetUp() {
-    return impl->GetMaxPreRecordTimeForSetUp();
+    return Forward("GetMaxPreRecordTimeForSetUp", 0u,
+                   [&] { return impl->GetMaxPreRecordTimeForSetUp(); });
 }
 void MediaRecorder::RegisterEventHandler(ConfigEventHandler handler) {
-    impl->RegisterEventHandler(std::move(handler));
+    Forward("RegisterEventHandler", [&] { impl->RegisterEventHandler(std::move(handler)); });
 }
 
 bool MediaRecorder::GetMediaDrive(std::vector<media_drive_s>& drives) {
-    return impl->GetMediaDrive(drives);
+    return Forward("GetMediaDrive", false, [&] { return impl->GetMediaDrive(drives); });
 }
 bool MediaRecorder::SetMediaDrive(std::string& name, media_drive_status_e status) {
-    return impl->SetMediaDrive(name, status);
+    return Forward("SetMediaDrive", false, [&] { return impl->SetMediaDrive(name, status); });
 }
 bool MediaRecorder::SetRecordDrives(std::string& channelId, const std::string& drives) {
-    return impl->SetRecordDrives(channelId, drives);
+    return Forward("SetRecordDrives", false,
+                   [&] { return impl->SetRecordDrives(channelId, drives); });
 }
 media_drive_info_s MediaRecorder::GetMediaDriveSpace(std::string name) {
-    return impl->GetMediaDriveSpace(name);
+    return Forward("GetMediaDriveSpace", media_drive_info_s{},
+                   [&] { return impl->GetMediaDriveSpace(name); });
 }
 
 bool MediaRecorder::GetMediaChannel(std::string& channelId, media_channel_s& channel) {
-    return impl->GetMediaChannel(channelId, channel);
+    return Forward("GetMediaChannel", false,
+                   [&] { return impl->GetMediaChannel(channelId, channel); });
 }
 void MediaRecorder::getFailOverCameras(std::map<std::string, media_channel_s>& channels) {
-    impl->getFailOverCameras(channels);
+    Forward("getFailOverCameras", [&] { impl->getFailOverCameras(channels); });
 }
 
 void MediaRecorder::getARB(std::string& cameraId, std::map<long long, media_arb_s>& arbs) {
-    impl->getARB(cameraId, arbs);
+    Forward("getARB", [&] { impl->getARB(cameraId, arbs); });
 }
 void MediaRecorder::getARBAll(std::map<long long, media_arb_s>& arbs) {
-    impl->getARBAll(arbs);
+    Forward("getARBAll", [&] { impl->getARBAll(arbs); });
 }
 void MediaRecorder::insertARB(media_arb_s arb) {
-    impl->insertARB(std::move(arb));
+    Forward("insertARB", [&] { impl->insertARB(std::move(arb)); });
 }
 // The exported signatures take these records by value.
 // NOLINTNEXTLINE(performance-unnecessary-value-param)
 void MediaRecorder::updateARB(media_arb_s arb) {
-    impl->updateARB(arb);
+    Forward("updateARB", [&] { impl->updateARB(arb); });
 }
 // NOLINTNEXTLINE(performance-unnecessary-value-param)
 void MediaRecorder::deleteARB(media_arb_s arb) {
-    impl->deleteARB(arb);
+    Forward("deleteARB", [&] { impl->deleteARB(arb); });
 }
 
 // NOLINTNEXTLINE(performance-unnecessary-value-param)
 void MediaRecorder::RequestBookmark(media_bookmark_s bookmark, request_bookmark_type_s type) {
-    impl->RequestBookmark(bookmark, type);
+    Forward("RequestBookmark", [&] { impl->RequestBookmark(bookmark, type); });
 }
 void MediaRecorder::GetBookmark(std::string& guid,
                                 std::map<long long, media_bookmark_s>& bookmarks) {
-    impl->GetBookmark(guid, bookmarks);
+    Forward("GetBookmark", [&] { impl->GetBookmark(guid, bookmarks); });
 }
 long long MediaRecorder::InsertLastRowId() {
-    return impl->InsertLastRowId();
+    return Forward("InsertLastRowId", -1LL, [&] { return impl->InsertLastRowId(); });
+}
+
+ITrackSearcher* MediaRecorder::CreateTrackSearcher(unsigned seqId) {
+    return Forward("CreateTrackSearcher", static_cast<ITrackSearcher*>(nullptr),
+                   [&] { return impl->CreateTrackSearcher(seqId); });
+}
+void MediaRecorder::DeleteTrackSearcher(unsigned seqId) {
+    Forward("DeleteTrackSearcher", [&] { impl->DeleteTrackSearcher(seqId); });
+}
+ICalendarSearcher* MediaRecorder::CreateCalendarSearcher(unsigned seqId,
+                                                         std::vector<std::string>& channelIds) {
+    return Forward("CreateCalendarSearcher", static_cast<ICalendarSearcher*>(nullptr),
+                   [&] { return impl->CreateCalendarSearcher(seqId, channelIds); });
+}
+void MediaRecorder::DeleteCalendarSearcher(unsigned seqId) {
+    Forward("DeleteCalendarSearcher", [&] { impl->DeleteCalendarSearcher(seqId); });
+}
+ITimelineSearcher* MediaRecorder::CreateTimelineSearcher(unsigned seqId,
+                                                         std::vector<std::string>& channelIds) {
+    return Forward("CreateTimelineSearcher", static_cast<ITimelineSearcher*>(nullptr),
+                   [&] { return impl->CreateTimelineSearcher(seqId, channelIds); });
+}
+void MediaRecorder::DeleteTimelineSearcher(unsigned seqId) {
+    Forward("DeleteTimelineSearcher", [&] { impl->DeleteTimelineSearcher(seqId); });
 }
 
 void MediaRecorder::getRaidChecker(media_raid_info_s& info) {
-    impl->getRaidChecker(info);
+    Forward("getRaidChecker", [&] { impl->getRaidChecker(info); });
 }
 
 }  // namespace orvale::recorder

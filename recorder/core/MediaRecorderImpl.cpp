@@ -1,4 +1,5 @@
 #include "recorder/core/MediaRecorderImpl.h"
+#include "recorder/core/RegistryWalk.h"
 
 #include <chrono>
 #include <ctime>
@@ -47,6 +48,9 @@ MediaRecorderImpl::MediaRecorderImpl()
       unlistedChannels_(std::make_shared<ChannelRegistry>()),
       recorders_(std::make_shared<RecorderRegistry>()),
       arbRecorders_(std::make_shared<ArbRecorderRegistry>()),
+      trackSearchers_(std::make_shared<SearcherRegistry<TrackSearcher>>()),
+      calendarSearchers_(std::make_shared<SearcherRegistry<CalendarSearcher>>()),
+      timelineSearchers_(std::make_shared<SearcherRegistry<TimelineSearcher>>()),
       maintenanceTimer_(std::make_shared<common::DeadlineTimer>(&servicePool_->IoService(),
                                                                 kMaintenancePeriodMs)),
       catalogue_(std::make_shared<QzDatabase>()),
@@ -68,6 +72,7 @@ MediaRecorderImpl::~MediaRecorderImpl() {
         StopStartedArbRecorders();
         recorders_->Clear();
         arbRecorders_->Clear();
+        ClearSearchers();
         channels_->Clear();
         unlistedChannels_->Clear();
         servicePool_.reset();
@@ -106,6 +111,7 @@ void MediaRecorderImpl::Finalize(bool removeFiles) {
         StopAllRecorders();
         // A running ARB recorder's hour index is merged only when it stops.
         StopStartedArbRecorders();
+        ClearSearchers();
         catalogue_->Close();
         if (removeFiles) {
             catalogueFiles_.Remove(catalogueFiles_.Base());
@@ -133,9 +139,8 @@ void MediaRecorderImpl::OpenCatalogue() {
         }
         catalogue_->Close();
         catalogue_ = std::make_shared<QzDatabase>();
-        if (catalogueFiles_.Exists(catalogueFiles_.Backup())) {
-            catalogueFiles_.Remove(catalogueFiles_.Base());
-            catalogueFiles_.Copy(catalogueFiles_.Backup(), catalogueFiles_.Base());
+        if (catalogueFiles_.Exists(catalogueFiles_.Backup()) &&
+            catalogueFiles_.CopyInto(catalogueFiles_.Backup(), catalogueFiles_.Base())) {
             OLOG(kLogInfo) << "Success to copy Backup File of QzDatabase.";
         }
         if (!OpenCatalogueFile(path)) {
@@ -160,7 +165,9 @@ void MediaRecorderImpl::OpenCatalogue() {
 }
 
 // An import copy replaces the working catalogue only once it has proved
-// sound; the old backup goes only then. A broken one stays where it is.
+// sound and its copy is complete; the old backup goes only then. A broken
+// one, or one that could not be copied, stays where it is, and the working
+// copy is opened as it was.
 void MediaRecorderImpl::TakeImportCopy() {
     if (!catalogueFiles_.Exists(catalogueFiles_.Import())) return;
     if (!catalogueFiles_.IsSound(catalogueFiles_.Import())) {
@@ -168,8 +175,11 @@ void MediaRecorderImpl::TakeImportCopy() {
                         << catalogueFiles_.MainFile(catalogueFiles_.Import());
         return;
     }
-    catalogueFiles_.Remove(catalogueFiles_.Base());
-    catalogueFiles_.Copy(catalogueFiles_.Import(), catalogueFiles_.Base());
+    if (!catalogueFiles_.CopyInto(catalogueFiles_.Import(), catalogueFiles_.Base())) {
+        OLOG(kLogError) << "Failed to copy the import copy of QzDatabase : "
+                        << catalogueFiles_.MainFile(catalogueFiles_.Import());
+        return;
+    }
     catalogueFiles_.Remove(catalogueFiles_.Import());
     catalogueFiles_.Remove(catalogueFiles_.Backup());
     OLOG(kLogInfo) << "Success to copy Import File of QzDatabase.";
@@ -191,13 +201,19 @@ void MediaRecorderImpl::ReadSettings() {
 }
 
 // The mark is cleared before the copy, so a write during the copy marks the
-// catalogue again; a failed copy sets it again for the next run.
+// catalogue again; a failed copy sets it again for the next run. The new copy
+// is built beside the previous one, which it replaces only when complete.
 void MediaRecorderImpl::BackupCatalogue() {
     std::lock_guard lock(mutex_);
     if (!catalogue_->Modified().exchange(false)) return;
-    const fs::path backup = catalogueFiles_.MainFile(catalogueFiles_.Backup());
-    RemoveDatabaseFiles(backup);
-    if (!catalogue_->BackupTo(backup.string())) catalogue_->Modified() = true;
+    const fs::path building = catalogueFiles_.BuildingFile(catalogueFiles_.Backup());
+    RemoveDatabaseFiles(building);
+    if (catalogue_->BackupTo(building.string()) &&
+        catalogueFiles_.MoveIntoPlace(building, catalogueFiles_.Backup())) {
+        return;
+    }
+    RemoveDatabaseFiles(building);
+    catalogue_->Modified() = true;
 }
 
 // --- track id ---
@@ -250,20 +266,18 @@ void MediaRecorderImpl::RunMaintenance() {
         std::lock_guard lock(mutex_);
         if (!maintenanceEnabled_) return;
     }
-    try {
-        BackupCatalogue();
-        RefreshDrives();
-        recorders_->ForEach([](const std::shared_ptr<Recorder>& recorder) {
-            recorder->LogRecordStatus();
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        });
-        arbRecorders_->ForEach([](const std::shared_ptr<ArbRecorder>& recorder) {
-            if (recorder->IsStarted()) recorder->LogFrameStatus();
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        });
-    } catch (const std::exception& e) {
-        OLOG(kLogError) << "Maintenance failed, Exception: " << e.what();
-    }
+    RunGuarded("Maintenance: catalogue backup", [this] { BackupCatalogue(); });
+    RunGuarded("Maintenance: drive refresh", [this] { RefreshDrives(); });
+    WalkRegistry(*recorders_, "Maintenance: recorder status",
+                 [](const std::shared_ptr<Recorder>& recorder) {
+                     recorder->LogRecordStatus();
+                     std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                 });
+    WalkRegistry(*arbRecorders_, "Maintenance: ARB recorder status",
+                 [](const std::shared_ptr<ArbRecorder>& recorder) {
+                     if (recorder->IsStarted()) recorder->LogFrameStatus();
+                     std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                 });
 }
 
 std::shared_ptr<QzDatabase> MediaRecorderImpl::Catalogue() const {

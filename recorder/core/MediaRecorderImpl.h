@@ -5,8 +5,9 @@
 // `mutex_` is the engine lock: Initialize and Finalize hold it for their whole
 // run; the catalogue backup, the drive refresh, the drive and setting
 // changes that touch the catalogue, and the configuration event take it. The
-// registries guard themselves. The maintenance job runs on the service pool
-// and stops for good once Finalize cleared `maintenanceEnabled_`.
+// registries guard themselves; walks over them visit a snapshot, outside the
+// registry's lock (RegistryWalk.h). The maintenance job runs on the service
+// pool and stops for good once Finalize cleared `maintenanceEnabled_`.
 #pragma once
 
 #include <atomic>
@@ -25,6 +26,9 @@
 #include "recorder/api/MediaTypes.h"
 #include "recorder/core/CatalogueFiles.h"
 #include "recorder/database/QzDatabase.h"
+#include "recorder/playback/CalendarSearcher.h"
+#include "recorder/playback/TimelineSearcher.h"
+#include "recorder/playback/TrackSearcher.h"
 #include "recorder/recording/ArbRecorder.h"
 #include "recorder/recording/Recorder.h"
 #include "recorder/storage/Channel.h"
@@ -76,7 +80,8 @@ class MediaRecorderImpl {
     unsigned GetMinFreeSpace() const;
     void SetDataFileSize(int64_t mib);
     int64_t GetDataFileSize() const;
-    void SetBufferSize(unsigned bytes) { bufferSize_ = bytes; }
+    // 0 is refused: the next Initialize could make no read buffer of it.
+    void SetBufferSize(unsigned bytes);
     unsigned GetBufferSize() const { return bufferSize_.load(); }
     void SetEncryptionInfo(const media_encrypt_s& info);
     media_encrypt_s GetEncryptionInfo() const;
@@ -105,7 +110,24 @@ class MediaRecorderImpl {
     void getFailOverCameras(std::map<std::string, media_channel_s>& channels);
     void getRaidChecker(media_raid_info_s& info);
 
+    // --- searchers (SearcherRegistry.cpp): one per sequence id and kind ---
+    // Null when no channel is found (track and calendar) or the sequence id
+    // is taken; the registry keeps the searcher until the delete.
+    ITrackSearcher* CreateTrackSearcher(unsigned seqId);
+    void DeleteTrackSearcher(unsigned seqId);
+    ICalendarSearcher* CreateCalendarSearcher(unsigned seqId,
+                                              const std::vector<std::string>& channelIds);
+    void DeleteCalendarSearcher(unsigned seqId);
+    ITimelineSearcher* CreateTimelineSearcher(unsigned seqId,
+                                              const std::vector<std::string>& channelIds);
+    void DeleteTimelineSearcher(unsigned seqId);
+    // The channel that playback and searches reach under `channelId`: the
+    // catalogue's, else one found on the drives without a catalogue row.
+    std::shared_ptr<Channel> FindRecordedChannel(const std::string& channelId) const;
+
     // The maintenance job, callable directly (tests run it without waiting).
+    // Its steps (backup, drive refresh, the status of each recorder) run
+    // one after another, each on its own: one that fails stops no other.
     void RunMaintenance();
 
   private:
@@ -124,6 +146,9 @@ class MediaRecorderImpl {
     void PostConfigEvent();
     void StopAllRecorders();
     void StopStartedArbRecorders();
+    // Every channel FindRecordedChannel reaches, each id once.
+    std::vector<std::shared_ptr<Channel>> AllRecordedChannels() const;
+    void ClearSearchers();
     uint64_t DriveRecordRate(const Drive& drive, const ChannelTableRows& rows) const;
     void ForgetVanishedDrives(std::map<std::string, media_drive_s>& stored);
     std::vector<std::shared_ptr<Drive>> DrivesInUse() const;
@@ -156,11 +181,19 @@ class MediaRecorderImpl {
     using ArbRecorderRegistry = ConcurrentUnorderedMap<std::string, std::shared_ptr<ArbRecorder>>;
     std::shared_ptr<ArbRecorderRegistry> arbRecorders_;
     uint32_t recorderCounter_ = 0;  // under mutex_; hands out write offsets 0..9
+    template <class Searcher>
+    using SearcherRegistry = ConcurrentUnorderedMap<unsigned, std::shared_ptr<Searcher>>;
+    std::shared_ptr<SearcherRegistry<TrackSearcher>> trackSearchers_;
+    std::shared_ptr<SearcherRegistry<CalendarSearcher>> calendarSearchers_;
+    std::shared_ptr<SearcherRegistry<TimelineSearcher>> timelineSearchers_;
     std::shared_ptr<common::DeadlineTimer> maintenanceTimer_;
     bool maintenanceEnabled_ = false;  // under mutex_
     std::shared_ptr<QzDatabase> catalogue_;
     CatalogueFiles catalogueFiles_;
-    std::shared_ptr<RaidChecker> raidChecker_;  // replaced by each RAID query, no lock
+    // Replaced by each RAID query; the query runs on it under raidMutex_, so
+    // a checker is never released while another thread is inside it.
+    std::mutex raidMutex_;
+    std::shared_ptr<RaidChecker> raidChecker_;
 };
 
 }  // namespace orvale::recorder

@@ -7,6 +7,7 @@
 #include "common/Log.h"
 #include "recorder/core/ChannelIdCheck.h"
 #include "recorder/core/MediaRecorderImpl.h"
+#include "recorder/core/RegistryWalk.h"
 #include "recorder/database/ArbTable.h"
 #include "recorder/database/BookmarkTable.h"
 #include "recorder/database/ChannelTable.h"
@@ -89,13 +90,29 @@ bool MediaRecorderImpl::DeleteChannel(const std::string& channelId, bool removeD
         recorder->StopRecording();
         recorders_->Erase(channelId);
     }
+    // The object kept by an earlier delete without data, which playback and
+    // searches still reach.
+    const auto kept = unlistedChannels_->Find(channelId);
     if (const auto channel = channels_->Find(channelId)) {
         // Space kept for its next files is no longer needed by anyone.
         channel->ReleaseReservedSpace();
-        if (removeData) channel->RemoveAllMediaData();
+        if (removeData) {
+            channel->RemoveAllMediaData();
+            if (kept && kept != channel) kept->RemoveAllMediaData();
+            unlistedChannels_->Erase(channelId);
+        } else {
+            // It takes the place of the kept one and knows its drives too.
+            if (kept) {
+                Channel::Drives recorded;
+                kept->GetRecordedDrives(recorded);
+                for (const auto& drive : recorded) channel->AddRecordedDrive(drive);
+            }
+            unlistedChannels_->Erase(channelId);
+            unlistedChannels_->Insert(channelId, channel);
+        }
         channels_->Erase(channelId);
-        if (!removeData) unlistedChannels_->Insert(channelId, channel);
     } else if (removeData) {
+        unlistedChannels_->Erase(channelId);
         std::vector<std::shared_ptr<Drive>> all;
         drives_->Values(all);
         try {
@@ -114,7 +131,7 @@ bool MediaRecorderImpl::DeleteChannel(const std::string& channelId, bool removeD
 
 bool MediaRecorderImpl::SetSchedule(const std::string& scheduleId, const media_schedule_s& schedule,
                                     const std::vector<media_holiday_s>& holidays) {
-    recorders_->ForEach([&](const std::shared_ptr<Recorder>& recorder) {
+    WalkRegistry(*recorders_, "SetSchedule", [&](const std::shared_ptr<Recorder>& recorder) {
         std::string id = scheduleId;
         if (recorder->GetScheduleId() == id) recorder->SetSchedule(id, schedule, holidays);
     });
@@ -122,30 +139,27 @@ bool MediaRecorderImpl::SetSchedule(const std::string& scheduleId, const media_s
 }
 
 bool MediaRecorderImpl::ResetSchedule(const std::string& scheduleId) {
-    recorders_->ForEach([&](const std::shared_ptr<Recorder>& recorder) {
+    WalkRegistry(*recorders_, "ResetSchedule", [&](const std::shared_ptr<Recorder>& recorder) {
         if (recorder->GetScheduleId() == scheduleId) recorder->ResetSchedule();
     });
     return true;
 }
 
 void MediaRecorderImpl::ChangeTrackId(int trackId) {
-    std::vector<std::shared_ptr<Recorder>> all;
-    recorders_->Values(all);
-    for (const auto& recorder : all) recorder->ChangeTrackId(trackId);
+    WalkRegistry(
+        *recorders_, "ChangeTrackId",
+        [trackId](const std::shared_ptr<Recorder>& recorder) { recorder->ChangeTrackId(trackId); });
 }
 
 void MediaRecorderImpl::StopAllRecorders() {
-    std::vector<std::shared_ptr<Recorder>> all;
-    recorders_->Values(all);
-    for (const auto& recorder : all) recorder->StopRecording();
+    WalkRegistry(*recorders_, "StopRecording",
+                 [](const std::shared_ptr<Recorder>& recorder) { recorder->StopRecording(); });
 }
 
 void MediaRecorderImpl::StopStartedArbRecorders() {
-    std::vector<std::shared_ptr<ArbRecorder>> all;
-    arbRecorders_->Values(all);
-    for (const auto& arb : all) {
+    WalkRegistry(*arbRecorders_, "Stop ARB recorder", [](const std::shared_ptr<ArbRecorder>& arb) {
         if (arb->IsStarted()) arb->Stop(true);
-    }
+    });
 }
 
 IArbRecorder* MediaRecorderImpl::CreateArbRecorder(const std::string& channelId) {

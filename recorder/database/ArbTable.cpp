@@ -4,7 +4,6 @@
 #include <vector>
 
 #include "recorder/database/DatabaseCall.h"
-#include "recorder/database/SqlText.h"
 
 namespace orvale::recorder {
 namespace {
@@ -26,21 +25,21 @@ bool ArbTable::CreateTable(SQLite::Database& database) {
 }
 
 bool ArbTable::SelectAll(std::map<int64_t, media_arb_s>& records) {
-    return Select("SELECT rowid, * FROM [T_ARB] ", records);
+    return Select("SELECT rowid, * FROM [T_ARB] ", Binder(), records);
 }
 
 bool ArbTable::SelectByCameraId(const std::string& cameraId,
                                 std::map<int64_t, media_arb_s>& records) {
-    std::ostringstream sql;
-    sql << "SELECT rowid, * FROM [T_ARB] WHERE CAMERAID = '" << SqlEscape(cameraId) << "'";
-    return Select(sql.str(), records);
+    const auto bind = [&cameraId](SQLite::Statement& statement) { statement.bind(1, cameraId); };
+    return Select("SELECT rowid, * FROM [T_ARB] WHERE CAMERAID = ?", bind, records);
 }
 
-bool ArbTable::Select(const std::string& sql, std::map<int64_t, media_arb_s>& records) {
+bool ArbTable::Select(const std::string& sql, const Binder& bind,
+                      std::map<int64_t, media_arb_s>& records) {
     // Rows without a disconnect time are deleted after the scan, not during
     // it: a delete cannot run inside the select that holds the connection.
     std::vector<int64_t> unfinished;
-    const bool ran = RunQuery(connection_.lock(), sql, [&](SQLite::Statement& row) {
+    const bool ran = RunQuery(connection_.lock(), sql, bind, [&](SQLite::Statement& row) {
         media_arb_s record;
         record.rowId = row.getColumn(0).getInt64();
         record.cameraId = row.getColumn(1).getString();
@@ -62,10 +61,13 @@ bool ArbTable::Select(const std::string& sql, std::map<int64_t, media_arb_s>& re
 
 bool ArbTable::Insert(media_arb_s& record) {
     std::ostringstream sql;
-    sql << "INSERT INTO [T_ARB] VALUES('" << SqlEscape(record.cameraId) << "',"
-        << record.disconnectTime << "," << record.reconnectTime << "," << record.trackId << ","
-        << (record.dstOn ? 1 : 0) << "," << (record.dstOverlap ? 1 : 0) << ")";
-    return RunInsert(connection_.lock(), sql.str(), modified_.get(), record.rowId);
+    sql << "INSERT INTO [T_ARB] VALUES(?," << record.disconnectTime << "," << record.reconnectTime
+        << "," << record.trackId << "," << (record.dstOn ? 1 : 0) << ","
+        << (record.dstOverlap ? 1 : 0) << ")";
+    const auto bind = [&record](SQLite::Statement& statement) {
+        statement.bind(1, record.cameraId);
+    };
+    return RunInsert(connection_.lock(), sql.str(), bind, modified_.get(), record.rowId);
 }
 
 bool ArbTable::UpdateReconnectTime(const media_arb_s& record) {
@@ -82,9 +84,9 @@ bool ArbTable::DeleteByRowId(int64_t rowId) {
 }
 
 bool ArbTable::DeleteByCameraId(const std::string& cameraId) {
-    std::ostringstream sql;
-    sql << "DELETE FROM [T_ARB] WHERE CAMERAID = '" << SqlEscape(cameraId) << "'";
-    return RunWrite(connection_.lock(), sql.str(), modified_.get());
+    const auto bind = [&cameraId](SQLite::Statement& statement) { statement.bind(1, cameraId); };
+    return RunWrite(connection_.lock(), "DELETE FROM [T_ARB] WHERE CAMERAID = ?", bind,
+                    modified_.get());
 }
 
 }  // namespace orvale::recorder

@@ -5,6 +5,9 @@
 // A row whose disconnect time is 0 is never handed out: the select that meets
 // it collects it and deletes it once its scan is over.
 //
+// The camera id goes into the statements as a bound parameter, so it is
+// stored and matched byte for byte, whatever it holds.
+//
 // The object uses the catalogue's connection without owning it (a weak
 // reference) and shares the catalogue's modified mark, which every
 // successful write sets. No operation throws.
@@ -19,6 +22,7 @@
 #include <SQLiteCpp/Database.h>
 
 #include "recorder/api/MediaTypes.h"
+#include "recorder/database/DatabaseCall.h"
 #include "recorder/database/DatabaseConnection.h"
 
 namespace orvale::recorder {
@@ -45,7 +49,8 @@ class ArbTable : public std::enable_shared_from_this<ArbTable> {
     bool DeleteByCameraId(const std::string& cameraId);
 
   private:
-    bool Select(const std::string& sql, std::map<int64_t, media_arb_s>& records);
+    bool Select(const std::string& sql, const Binder& bind,
+                std::map<int64_t, media_arb_s>& records);
 
     std::weak_ptr<DatabaseConnection> connection_;
     std::shared_ptr<std::atomic<bool>> modified_;

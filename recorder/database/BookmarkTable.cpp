@@ -7,7 +7,6 @@
 
 #include "common/Log.h"
 #include "recorder/database/DatabaseCall.h"
-#include "recorder/database/SqlText.h"
 
 namespace orvale::recorder {
 namespace {
@@ -35,10 +34,10 @@ bool BookmarkTable::CreateTable(SQLite::Database& database) {
 
 bool BookmarkTable::SelectByGuid(const std::string& guid,
                                  std::map<long long, media_bookmark_s>& bookmarks) {
-    std::ostringstream sql;
-    sql << "SELECT rowid, * FROM [T_BOOKMARK] WHERE GUID = '" << SqlEscape(guid) << "'";
+    const std::string sql = "SELECT rowid, * FROM [T_BOOKMARK] WHERE GUID = ?";
     std::vector<int64_t> skipped;
-    const bool ran = RunQuery(connection_.lock(), sql.str(), [&](SQLite::Statement& row) {
+    const auto bind = [&guid](SQLite::Statement& statement) { statement.bind(1, guid); };
+    const bool ran = RunQuery(connection_.lock(), sql, bind, [&](SQLite::Statement& row) {
         const int64_t rowId = row.getColumn(0).getInt64();
         if (!FitsRowIdField(rowId)) {
             skipped.push_back(rowId);
@@ -65,19 +64,24 @@ bool BookmarkTable::SelectByGuid(const std::string& guid,
 
 bool BookmarkTable::Insert(const media_bookmark_s& bookmark) {
     std::ostringstream sql;
-    sql << "INSERT INTO [T_BOOKMARK] VALUES('" << SqlEscape(bookmark.guid) << "',"
-        << bookmark.startTime << "," << bookmark.endTime << ",'" << SqlEscape(bookmark.description)
-        << "'," << bookmark.trackId << "," << (bookmark.lock ? 1 : 0) << ")";
+    sql << "INSERT INTO [T_BOOKMARK] VALUES(?," << bookmark.startTime << "," << bookmark.endTime
+        << ",?," << bookmark.trackId << "," << (bookmark.lock ? 1 : 0) << ")";
+    const auto bind = [&bookmark](SQLite::Statement& statement) {
+        statement.bind(1, bookmark.guid);
+        statement.bind(2, bookmark.description);
+    };
     int64_t rowId = 0;
-    return RunInsert(connection_.lock(), sql.str(), modified_.get(), rowId);
+    return RunInsert(connection_.lock(), sql.str(), bind, modified_.get(), rowId);
 }
 
 bool BookmarkTable::Update(const media_bookmark_s& bookmark) {
     std::ostringstream sql;
     sql << "UPDATE [T_BOOKMARK] SET START_TIME = '" << bookmark.startTime << "', END_TIME = '"
-        << bookmark.endTime << "', DESCRIPTION = '" << SqlEscape(bookmark.description)
-        << "' WHERE rowid = '" << bookmark.rowId << "'";
-    return RunWrite(connection_.lock(), sql.str(), modified_.get());
+        << bookmark.endTime << "', DESCRIPTION = ? WHERE rowid = '" << bookmark.rowId << "'";
+    const auto bind = [&bookmark](SQLite::Statement& statement) {
+        statement.bind(1, bookmark.description);
+    };
+    return RunWrite(connection_.lock(), sql.str(), bind, modified_.get());
 }
 
 bool BookmarkTable::DeleteByRowId(long long rowId) {
@@ -87,9 +91,9 @@ bool BookmarkTable::DeleteByRowId(long long rowId) {
 }
 
 bool BookmarkTable::DeleteByGuid(const std::string& guid) {
-    std::ostringstream sql;
-    sql << "DELETE FROM [T_BOOKMARK] WHERE GUID = '" << SqlEscape(guid) << "'";
-    return RunWrite(connection_.lock(), sql.str(), modified_.get());
+    const auto bind = [&guid](SQLite::Statement& statement) { statement.bind(1, guid); };
+    return RunWrite(connection_.lock(), "DELETE FROM [T_BOOKMARK] WHERE GUID = ?", bind,
+                    modified_.get());
 }
 
 long long BookmarkTable::GetLastInsertRowId() {

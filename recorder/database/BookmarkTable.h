@@ -7,6 +7,9 @@
 // field of media_bookmark_s is skipped with a warning rather than handed out
 // under a truncated id that may name another row.
 //
+// The GUID and the description go into the statements as bound parameters,
+// so they are stored and matched byte for byte, whatever they hold.
+//
 // The object uses the catalogue's connection without owning it (a weak
 // reference) and shares the catalogue's modified mark, which every
 // successful write sets. No operation throws.
@@ -45,7 +48,8 @@ class BookmarkTable : public std::enable_shared_from_this<BookmarkTable> {
     bool DeleteByGuid(const std::string& guid);
 
     // The row id of the calling thread's last insert into the catalogue (0
-    // before its first); -1 when the connection is gone.
+    // before its first); -1 after a failed insert and when the connection is
+    // gone.
     long long GetLastInsertRowId();
 
   private:

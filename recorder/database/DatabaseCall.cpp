@@ -38,12 +38,29 @@ void MarkModified(std::atomic<bool>* modified) {
     if (modified != nullptr) modified->exchange(true);
 }
 
+// One statement that returns no rows; with parameters, prepared and bound.
+void Execute(DatabaseConnection& open, const std::string& sql, const Binder& bind) {
+    if (!bind) {
+        open.Database().exec(sql);
+        return;
+    }
+    SQLite::Statement statement(open.Database(), sql);
+    bind(statement);
+    statement.exec();
+}
+
 }  // namespace
 
 bool RunQuery(const std::shared_ptr<DatabaseConnection>& connection, const std::string& sql,
               const RowReader& onRow, const char* file, int line) {
+    return RunQuery(connection, sql, Binder(), onRow, file, line);
+}
+
+bool RunQuery(const std::shared_ptr<DatabaseConnection>& connection, const std::string& sql,
+              const Binder& bind, const RowReader& onRow, const char* file, int line) {
     return Run(connection, sql, file, line, [&](DatabaseConnection& open) {
         SQLite::Statement statement(open.Database(), sql);
+        if (bind) bind(statement);
         while (statement.executeStep()) {
             if (!onRow(statement)) break;
         }
@@ -52,8 +69,13 @@ bool RunQuery(const std::shared_ptr<DatabaseConnection>& connection, const std::
 
 bool RunWrite(const std::shared_ptr<DatabaseConnection>& connection, const std::string& sql,
               std::atomic<bool>* modified, const char* file, int line) {
+    return RunWrite(connection, sql, Binder(), modified, file, line);
+}
+
+bool RunWrite(const std::shared_ptr<DatabaseConnection>& connection, const std::string& sql,
+              const Binder& bind, std::atomic<bool>* modified, const char* file, int line) {
     if (!Run(connection, sql, file, line,
-             [&](DatabaseConnection& open) { open.Database().exec(sql); })) {
+             [&](DatabaseConnection& open) { Execute(open, sql, bind); })) {
         return false;
     }
     MarkModified(modified);
@@ -62,9 +84,20 @@ bool RunWrite(const std::shared_ptr<DatabaseConnection>& connection, const std::
 
 bool RunInsert(const std::shared_ptr<DatabaseConnection>& connection, const std::string& sql,
                std::atomic<bool>* modified, int64_t& rowId, const char* file, int line) {
+    return RunInsert(connection, sql, Binder(), modified, rowId, file, line);
+}
+
+bool RunInsert(const std::shared_ptr<DatabaseConnection>& connection, const std::string& sql,
+               const Binder& bind, std::atomic<bool>* modified, int64_t& rowId, const char* file,
+               int line) {
     int64_t inserted = 0;
     if (!Run(connection, sql, file, line, [&](DatabaseConnection& open) {
-            open.Database().exec(sql);
+            try {
+                Execute(open, sql, bind);
+            } catch (...) {
+                open.NoteFailedInsert();
+                throw;
+            }
             inserted = open.NoteInsert();
         })) {
         return false;

@@ -26,10 +26,18 @@ namespace orvale::recorder {
 // Reads one row of a select; returns false to stop the scan early.
 using RowReader = std::function<bool(SQLite::Statement& row)>;
 
+// Binds the parameters ("?") of a statement. Texts that come from a caller
+// go in this way, never into the statement's text: stored byte for byte,
+// NUL bytes and quotes included, and never read as SQL.
+using Binder = std::function<void(SQLite::Statement& statement)>;
+
 // Runs a select, handing each row to `onRow`. True when the select ran to the
 // end (or to the stop), also when no row matched.
 bool RunQuery(const std::shared_ptr<DatabaseConnection>& connection, const std::string& sql,
               const RowReader& onRow, const char* file = __builtin_FILE(),
+              int line = __builtin_LINE());
+bool RunQuery(const std::shared_ptr<DatabaseConnection>& connection, const std::string& sql,
+              const Binder& bind, const RowReader& onRow, const char* file = __builtin_FILE(),
               int line = __builtin_LINE());
 
 // Runs a statement that changes data; on success sets `modified` (when given).
@@ -38,12 +46,19 @@ bool RunQuery(const std::shared_ptr<DatabaseConnection>& connection, const std::
 bool RunWrite(const std::shared_ptr<DatabaseConnection>& connection, const std::string& sql,
               std::atomic<bool>* modified, const char* file = __builtin_FILE(),
               int line = __builtin_LINE());
+bool RunWrite(const std::shared_ptr<DatabaseConnection>& connection, const std::string& sql,
+              const Binder& bind, std::atomic<bool>* modified, const char* file = __builtin_FILE(),
+              int line = __builtin_LINE());
 
 // RunWrite for an insert; on success also gives the new row's id, which is
-// remembered as the calling thread's last inserted row id.
+// remembered as the calling thread's last inserted row id. A failed insert
+// leaves the thread's last row id at -1.
 bool RunInsert(const std::shared_ptr<DatabaseConnection>& connection, const std::string& sql,
                std::atomic<bool>* modified, int64_t& rowId, const char* file = __builtin_FILE(),
                int line = __builtin_LINE());
+bool RunInsert(const std::shared_ptr<DatabaseConnection>& connection, const std::string& sql,
+               const Binder& bind, std::atomic<bool>* modified, int64_t& rowId,
+               const char* file = __builtin_FILE(), int line = __builtin_LINE());
 
 // The "Failed to connect db." line, for operations that need no statement.
 void LogNoConnection(const char* file = __builtin_FILE(), int line = __builtin_LINE());

@@ -3,9 +3,11 @@
 // Every statement runs while its caller holds Lock(): SQLite keeps the error
 // text, the count of changed rows and the last inserted row id per
 // connection, and only the lock makes them belong to the statement that
-// produced them. The row id of each thread's last insert is kept here, under
-// the same lock, so that a thread asking for "the row I just inserted" gets
-// its own even when another thread inserted in between.
+// produced them. The row id of each thread's last insert is kept apart from
+// the connection, in the thread's own storage, so that a thread asking for
+// "the row I just inserted" gets its own even when another thread inserted in
+// between, and a new thread never finds the answer of one that ended (thread
+// ids are reused; the storage is not).
 //
 // The object owns the connection; the file closes when the last shared
 // reference goes, so a statement that holds one is never cut off.
@@ -14,8 +16,6 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
-#include <thread>
-#include <unordered_map>
 
 #include <SQLiteCpp/Database.h>
 
@@ -38,16 +38,18 @@ class DatabaseConnection {
     // thread's and returns it; only while holding Lock(), right after the
     // insert.
     int64_t NoteInsert();
+    // Remembers that the calling thread's last insert failed: its last row
+    // id is then -1, never the id of an earlier row.
+    void NoteFailedInsert();
 
-    // The row id of the calling thread's last insert; 0 before its first.
-    // (Threads are told apart by id; the engine's pool threads live as long
-    // as the connection.)
-    int64_t LastInsertRowId();
+    // The row id of the calling thread's last insert on this connection; 0
+    // before its first, -1 after a failed one.
+    int64_t LastInsertRowId() const;
 
   private:
+    const uint64_t serial_;  // never reused, unlike the object's address
     std::mutex mutex_;
     SQLite::Database database_;
-    std::unordered_map<std::thread::id, int64_t> lastInsertRowIds_;
 };
 
 }  // namespace orvale::recorder

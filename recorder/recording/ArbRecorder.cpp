@@ -14,6 +14,7 @@
 #include "common/Log.h"
 #include "recorder/playback/TimelineSearcher.h"
 #include "recorder/recording/RecordDecisions.h"
+#include "recorder/store/HourFileName.h"
 #include "recorder/store/RecordFileInfo.h"
 
 namespace orvale::recorder {
@@ -116,6 +117,12 @@ bool ArbRecorder::PushVideoFrame(const video_frame_header_s& header, const void*
         OLOG(kLogError) << "CH = [" << channelId_ << "]Invalid Arguments frameBuffer = "
                         << (data != nullptr ? "OK" : "nullptr") << ", frameSize = " << size
                         << ", Codec = " << header.codec;
+        return false;
+    }
+    if (!IsStorableTime(header.time)) {
+        OLOG(kLogError) << "CH = [" << channelId_
+                        << "]Invalid Arguments frameTime = " << header.time
+                        << ", outside 1970-01-01 to 9999-12-31";
         return false;
     }
     if (header.profile != kProfileArb) return true;

@@ -1,5 +1,6 @@
 #include "recorder/recording/MetadataXmlReader.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -51,6 +52,15 @@ uint32_t ObjectId(const pugi::xml_node& object) {
     return error == std::errc() ? value : 0;
 }
 
+// A box coordinate after its scale and translation: finite numbers can still
+// overflow float there, so the result is clamped to the finite range.
+float Transformed(float value, float scale, float translation) {
+    const float result = value * scale + translation;
+    if (std::isnan(result)) return 0.0F;
+    constexpr float kLargest = std::numeric_limits<float>::max();
+    return std::clamp(result, -kLargest, kLargest);
+}
+
 pugi::xml_node Child(const pugi::xml_node& node, const std::string& prefix, const char* name) {
     return node.child((prefix + name).c_str());
 }
@@ -66,17 +76,17 @@ void ReadObjects(const pugi::xml_node& frame, const std::string& prefix, rule_fr
 
     const std::string objectName = prefix + "Object";
     for (pugi::xml_node object = frame.child(objectName.c_str());
-         object && out.objectCount < kRuleFrameMaxObjects;
+         object && out.objectCount < RULE_FRAME_MAX_OBJECTS;
          object = object.next_sibling(objectName.c_str())) {
         const pugi::xml_node box = Child(
             Child(Child(object, prefix, "Appearance"), prefix, "Shape"), prefix, "BoundingBox");
         if (!box) continue;
         rule_object_s& slot = out.objects[out.objectCount];
         slot.objectId = ObjectId(object);
-        slot.x1 = FloatAttribute(box, "left", 0.0F) * sx + tx;
-        slot.y1 = FloatAttribute(box, "top", 0.0F) * sy + ty;
-        slot.x2 = FloatAttribute(box, "right", 0.0F) * sx + tx;
-        slot.y2 = FloatAttribute(box, "bottom", 0.0F) * sy + ty;
+        slot.x1 = Transformed(FloatAttribute(box, "left", 0.0F), sx, tx);
+        slot.y1 = Transformed(FloatAttribute(box, "top", 0.0F), sy, ty);
+        slot.x2 = Transformed(FloatAttribute(box, "right", 0.0F), sx, tx);
+        slot.y2 = Transformed(FloatAttribute(box, "bottom", 0.0F), sy, ty);
         ++out.objectCount;
     }
 }
@@ -108,7 +118,7 @@ std::optional<rule_frame_s> ParseMetadataXml(int64_t frameTime, const void* cont
     const pugi::xml_node frame = Child(Child(root, prefix, "VideoAnalytics"), prefix, "Frame");
     if (!frame) return std::nullopt;
 
-    rule_frame_s out;
+    rule_frame_s out{};
     out.time = frameTime;
     ReadObjects(frame, prefix, out);
     return out;

@@ -10,7 +10,7 @@
 #include <optional>
 #include <vector>
 
-#include "recorder/recording/RuleFrame.h"
+#include "rules/Pimbrel.h"
 
 namespace orvale::recorder {
 

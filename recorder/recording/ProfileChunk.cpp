@@ -136,6 +136,7 @@ int64_t ProfileChunk::RecordingSecond(const video_frame_header_s& header) {
 }
 
 void ProfileChunk::StartSecond(int64_t second, timeline_flags_s& flags) {
+    ReportOverflow();
     uint8_t slots[kSlotCount] = {};
     if (decisions_.IsRecordingTime(second, slots)) {
         flags.time = second;
@@ -196,8 +197,7 @@ bool ProfileChunk::AddVideoFrame(const video_frame_header_s& header, const void*
 
     const auto bytes = static_cast<uint32_t>(size);
     if (uint64_t{current_->Length()} + bytes > kSecondByteLimit) {
-        OLOG(common::kLogError) << "CH[" << channelId_ << "], Second " << second
-                                << " is full, video frame dropped. size = " << size;
+        ++droppedVideo_;
         return true;
     }
     scratchHeader_.type = RECORD_TYPE_VIDEO;
@@ -213,7 +213,9 @@ bool ProfileChunk::AddVideoFrame(const video_frame_header_s& header, const void*
     current_->AddVideoFrame(scratchHeader_, scratchVideo_, data, bytes, flags);
 
     const second_frame_info_s& info = current_->Summary();
-    if (current_->Length() > kLargeSecondBytes || info.videoFrameCount > kLargeSecondFrames) {
+    if (!largeReported_ &&
+        (current_->Length() > kLargeSecondBytes || info.videoFrameCount > kLargeSecondFrames)) {
+        largeReported_ = true;
         OLOG(common::kLogFatal) << "CH[" << channelId_
                                 << "], Size of Buffer is too much. size = " << current_->Length()
                                 << ", Video Frame = " << info.videoFrameCount
@@ -227,7 +229,7 @@ bool ProfileChunk::AddAudioFrame(const audio_frame_header_s& header, const void*
     std::lock_guard lock(mutex_);
     if (!started_ || !current_) return true;
     if (size < 0 || uint64_t{current_->Length()} + static_cast<uint32_t>(size) > kSecondByteLimit) {
-        OLOG(common::kLogError) << "CH[" << channelId_ << "], Audio frame dropped. size = " << size;
+        ++droppedAudio_;
         return true;
     }
     const auto bytes = static_cast<uint32_t>(size);
@@ -244,8 +246,22 @@ bool ProfileChunk::AddAudioFrame(const audio_frame_header_s& header, const void*
     return true;
 }
 
+// One line for a second that overflowed, when it ends, however many frames
+// it refused: a stuck frame time must not flood the log.
+void ProfileChunk::ReportOverflow() {
+    if (droppedVideo_ != 0 || droppedAudio_ != 0) {
+        OLOG(common::kLogError) << "CH[" << channelId_ << "], Second " << currentSecond_
+                                << " is full, " << droppedVideo_ << " video and " << droppedAudio_
+                                << " audio frames dropped";
+    }
+    droppedVideo_ = 0;
+    droppedAudio_ = 0;
+    largeReported_ = false;
+}
+
 void ProfileChunk::Flush() {
     std::lock_guard lock(mutex_);
+    ReportOverflow();
     if (current_ && current_->Summary().firstFrameTime > 0) {
         CloseCurrent();
     } else if (current_) {
@@ -257,6 +273,7 @@ void ProfileChunk::Flush() {
 
 void ProfileChunk::Reset() {
     std::lock_guard lock(mutex_);
+    ReportOverflow();
     if (decisions_.ResetEvents()) {
         OLOG(common::kLogInfo) << "CH[" << channelId_ << "] Manual Record Duration is inserted.";
     }
@@ -344,8 +361,10 @@ bool ProfileChunk::SetUseContinuousOnlyForLow(bool enable) {
 
 bool ProfileChunk::StartEvent(uint32_t type, uint32_t value, bool momentary) {
     std::lock_guard lock(mutex_);
-    const RecordDecisions::EventStart start =
-        decisions_.StartEvent(type, value, momentary, currentSecond_);
+    // Until the first frame after a start (a video-loss restart included)
+    // there is no recording second: the event is judged by the current time.
+    const int64_t second = currentSecond_ != 0 ? currentSecond_ : Now();
+    const RecordDecisions::EventStart start = decisions_.StartEvent(type, value, momentary, second);
     if (start.markRecent) {
         const std::vector<second_frame_info_s*> queued = QueuedSummaries();
         AddEventToRecentSeconds(start.preSeconds, start.flags, queued,

@@ -63,11 +63,12 @@ class ProfileChunk {
     // than a buffer holds, so that a caller that waits does so before the
     // arena being filled must be closed.
     static constexpr uint32_t kCountSeconds = 15;
-    // Above these a second is reported as too large but kept.
+    // Above these a second is reported (once) as too large but kept.
     static constexpr uint32_t kLargeSecondBytes = 0xA00000;
     static constexpr uint32_t kLargeSecondFrames = 120;
     // Beyond this a second takes no more frames: a stuck frame time must not
-    // grow one buffer without bound.
+    // grow one buffer without bound. What it refuses is counted and logged
+    // in one line when the second ends.
     static constexpr uint32_t kSecondByteLimit = 0x4000000;
 
     ProfileChunk(std::string channelId, int32_t kind, Clock clock = nullptr);
@@ -139,6 +140,7 @@ class ProfileChunk {
     int64_t Now() const;
     int64_t RecordingSecond(const video_frame_header_s& header);
     void StartSecond(int64_t second, timeline_flags_s& flags);
+    void ReportOverflow();
     void CloseCurrent();
     void RefreshAverage();
     void Recycle(std::shared_ptr<FrameBuffer> buffer);
@@ -166,6 +168,10 @@ class ProfileChunk {
     RecordDecisions decisions_;
     bool started_ = false;
     int64_t currentSecond_ = 0;
+    // What the current second refused, reported once when it ends.
+    uint32_t droppedVideo_ = 0;
+    uint32_t droppedAudio_ = 0;
+    bool largeReported_ = false;
     ConcurrentQueue<std::shared_ptr<FrameBuffer>> framePool_{kFramePoolLength};
     std::shared_ptr<FrameBuffer> current_;
     ConcurrentVector<std::shared_ptr<FrameBuffer>> finished_;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <future>
 #include <thread>
 #include <utility>
 
@@ -116,10 +117,16 @@ bool Recorder::StartRecording() {
 
 void Recorder::StopRecording() {
     OLOG(kLogInfo) << "CH=[" << channelId_ << "] Ready for stop Recording.";
+    // Outside the main lock, so that a callback that touches the recorder
+    // meanwhile cannot hold the wait up.
+    if (Stop()) WaitForStatusReports();
+}
+
+bool Recorder::Stop() {
     std::lock_guard lock(mainLock_);
     if (!recording_) {
         OLOG(kLogInfo) << "CH=[" << channelId_ << "]Already Stoped Recording ";
-        return;
+        return false;
     }
     recording_ = false;
     WakeWaiters();
@@ -165,6 +172,23 @@ void Recorder::StopRecording() {
     PostStatus(RECORDER_STATUS_LOW_IDLE, now);
     PostStatus(RECORDER_STATUS_NORMAL_IDLE, now);
     OLOG(kLogInfo) << "CH=[" << channelId_ << "]Stoped Recording ";
+    return true;
+}
+
+// Every status of the stop was posted before this point (the write results
+// before their buffers left the pending queues), so once a job posted now
+// has run on the status strand, the callback has heard them all. A stop from
+// inside the callback cannot wait for its own strand.
+void Recorder::WaitForStatusReports() {
+    if (statusStrand_.running_in_this_thread()) return;
+    auto reached = std::make_shared<std::promise<void>>();
+    std::future<void> heard = reached->get_future();
+    boost::asio::post(statusStrand_, [reached] { reached->set_value(); });
+    if (heard.wait_for(std::chrono::milliseconds(kStatusWaitMs)) != std::future_status::ready) {
+        OLOG(kLogWarning) << "CH=[" << channelId_
+                          << "] the statuses of the stop were not heard within "
+                          << kStatusWaitMs / 1000 << " s";
+    }
 }
 
 void Recorder::WaitForPending(Profile& profile, const char* what) {

@@ -20,7 +20,8 @@
 // lock but metaLock_, and never waits for a disk; a stop waits for the frame
 // inputs in progress (`pushing_`). Status jobs and the callback run on
 // `statusStrand_` with no recorder lock held, so the callback may stop the
-// recorder.
+// recorder. A stop returns once the callback has heard every status of the
+// writes made up to and inside it (a stop from the callback itself excepted).
 #pragma once
 
 #include <atomic>
@@ -70,6 +71,8 @@ class Recorder : public IRecorder, public std::enable_shared_from_this<Recorder>
     // Writes a stop queues on a writer at a time (a writer logs more than
     // five as too many).
     static constexpr size_t kStopQueuedWrites = 5;
+    // How long a stop waits for the callback to hear the stop's statuses.
+    static constexpr int kStatusWaitMs = 10'000;
     static constexpr uint16_t kRefused = 0xFFFF;
     static constexpr uint16_t kNoSpace = 1063;
 
@@ -153,6 +156,9 @@ class Recorder : public IRecorder, public std::enable_shared_from_this<Recorder>
     int64_t NowUtc() const;
     int64_t NowSteadyNs() const;
     void ApplyMediaChannel(const media_channel_s& record);
+    // False when the recorder was not recording.
+    bool Stop();
+    void WaitForStatusReports();
     void PostStatus(int32_t code, int64_t time);
     void OnStatus(int32_t code, int64_t time);
     void CallBack(int32_t code, int64_t time);
@@ -160,6 +166,7 @@ class Recorder : public IRecorder, public std::enable_shared_from_this<Recorder>
     // Frame input and writing (RecorderWriting.cpp).
     bool PushProfileVideo(Profile& profile, const video_frame_header_s& header, const void* data,
                           uint32_t size, uint32_t eventFlags);
+    bool RefuseFrameTime(uint64_t time);
     bool ShouldWrite(Profile& profile);
     void PostWrite(Profile& profile);
     // `postedAfter`: the profile's hand-overs when the job was posted; a job

@@ -10,6 +10,7 @@
 #include "common/Log.h"
 #include "recorder/recording/MetadataXmlReader.h"
 #include "recorder/recording/Recorder.h"
+#include "recorder/store/HourFileName.h"
 
 namespace orvale::recorder {
 
@@ -55,11 +56,20 @@ bool Recorder::PushVideoFrame(const video_frame_header_s& header, const void* da
                         << ", frameSize = " << size << ", Codec = " << header.codec;
         return false;
     }
+    if (!IsStorableTime(header.time)) return RefuseFrameTime(header.time);
     if (header.profile == 1) return PushProfileVideo(normal_, header, data, size, eventFlags);
     if (header.profile == 2 && useLowProfile_) {
         return PushProfileVideo(low_, header, data, size, eventFlags);
     }
     return true;
+}
+
+// A time no hour folder can name would overflow the clock arithmetic and
+// make folders such as year -2147481749 or a 15-digit hour file.
+bool Recorder::RefuseFrameTime(uint64_t time) {
+    OLOG(kLogError) << "CH = [" << channelId_ << "]Invalid Arguments frameTime = " << time
+                    << ", outside 1970-01-01 to 9999-12-31";
+    return false;
 }
 
 bool Recorder::PushProfileVideo(Profile& profile, const video_frame_header_s& header,
@@ -377,6 +387,9 @@ bool Recorder::PushMetaFrame(const meta_frame_header_s& header, const void* data
         {
             std::lock_guard meta(metaLock_);
             if (header.time <= 0) return false;
+            if (!IsStorableTime(header.time)) {
+                return RefuseFrameTime(static_cast<uint64_t>(header.time));
+            }
             ++metaCount_;
             if (!currentMeta_) {
                 currentMeta_ = std::make_shared<MetaDataFrameBuffer>(trackId_.load());
@@ -443,10 +456,13 @@ bool Recorder::WriteMetaData() {
         return true;
     } catch (const std::exception& e) {
         OLOG(kLogFatal) << "CH[" << channelId_ << "],Error: " << e.what();
+        PostStatus(RECORDER_STATUS_WRITE_FAILED, NowUtc());
         return false;
     }
 }
 
+// A second that is not stored is reported as a failed write, so a caller
+// that keeps its source until the recording is safe keeps it.
 bool Recorder::WriteMetaSecond(const MetaDataFrameBuffer& second) {
     MetaDataFrames kept;
     int64_t bytes = 0;
@@ -478,13 +494,17 @@ bool Recorder::WriteMetaSecond(const MetaDataFrameBuffer& second) {
             CloseFiles();
             writer = channel_->GetMetaDataWriterOverwriting(second.TrackId(), time, required);
         }
-        if (!writer) return false;
+        if (!writer) {
+            PostStatus(RECORDER_STATUS_WRITE_FAILED, time);
+            return false;
+        }
         std::lock_guard writers(writerLock_);
         metaWriter_ = writer;
     }
-    if (writer->File() && !writer->File()->Insert(kept)) {
+    if (!writer->File() || !writer->File()->Insert(kept)) {
         OLOG(kLogError) << "CH[" << channelId_ << "], metadata of second " << time
                         << " could not be stored";
+        PostStatus(RECORDER_STATUS_WRITE_FAILED, time);
     }
     return true;
 }

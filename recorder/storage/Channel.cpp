@@ -210,7 +210,7 @@ std::shared_ptr<FileWriter> Channel::GetFileWriter(int32_t profile, int32_t trac
 std::shared_ptr<FileWriter> Channel::GetFileWriterOverwriting(int32_t profile, int32_t trackId,
                                                               int64_t time, int64_t requiredSize) {
     ExclusiveLock lock(mutex_);
-    if (useOverwrite_.load()) DeleteFirstDay();
+    if (useOverwrite_.load()) DeleteFirstDay(time);
     return MakeFileWriter(profile, trackId, time, requiredSize);
 }
 
@@ -223,7 +223,7 @@ std::shared_ptr<MetaDataWriter> Channel::GetMetaDataWriter(int32_t trackId, int6
 std::shared_ptr<MetaDataWriter> Channel::GetMetaDataWriterOverwriting(int32_t trackId, int64_t time,
                                                                       int64_t requiredSize) {
     ExclusiveLock lock(mutex_);
-    if (useOverwrite_.load()) DeleteFirstDay();
+    if (useOverwrite_.load()) DeleteFirstDay(time);
     return MakeMetaDataWriter(trackId, time, requiredSize);
 }
 

@@ -82,7 +82,8 @@ class Channel : public std::enable_shared_from_this<Channel> {
     std::shared_ptr<Drive> GetCurrentDrive() const;
 
     // Writers of a new hour or data file; empty when none could be made. The
-    // overwriting forms first delete the oldest day while overwrite is on.
+    // overwriting forms first delete the oldest day while overwrite is on,
+    // short of the hour of `time`.
     std::shared_ptr<FileWriter> GetFileWriter(int32_t profile, int32_t trackId, int64_t time,
                                               int64_t requiredSize);
     std::shared_ptr<FileWriter> GetFileWriterOverwriting(int32_t profile, int32_t trackId,
@@ -103,10 +104,12 @@ class Channel : public std::enable_shared_from_this<Channel> {
     // Drops this channel's space reservation on every drive it knows and
     // forgets the current drive.
     void ReleaseReservedSpace();
-    // Deletes the oldest recorded day's hours that are not in use. Answers
+    // Deletes the oldest recorded day's hours that are not in use, short of
+    // the hour of `recordingTime` (the hour a writer is asked for) and every
+    // later one: the recording never frees room at its own expense. Answers
     // the last hour removed, the oldest hour when none was, 0 without any
     // recording. The caller holds `mutex_` exclusively.
-    int64_t DeleteFirstDay();
+    int64_t DeleteFirstDay(int64_t recordingTime);
 
     // Readers and listings (ChannelReaders.cpp). Profile type 6 reads the
     // low profile, any other the main one. Ranges cover every hour from the
@@ -125,6 +128,7 @@ class Channel : public std::enable_shared_from_this<Channel> {
     bool ListMetaDataFiles(int32_t trackId, int64_t start, int64_t end,
                            std::list<std::shared_ptr<MetaDataFile>>& files);
     bool GetTrackIds(int64_t start, int64_t end, std::set<int>& trackIds);
+    // A second of [start, end] recorded in either profile.
     bool HasRecord(int64_t start, int64_t end);
     bool ReadData(const std::string& driveName, ReadJob job);
     void OnReadDone(unsigned queue, unsigned error, uint64_t bytes);

@@ -92,7 +92,7 @@ void Channel::DeleteHours(const Drives& drives, int64_t from, int64_t to, int64_
     }
 }
 
-int64_t Channel::DeleteFirstDay() {
+int64_t Channel::DeleteFirstDay(int64_t recordingTime) {
     Drives drives;
     recordedDrives_->Values(drives);
     int64_t last = 0;
@@ -100,16 +100,22 @@ int64_t Channel::DeleteFirstDay() {
         const auto span = RecordedSpan(drives);
         if (!span) return 0;
         const int64_t oldest = span->oldest;
-        const int64_t now = clock_();
         last = oldest;
+        // The hour being recorded (that of the request) stays, and so does
+        // every later one: the recorder closed its writers before it asked,
+        // so the folder-in-use count no longer guards its own hour. Hours
+        // from the current time on are never candidates.
+        const int64_t now = clock_();
+        const int64_t keepFrom = std::min(now, HourStart(recordingTime));
         int removed = 0;
         int kept = 0;
-        DeleteHours(drives, oldest, std::min(oldest + kDay, now), last, removed, kept);
+        DeleteHours(drives, oldest, std::min(oldest + kDay, keepFrom), last, removed, kept);
         // When in-use hours kept the whole day, one more day is tried, short
-        // of the hour now running.
+        // of the hour now running and of the hour being recorded.
         if (removed == 0 && kept > 0) {
-            DeleteHours(drives, oldest + kDay, std::min(oldest + 2 * kDay, HourStart(now)), last,
-                        removed, kept);
+            DeleteHours(drives, oldest + kDay,
+                        std::min({oldest + 2 * kDay, HourStart(now), HourStart(recordingTime)}),
+                        last, removed, kept);
         }
     } catch (const fs::filesystem_error& e) {
         OLOG(kLogError) << "CH[" << id_

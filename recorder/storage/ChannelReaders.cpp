@@ -251,7 +251,9 @@ bool Channel::HasRecord(int64_t start, int64_t end) {
             for (const int track : tracks) {
                 IndexFile index(
                     drive.GetTrackPath(id_, hour, track) / IndexFile::MakeFileName(hour), folders_);
-                if (index.EnsureOpen() && index.HasRecord(start, end)) {
+                // A second recorded in the low profile alone is recorded too.
+                if (index.EnsureOpen() && (index.HasRecord(start, end, kProfileNormal) ||
+                                           index.HasRecord(start, end, kProfileLow))) {
                     found = true;
                     return true;
                 }

@@ -70,7 +70,8 @@ class IndexFile : public std::enable_shared_from_this<IndexFile> {
                       const std::vector<dual_track_row_s>& highSeconds);
 
     // --- read side ---
-    bool HasRecord(int64_t start, int64_t end);
+    // A key frame of the profile (1 normal, 2 low) in [start, end].
+    bool HasRecord(int64_t start, int64_t end, int profile = 1);
     bool ReadAllIndexRows(std::vector<index_row_s>& rows);
     bool FindIndexRow(int profile, index_row_s& row, int64_t time, bool forward);
     bool ReadIndexRowsByName(int profile, std::vector<index_row_s>& rows,

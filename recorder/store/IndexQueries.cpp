@@ -73,11 +73,9 @@ bool IndexFile::ReadFirstIndexRow(const std::string& sql, index_row_s& row) {
     return ok && found;
 }
 
-bool IndexFile::HasRecord(int64_t start, int64_t end) {
+bool IndexFile::HasRecord(int64_t start, int64_t end, int profile) {
     std::ostringstream sql;
-    sql << "SELECT * FROM "
-        << "[T_INDEX] "
-        << "WHERE UTC >= " << start << " AND "
+    sql << "SELECT * FROM " << IndexTable(profile) << "WHERE UTC >= " << start << " AND "
         << " UTC <= " << end;
     bool found = false;
     return Query(kLogTrace, sql.str(), [&](SQLite::Statement&) { return !(found = true); }) &&

@@ -86,8 +86,11 @@ TEST_F(DeadlineTimerTest, HandlerRestartsItselfPeriodically) {
     std::promise<void> third;
     std::function<void(const boost::system::error_code&)> tick;
     tick = [&](const boost::system::error_code&) {
-        if (++calls == 3) third.set_value();
-        if (calls < 3) timer->Restart(tick);
+        // The count is read once: after the promise is set the test may end
+        // and take `calls` with it.
+        const int n = ++calls;
+        if (n < 3) timer->Restart(tick);
+        if (n == 3) third.set_value();
     };
     timer->Start(tick);
     EXPECT_EQ(third.get_future().wait_for(5s), std::future_status::ready);

@@ -146,14 +146,37 @@ TEST_F(ConversionWorkerTest, FramesReachTheRecorderWithTheConvertedHeaders) {
 TEST_F(ConversionWorkerTest, EachFolderRecordsOnItsOwnDriveThroughARecorderOfItsChannel) {
     OneFrame("x").Save(Folder("ch1", "20231114") / "0001_a.nmd");
     worker_.Run(Plan());
+    // Overwrite is off for the whole run.
     const std::vector<std::string> expected = {
-        "GetMediaDrive",        "SetMediaDrive D 1",
-        "SetMediaDrive E 2",    "CreateRecorder ch1 1 0 0",
-        "SetEventCallback ch1", "SetUseFrameTime 1 ch1",
-        "SetSchedule 1 ch1",    "StartRecording ch1",
-        "StopRecording ch1",    "DeleteChannel ch1 0",
+        "SetUseOverwrite 0",        "GetMediaDrive",
+        "SetMediaDrive D 1",        "SetMediaDrive E 2",
+        "CreateRecorder ch1 1 0 0", "SetEventCallback ch1",
+        "SetUseFrameTime 1 ch1",    "SetSchedule 1 ch1",
+        "StartRecording ch1",       "StopRecording ch1",
+        "DeleteChannel ch1 0",      "SetUseOverwrite 1",
     };
     EXPECT_EQ(engine_.calls, expected);
+}
+
+// A conversion never makes room by deleting earlier recordings; the stored
+// setting is back once the run ends, however it ends.
+TEST_F(ConversionWorkerTest, OverwriteIsOffDuringARunAndRestoredAfterIt) {
+    OneFrame("a").Save(Folder("ch1", "20231114") / "0001_a.nmd");
+    OneFrame("b").Save(Folder("ch2", "20231114") / "0001_b.nmd");
+    engine_.prepare = [this](FakeRecorder& recorder) {
+        recorder.onFrame = [this] {
+            EXPECT_FALSE(engine_.useOverwrite);
+            worker_.Cancel();
+        };
+    };
+    EXPECT_TRUE(worker_.Run(Plan()).cancelled);
+    EXPECT_TRUE(engine_.useOverwrite);
+
+    engine_.calls.clear();
+    engine_.useOverwrite = false;
+    worker_.Run(Plan());
+    EXPECT_EQ(CountOf(engine_.calls, "SetUseOverwrite"), 0u);
+    EXPECT_FALSE(engine_.useOverwrite);
 }
 
 TEST_F(ConversionWorkerTest, TrackChangesFollowTheFileNumbersAcrossFolders) {
@@ -231,8 +254,9 @@ TEST_F(ConversionWorkerTest, CancelStopsBetweenFilesWithoutRemovingFolders) {
     EXPECT_FALSE(worker_.IsRunning());
     ASSERT_EQ(engine_.recorders.size(), 1u);
     EXPECT_EQ(engine_.Recorder(0).video.size(), 1u);
-    const std::vector<std::string> tail(engine_.calls.end() - 2, engine_.calls.end());
-    EXPECT_EQ(tail, (std::vector<std::string>{"StopRecording ch1", "DeleteChannel ch1 0"}));
+    const std::vector<std::string> tail(engine_.calls.end() - 3, engine_.calls.end());
+    EXPECT_EQ(tail, (std::vector<std::string>{"StopRecording ch1", "DeleteChannel ch1 0",
+                                              "SetUseOverwrite 1"}));
     // The converted file is gone as it would be after a finished folder;
     // the rest and both folders stay.
     EXPECT_FALSE(fs::exists(folder / "0001_a.nmd"));
@@ -298,18 +322,21 @@ struct KeepCase {
     bool reportsEnd;
     bool noRecorder;
     bool kept;
+    std::vector<int32_t> atStop;  // reported by the stop, after the call returned
 };
 
 TEST_F(ConversionWorkerTest, FoldersWithRecordingTroubleKeepTheirFiles) {
     const KeepCase cases[] = {
-        {"clean", {}, true, false, false},
-        {"video loss is no error", {9}, true, false, false},
-        {"no writable drive", {8}, true, false, true},
-        {"folder missing", {10}, true, false, true},
-        {"no file", {14, 11}, true, false, true},
-        {"write failed", {12}, true, false, true},
-        {"end of writing never reported", {}, false, false, true},
-        {"no recorder", {}, true, true, true},
+        {"clean", {}, true, false, false, {}},
+        {"video loss is no error", {9}, true, false, false, {}},
+        {"no writable drive", {8}, true, false, true, {}},
+        {"folder missing", {10}, true, false, true, {}},
+        {"no file", {14, 11}, true, false, true, {}},
+        {"write failed", {12}, true, false, true, {}},
+        {"end of writing never reported", {}, false, false, true, {}},
+        {"no recorder", {}, true, true, true, {}},
+        {"no space for the stop's own writes", {}, true, false, true, {14, 11}},
+        {"metadata of the stop not stored", {}, true, false, true, {12}},
     };
     for (const KeepCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -320,6 +347,7 @@ TEST_F(ConversionWorkerTest, FoldersWithRecordingTroubleKeepTheirFiles) {
         worker.SetStatusWait(std::chrono::milliseconds(0));
         engine.prepare = [&](FakeRecorder& recorder) {
             recorder.statusesAtFirstFrame = c.statuses;
+            recorder.statusesAtStop = c.atStop;
             recorder.reportsEndOfWriting = c.reportsEnd;
         };
         if (c.noRecorder) engine.refused.insert("ch1");

@@ -114,6 +114,8 @@ class FakeConversionEngine final : public converter::ConversionEngine {
     }
     void ChangeTrackId(int trackId) override { trackId_ = trackId; }
     unsigned GetTrackId() override { return trackId_; }
+    bool GetUseOverwrite() override { return useOverwrite_; }
+    void SetUseOverwrite(bool use) override { useOverwrite_ = use; }
     bool DeleteChannel(std::string& channelId, bool) override {
         std::lock_guard lock(mutex_);
         deletedChannels.push_back(channelId);
@@ -135,6 +137,7 @@ class FakeConversionEngine final : public converter::ConversionEngine {
     std::vector<recorder::media_drive_s> drives_;
     std::map<std::string, std::unique_ptr<FakeRecorder>> recorders_;
     std::atomic<unsigned> trackId_{1};
+    std::atomic<bool> useOverwrite_{true};
 };
 
 // Records every box and answers from a script (Yes, or Ok, when it runs dry).

@@ -3,17 +3,23 @@
 // pushed with a copy of its payload. Recorders are kept after DeleteChannel
 // so that a test can look at them afterwards.
 //
-// A recorder reports RECORDING at its first frame (and then the statuses a
-// test scripts), and NOT_RECORDING when stopped after that, as the engine's
-// recorder does once its last write has completed.
+// A recorder reports as the engine's does: on a thread of its own, after the
+// call that caused the status has returned, in the order the statuses arose.
+// It reports RECORDING at its first frame (and then the statuses a test
+// scripts), and when stopped the statuses of the stop's own writes (scripted)
+// and NOT_RECORDING after writing; the stop returns once all of them have
+// been heard.
 #pragma once
 
+#include <condition_variable>
 #include <deque>
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "converter/ConversionWorker.h"
@@ -36,6 +42,66 @@ struct pushed_meta_s {
     std::string payload;
 };
 
+// Calls a recorder's callback on a thread of its own, one status after the
+// other, as the engine's status strand does.
+class StatusReporter {
+  public:
+    StatusReporter() : thread_([this] { Run(); }) {}
+    ~StatusReporter() {
+        {
+            std::lock_guard lock(mutex_);
+            ending_ = true;
+        }
+        changed_.notify_all();
+        thread_.join();
+    }
+    StatusReporter(const StatusReporter&) = delete;
+    StatusReporter& operator=(const StatusReporter&) = delete;
+
+    void SetCallback(recorder::RecorderEventCallback callback) {
+        std::lock_guard lock(mutex_);
+        callback_ = std::move(callback);
+    }
+    void Post(const std::string& id, int32_t status) {
+        {
+            std::lock_guard lock(mutex_);
+            queue_.push_back({id, status});
+        }
+        changed_.notify_all();
+    }
+    // Until everything posted so far has been called back.
+    void WaitUntilHeard() {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return queue_.empty() && !calling_; });
+    }
+
+  private:
+    void Run() {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            changed_.wait(lock, [this] { return ending_ || !queue_.empty(); });
+            if (queue_.empty()) return;
+            const auto [id, status] = queue_.front();
+            queue_.pop_front();
+            const recorder::RecorderEventCallback callback = callback_;
+            calling_ = true;
+            lock.unlock();
+            if (callback) callback(id, status, 0);
+            lock.lock();
+            calling_ = false;
+            changed_.notify_all();
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<std::pair<std::string, int32_t>> queue_;
+    recorder::RecorderEventCallback callback_;
+    bool calling_ = false;
+    bool ending_ = false;
+    std::thread thread_;  // last: starts once the rest is made
+};
+
 class FakeRecorder final : public recorder::IRecorder {
   public:
     FakeRecorder(std::string id, std::vector<std::string>& calls)
@@ -52,6 +118,8 @@ class FakeRecorder final : public recorder::IRecorder {
     std::vector<size_t> videoSeenByWait;
     // Reported right after RECORDING at the first frame.
     std::vector<int32_t> statusesAtFirstFrame;
+    // Reported by the stop, as the results of the writes made inside it.
+    std::vector<int32_t> statusesAtStop;
     bool reportsEndOfWriting = true;
     int scheduleSlotsSet = -1;  // slot bytes of the schedule that were 1
     bool scheduleUsesHolidays = true;
@@ -69,12 +137,14 @@ class FakeRecorder final : public recorder::IRecorder {
     void StopRecording() override {
         Call("StopRecording");
         recording_ = false;
+        for (const int32_t status : statusesAtStop) Report(status);
         if (writing_ && reportsEndOfWriting) Report(recorder::RECORDER_STATUS_NOT_RECORDING);
         writing_ = false;
+        reporter_.WaitUntilHeard();
     }
     void SetEventCallback(recorder::RecorderEventCallback callback) override {
         Call("SetEventCallback");
-        callback_ = std::move(callback);
+        reporter_.SetCallback(std::move(callback));
     }
     bool UseArb() override { return false; }
     recorder::media_channel_s GetMediaChannel() override { return {}; }
@@ -131,9 +201,7 @@ class FakeRecorder final : public recorder::IRecorder {
     static std::string Copy(const void* data, uint32_t size) {
         return data == nullptr ? std::string() : std::string(static_cast<const char*>(data), size);
     }
-    void Report(int32_t status) {
-        if (callback_) callback_(id_, status, 0);
-    }
+    void Report(int32_t status) { reporter_.Post(id_, status); }
     bool Taken() {
         if (!writing_) {
             writing_ = true;
@@ -146,17 +214,18 @@ class FakeRecorder final : public recorder::IRecorder {
 
     std::string id_;
     std::vector<std::string>& calls_;
-    recorder::RecorderEventCallback callback_;
     std::string scheduleId_;
     bool recording_ = false;
     bool writing_ = false;
+    StatusReporter reporter_;
 };
 
 class FakeConversionEngine final : public converter::ConversionEngine {
   public:
     std::vector<std::string> calls;
     std::vector<recorder::media_drive_s> drives;
-    unsigned trackId = 1;                        // what GetTrackId answers
+    unsigned trackId = 1;  // what GetTrackId answers
+    bool useOverwrite = true;
     std::set<std::string> refused;               // channels CreateRecorder gives no recorder for
     std::function<void(FakeRecorder&)> prepare;  // called for every new recorder
     std::vector<std::unique_ptr<FakeRecorder>> recorders;  // in creation order, never freed
@@ -185,6 +254,11 @@ class FakeConversionEngine final : public converter::ConversionEngine {
         calls.push_back("ChangeTrackId " + std::to_string(track));
     }
     unsigned GetTrackId() override { return trackId; }
+    bool GetUseOverwrite() override { return useOverwrite; }
+    void SetUseOverwrite(bool use) override {
+        calls.push_back(std::string("SetUseOverwrite ") + (use ? "1" : "0"));
+        useOverwrite = use;
+    }
     bool DeleteChannel(std::string& channelId, bool removeData) override {
         calls.push_back("DeleteChannel " + channelId + " " + (removeData ? "1" : "0"));
         return true;

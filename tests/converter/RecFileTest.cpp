@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <string>
@@ -414,6 +415,61 @@ TEST_F(RecFileTest, TheSinkStopsTheWalk) {
     const walk_result_s result = walker.Walk([&](const old_frame_s&) { return ++calls < 2; });
     EXPECT_TRUE(result.stopped);
     EXPECT_EQ(calls, 2);
+}
+
+// A crafted file of 64 KiB (kept with the test data): every segment names one
+// index, every minute one minute block, every second one run of 127 second
+// records, and the slots of each record name two chunks in turn. Walked as
+// the tables say it would yield 13.7 million frames a segment; each structure
+// counts once, and no more frames come out than the file's size can hold.
+TEST_F(RecFileTest, RepeatedOffsetsAreWalkedOnceAndFramesFitInTheFile) {
+    const std::filesystem::path path =
+        std::filesystem::path(ORVALE_TEST_DATA) / "repeated_offsets_64k.nmd";
+    CRecFile file(path);
+    ASSERT_NE(file.Reader(), nullptr);
+    const uint64_t size = std::filesystem::file_size(path);
+    FrameWalker walker(*file.Reader());
+    uint64_t frames = 0;
+    uint64_t recordBytes = 0;
+    const walk_result_s result = walker.Walk([&](const old_frame_s& frame) {
+        ++frames;
+        recordBytes += (frame.audio ? 72 : 76) + uint64_t{frame.record.dataSize};
+        return recordBytes <= size;  // a walk that runs away stops here
+    });
+    EXPECT_FALSE(result.stopped);
+    EXPECT_LE(recordBytes, size);
+    // The first slot of each chunk; every later mention of a chunk, record,
+    // minute block or index is a repeat.
+    EXPECT_EQ(frames, 2u);
+    EXPECT_EQ(result.skippedSegments, 22u);
+    EXPECT_EQ(result.skippedMinutes, 59u);
+}
+
+// Frames whose records together need more bytes than the file has (every
+// second's chunk header copied from the first, so all name its data) end
+// the walk where the file's size is used up.
+TEST_F(RecFileTest, FramesNeverAddUpToMoreThanTheFileHolds) {
+    std::vector<test_second_s> seconds;
+    for (int s = 0; s < 60; ++s) {
+        test_second_s second{0, s, 1, {}};
+        const std::string payload(s == 0 ? 1000 : 1, 'p');
+        for (int f = 0; f < 30; ++f) second.frames.push_back(Video(1000 + s, f, payload));
+        seconds.push_back(second);
+    }
+    OldMediaWriter writer({seconds});
+    const uint32_t first = writer.chunks.front().header;
+    for (const test_chunk_s& chunk : writer.chunks) {
+        std::copy_n(writer.bytes.begin() + first, 296, writer.bytes.begin() + chunk.header);
+    }
+    const auto path = Save(writer);
+    walk_result_s result;
+    const auto seen = Walk(path, &result);
+    uint64_t recordBytes = 0;
+    for (const Seen& frame : seen) recordBytes += 76 + frame.payload.size();
+    EXPECT_LE(recordBytes, std::filesystem::file_size(path) - 29140);
+    EXPECT_GT(seen.size(), 30u);
+    EXPECT_LT(seen.size(), 60u * 30u);
+    EXPECT_TRUE(result.exhausted);
 }
 
 }  // namespace

@@ -267,21 +267,41 @@ TEST_F(EngineTest, VanishedDriveStaysWhileAChannelNamesIt) {
     engine->Finalize(false);
 }
 
+// The longest pre-record time offered falls as channels are added; failover
+// channels are not counted, and without a catalogue the longest is offered.
 TEST_F(EngineTest, PreRecordLimitFollowsTheChannelCount) {
-    auto engine = Start();
-    EXPECT_EQ(engine->GetMaxPreRecordTimeForSetUp(), 120u);
-    engine->Finalize(false);
-    EXPECT_EQ(engine->GetMaxPreRecordTimeForSetUp(), 120u);  // closed: the failed select
-}
-
-TEST_F(EngineTest, EncryptionKeyIsKeptAsGiven) {
-    auto engine = Start();
-    media_encrypt_s info{2, 1, "secret"};
-    engine->SetEncryptionInfo(info);
-    EXPECT_EQ(engine->GetEncryptionInfo().key, "secret");
-    engine->SetDataFileSize(100);
-    EXPECT_EQ(engine->GetDataFileSize(), 100);
-    engine->Finalize(false);
+    struct Case {
+        int channels;
+        int failover;
+        unsigned limit;
+    };
+    const Case cases[] = {
+        {0, 0, 120}, {16, 0, 120}, {16, 10, 120}, {17, 10, 60}, {64, 10, 60}, {65, 10, 30},
+    };  // each case adds channels to those of the case before
+    Start()->Finalize(false);
+    int made = 0;
+    int madeFailover = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message()
+                     << c.channels << " channels, " << c.failover << " failover");
+        WithCatalogue([&](QzDatabase& db) {
+            for (; made < c.channels; ++made) {
+                media_channel_s channel;
+                channel.id = "cam" + std::to_string(made);
+                ASSERT_TRUE(db.GetChannelTable()->Insert(channel));
+            }
+            for (; madeFailover < c.failover; ++madeFailover) {
+                media_channel_s channel;
+                channel.id = "failover" + std::to_string(madeFailover);
+                channel.failoverStatus = true;
+                ASSERT_TRUE(db.GetChannelTable()->Insert(channel));
+            }
+        });
+        auto engine = Start();
+        EXPECT_EQ(engine->GetMaxPreRecordTimeForSetUp(), c.limit);
+        engine->Finalize(false);
+        EXPECT_EQ(engine->GetMaxPreRecordTimeForSetUp(), 120u);  // closed: the failed select
+    }
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <ctime>
 #include <filesystem>
 #include <future>
 #include <memory>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "platform/HostFolder.h"
+#include "platform/Time.h"
 #include "recorder/api/MediaRecorder.h"
 #include "recorder/database/QzDatabase.h"
 #include "recorder/storage/FolderInUseContainer.h"
@@ -29,6 +31,9 @@ namespace fs = std::filesystem;
 using test::kGiB;
 
 constexpr int64_t kStart = 1733824800;  // 2024-12-10 10:00:00 UTC
+// Event types as a host passes them.
+constexpr int32_t kVideoLossEvent = 1;
+constexpr int32_t kMotionEvent = 4;
 using test::FullSchedule;
 
 // The exported engine on a host folder of its own, with fixed drives D, E
@@ -226,7 +231,7 @@ TEST_F(RecorderRegistryTest, SchedulesReachOnlyTheirRecordersAndRetentionNeedsAC
     // Three drives of 500 GiB, 2 GiB of each kept free; the two idle
     // recorders on each drive count 86 bytes a second each.
     std::string cam1 = "cam1";
-    const uint64_t perDrive = (500 * kGiB - (2ULL << 30)) / (2 * 86);
+    const uint64_t perDrive = (500 * kGiB - (2ULL << 30)) / (2ULL * 86);
     EXPECT_EQ(engine_->GetExpectedRetention(cam1), 3 * perDrive / 3600 - 1);
 }
 
@@ -273,6 +278,99 @@ TEST_F(RecorderRegistryTest, AnArbRecorderFillsTheGapAndFinalizeMergesIt) {
     engine_->Initialize();
     EXPECT_TRUE(engine_->DeleteChannel(id, false));
     EXPECT_EQ(engine_->GetArbRecorder(id), nullptr);
+}
+
+// Until the first frame after a video-loss restart there is no recording
+// second: an event is judged by the current time, so a motion event is not
+// refused because 1 January 1970 lies outside the schedule.
+TEST_F(RecorderRegistryTest, AnEventRightAfterAVideoLossRestartIsJudgedByTheCurrentTime) {
+    const auto minuteOf = [](const std::tm& t) {
+        return t.tm_wday * 1440 + t.tm_hour * 60 + t.tm_min;
+    };
+    const int epoch = minuteOf(platform::LocalTime(0));
+    ASSERT_NE(minuteOf(platform::LocalTime(kStart)), epoch);
+    if (minuteOf(platform::LocalTime(std::time(nullptr))) == epoch) {
+        GTEST_SKIP() << "the clock stands in the weekday and minute of 1970-01-01 00:00";
+    }
+    // Motion only, every minute of the week but that of the epoch.
+    media_schedule_s schedule{};
+    for (int row = 0; row < 7; ++row) {
+        for (int minute = 0; minute < 1440; ++minute) {
+            if (row * 1440 + minute != epoch) schedule.table[row * 8640 + minute * 6] = 1;
+        }
+    }
+    IRecorder* recorder = Create("cam1");
+    ASSERT_NE(recorder, nullptr);
+    std::string id = "1";
+    engine_->SetSchedule(id, schedule, {});
+    recorder->SetUseFrameTime(true);
+    ASSERT_TRUE(recorder->StartRecording());
+    EXPECT_EQ(recorder->NotifyEvent(kVideoLossEvent, 0, false), 0);
+    ASSERT_TRUE(recorder->IsRecording());
+    test::LogCapture log;
+    EXPECT_EQ(recorder->NotifyEvent(kMotionEvent, 0, false), 0);
+    for (int64_t t = kStart; t < kStart + 10; ++t) test::PushSecond(*recorder, t);
+    recorder->StopRecording();
+
+    EXPECT_EQ(log.Count("Dosen't be in a recording time"), 0u);
+    const auto indexes = Find(".kvtidx");
+    ASSERT_EQ(indexes.size(), 1u);  // the motion seconds were recorded
+    IndexFile index(indexes.front(), FolderInUseContainer::Create());
+    std::vector<index_row_s> rows;
+    ASSERT_TRUE(index.ReadAllIndexRows(rows));
+    EXPECT_EQ(std::count_if(rows.begin(), rows.end(), [](auto& r) { return r.keyTime != 0; }), 10);
+}
+
+// Frame times that no hour folder or hour file name can express are refused
+// as invalid frames with an error line, and nothing is made of them.
+TEST_F(RecorderRegistryTest, FrameTimesBeyondTheNameableYearsAreRefused) {
+    IRecorder* recorder = Create("cam1");
+    ASSERT_NE(recorder, nullptr);
+    std::string id = "1";
+    engine_->SetSchedule(id, FullSchedule(), {});
+    recorder->SetUseFrameTime(true);
+    ASSERT_TRUE(recorder->StartRecording());
+    test::LogCapture log;
+    struct Case {
+        const char* name;
+        uint64_t time;
+        bool accepted;
+    };
+    const Case cases[] = {
+        {"largest signed time", 0x7FFFFFFFFFFFFFFFULL, false},
+        {"a negative time", 0xFFFFFFFFFFFFFF00ULL, false},
+        {"year 10000", 253402300800ULL, false},
+        {"last second of year 9999", 253402300799ULL, true},
+        {"a second of 2024", static_cast<uint64_t>(kStart), true},
+    };
+    std::vector<uint8_t> data(1000, 1);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const size_t before = log.Count("Invalid Arguments frameTime");
+        video_frame_header_s video;
+        video.profile = 1;
+        video.codec = 0x1B;
+        video.frameType = 1;
+        video.time = c.time;
+        EXPECT_EQ(recorder->PushVideoFrame(video, data.data(), 1000, 0), c.accepted);
+        meta_frame_header_s meta;
+        meta.profile = 1;
+        meta.time = static_cast<int64_t>(c.time);
+        const std::string xml = test::kMetaXml;
+        if (meta.time > 0) {
+            EXPECT_EQ(recorder->PushMetaFrame(meta, xml.data(), static_cast<uint32_t>(xml.size())),
+                      c.accepted);
+        }
+        EXPECT_EQ(log.Count("Invalid Arguments frameTime"),
+                  before + (c.accepted ? 0 : (meta.time > 0 ? 2 : 1)));
+    }
+    recorder->StopRecording();
+    std::vector<std::string> years;
+    for (const auto& entry : fs::directory_iterator(Root('D') / "KVTRecordData" / "cam1")) {
+        years.push_back(entry.path().filename().string());
+    }
+    std::sort(years.begin(), years.end());
+    EXPECT_EQ(years, (std::vector<std::string>{"2024", "9999"}));
 }
 
 }  // namespace

@@ -280,13 +280,13 @@ media_arb_s Arb() {
     return arb;
 }
 
-media_bookmark_s Bookmark(const std::string& description = "Door") {
+media_bookmark_s Bookmark() {
     media_bookmark_s bookmark;
     bookmark.rowId = 7;
     bookmark.guid = "CAM01";
     bookmark.startTime = 100;
     bookmark.endTime = 160;
-    bookmark.description = description;
+    bookmark.description = "Door";
     bookmark.trackId = 1;
     return bookmark;
 }
@@ -333,13 +333,13 @@ const std::vector<Operation>& Operations() {
              std::map<int64_t, media_arb_s> records;
              return db.GetArbTable()->SelectByCameraId("cam1", records);
          },
-         "SELECT rowid, * FROM [T_ARB] WHERE CAMERAID = 'cam1'", false},
+         "SELECT rowid, * FROM [T_ARB] WHERE CAMERAID = ?", false},
         {"ArbTable::Insert",
          [](QzDatabase& db) {
              auto arb = Arb();
              return db.GetArbTable()->Insert(arb);
          },
-         "INSERT INTO [T_ARB] VALUES('cam1',1000,0,1,0,0)", true},
+         "INSERT INTO [T_ARB] VALUES(?,1000,0,1,0,0)", true},
         {"ArbTable::UpdateReconnectTime",
          [](QzDatabase& db) {
              auto arb = Arb();
@@ -352,7 +352,7 @@ const std::vector<Operation>& Operations() {
          "DELETE FROM [T_ARB] WHERE rowid = '5'", true},
         {"ArbTable::DeleteByCameraId",
          [](QzDatabase& db) { return db.GetArbTable()->DeleteByCameraId("x' OR '1'='1"); },
-         "DELETE FROM [T_ARB] WHERE CAMERAID = 'x'' OR ''1''=''1'", true},
+         "DELETE FROM [T_ARB] WHERE CAMERAID = ?", true},
         {"ChannelTable::SelectAll",
          [](QzDatabase& db) {
              ChannelTable::ChannelMap channels;
@@ -407,16 +407,13 @@ const std::vector<Operation>& Operations() {
              std::map<long long, media_bookmark_s> bookmarks;
              return db.GetBookmarkTable()->SelectByGuid("CAM01", bookmarks);
          },
-         "SELECT rowid, * FROM [T_BOOKMARK] WHERE GUID = 'CAM01'", false},
+         "SELECT rowid, * FROM [T_BOOKMARK] WHERE GUID = ?", false},
         {"BookmarkTable::Insert",
          [](QzDatabase& db) { return db.GetBookmarkTable()->Insert(Bookmark()); },
-         "INSERT INTO [T_BOOKMARK] VALUES('CAM01',100,160,'Door',1,0)", true},
-        {"BookmarkTable::Insert with a quote",
-         [](QzDatabase& db) { return db.GetBookmarkTable()->Insert(Bookmark("Bob's door")); },
-         "INSERT INTO [T_BOOKMARK] VALUES('CAM01',100,160,'Bob''s door',1,0)", true},
+         "INSERT INTO [T_BOOKMARK] VALUES(?,100,160,?,1,0)", true},
         {"BookmarkTable::Update",
          [](QzDatabase& db) { return db.GetBookmarkTable()->Update(Bookmark()); },
-         "UPDATE [T_BOOKMARK] SET START_TIME = '100', END_TIME = '160', DESCRIPTION = 'Door' WHERE "
+         "UPDATE [T_BOOKMARK] SET START_TIME = '100', END_TIME = '160', DESCRIPTION = ? WHERE "
          "rowid = '7'",
          true},
         {"BookmarkTable::DeleteByRowId",
@@ -424,7 +421,7 @@ const std::vector<Operation>& Operations() {
          "DELETE FROM [T_BOOKMARK] WHERE rowid = '7'", true},
         {"BookmarkTable::DeleteByGuid",
          [](QzDatabase& db) { return db.GetBookmarkTable()->DeleteByGuid("CAM01"); },
-         "DELETE FROM [T_BOOKMARK] WHERE GUID = 'CAM01'", true},
+         "DELETE FROM [T_BOOKMARK] WHERE GUID = ?", true},
     };
     return operations;
 }

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
+#include <limits>
 
 #include <optional>
 #include <string>
@@ -114,7 +116,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(MetadataXmlReader, KeepsObjectsInDocumentOrderUpToTheLimit) {
     const std::optional<rule_frame_s> frame = Parse(ManyObjects(31));
     ASSERT_TRUE(frame.has_value());
-    for (int i = 0; i < kRuleFrameMaxObjects; ++i) {
+    for (int i = 0; i < RULE_FRAME_MAX_OBJECTS; ++i) {
         EXPECT_EQ(frame->objects[i].objectId, static_cast<uint32_t>(i + 1));
     }
 }
@@ -151,11 +153,29 @@ TEST(MetadataXmlReader, SurvivesHostileSizesAndDepth) {
     EXPECT_FALSE(Parse(huge).has_value());
 }
 
+// Scale and translation of finite numbers can still leave float range; the
+// box then ends at the largest finite value instead of infinity.
+TEST(MetadataXmlReader, TransformedCoordinatesStayFinite) {
+    const std::string transform =
+        R"(<Transformation><Translate x="3e38" y="-3e38"/><Scale x="3e38" y="3e38"/>)"
+        R"(</Transformation>)";
+    const std::optional<rule_frame_s> frame =
+        Parse(Document("", transform + Box("", "", R"(left="2" top="2" right="-2" bottom="0")")));
+    ASSERT_TRUE(frame.has_value());
+    ASSERT_EQ(frame->objectCount, 1);
+    const rule_object_s& box = frame->objects[0];
+    for (const float value : {box.x1, box.y1, box.x2, box.y2}) EXPECT_TRUE(std::isfinite(value));
+    EXPECT_EQ(box.x1, std::numeric_limits<float>::max());
+    EXPECT_EQ(box.y1, std::numeric_limits<float>::max());  // 6e38 - 3e38 overflowed first
+    EXPECT_EQ(box.x2, -std::numeric_limits<float>::max());
+    EXPECT_EQ(box.y2, -3e38F);
+}
+
 TEST(MetadataXmlReader, ExtensionIsTheWholeRecord) {
     const std::string xml = Document("", Box("", R"(ObjectId="3")", kBox));
     const std::vector<uint8_t> bytes = MetadataXmlExtension(42, xml.data(), xml.size());
     ASSERT_EQ(bytes.size(), 612U);
-    rule_frame_s frame;
+    rule_frame_s frame{};
     std::memcpy(&frame, bytes.data(), sizeof(frame));
     EXPECT_EQ(frame.time, 42);
     EXPECT_EQ(frame.objectCount, 1);

@@ -4,7 +4,10 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
+
+#include "tests/support/LogCapture.h"
 
 namespace orvale::recorder {
 namespace {
@@ -384,6 +387,27 @@ TEST_F(ProfileChunkTest, AFullSecondDropsFurtherFrames) {
     Push(t, 0, 0, -1);   // invalid
     chunk_.Flush();
     EXPECT_EQ(chunk_.GetOldestSecondInfo()->videoFrameCount, 1u);
+}
+
+// A second that overflows reports it once, with what it dropped, however
+// many frames keep arriving for it.
+TEST_F(ProfileChunkTest, AnOverfullSecondIsReportedOnceWithItsCounts) {
+    test::LogCapture log;
+    const int64_t t = kBeforeHour - 100;
+    const auto half = static_cast<int32_t>(ProfileChunk::kSecondByteLimit / 2 - 1024);
+    Push(t, 1, 0, half);
+    Push(t, 0, 0, half);
+    for (int i = 0; i < 5; ++i) Push(t, 0, 0, half);  // past the limit
+    for (int i = 0; i < 200; ++i) Push(t + 1);        // more frames than a second should hold
+    for (int i = 0; i < 200; ++i) Push(t + 2);
+    chunk_.Flush();
+
+    EXPECT_EQ(log.Count("is full"), 1u);
+    EXPECT_EQ(log.Count("CH[cam1], Second " + std::to_string(t) +
+                        " is full, 5 video and 0 audio frames dropped"),
+              1u);
+    // Once for each of the three seconds.
+    EXPECT_EQ(log.Count("Size of Buffer is too much"), 3u);
 }
 
 struct FlagCase {

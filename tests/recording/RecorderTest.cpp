@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -10,6 +11,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <SQLiteCpp/Database.h>
 
 #include "tests/recording/RecorderFrames.h"
 #include "tests/storage/ChannelFixture.h"
@@ -36,11 +39,12 @@ class RecorderTest : public test::ChannelFixture {
         recorder_ = Make(channel_, 0);
     }
 
-    std::shared_ptr<Recorder> Make(std::shared_ptr<Channel> channel, uint32_t recordTime) {
+    std::shared_ptr<Recorder> Make(std::shared_ptr<Channel> channel, uint32_t recordTime,
+                                   common::AsioThreadPool* pool = nullptr) {
         Recorder::Clocks clocks{[this] { return wall_.load(); }, [this] { return steady_.load(); }};
-        auto recorder =
-            std::make_shared<Recorder>(1, std::move(channel), media_encrypt_s{}, "1", 400LL << 20,
-                                       &pool_, nullptr, recordTime, clocks);
+        auto recorder = std::make_shared<Recorder>(1, std::move(channel), media_encrypt_s{}, "1",
+                                                   400LL << 20, pool != nullptr ? pool : &pool_,
+                                                   nullptr, recordTime, clocks);
         // The callback may run after the test ends: it owns what it writes.
         recorder->SetEventCallback([seen = seen_](const std::string&, int32_t code, int64_t) {
             std::lock_guard lock(seen->mutex);
@@ -436,6 +440,103 @@ TEST_F(RecorderTest, ReleasingTheDriveClosesItsWriters) {
     EXPECT_EQ(recorder_->GetCurrentDrive(), "");
     EXPECT_EQ(log_.Count("],  Release Drive = D"), 1u);
     recorder_->StopRecording();
+}
+
+// Metadata seconds that cannot be stored are a failed write to the caller,
+// whether no metadata file can be had or the insert fails.
+TEST_F(RecorderTest, AMetadataSecondThatIsNotStoredIsAFailedWrite) {
+    const fs::path meta =
+        drive_->GetTrackPath("cam1", kStart, 1) / MetaDataFile::MakeFileName(kStart);
+    common::AsioThreadPool recorderPool(2);
+    for (const bool noWriter : {true, false}) {
+        SCOPED_TRACE(noWriter ? "no metadata writer" : "insert failed");
+        {
+            std::lock_guard lock(seen_->mutex);
+            seen_->codes.clear();
+        }
+        fs::remove_all(drive_->GetChannelPath("cam1"));
+        // No file can open in the folder's place, and nothing is overwritten
+        // to make way for one.
+        if (noWriter) fs::create_directories(meta);
+        channel_->SetUseOverwrite(!noWriter);
+        // A job that closes the files waits for their writes: as in the
+        // engine, the recorder's jobs and the drive's writes run on two pools.
+        recorder_ = Make(channel_, 0, &recorderPool);
+        ASSERT_TRUE(recorder_->StartRecording());
+        int64_t t = kStart;
+        for (; t < kStart + 7; ++t) {
+            PushSecond(t);
+            for (int i = 0; i < 3; ++i) PushMeta(t);
+        }
+        if (!noWriter) {
+            // Once the first seconds are stored, the table goes under the writer.
+            MetaDataFrames rows;
+            const auto reader = MetaDataFile::Create(meta, folders_);
+            for (int i = 0; i < 500 && rows.empty(); ++i) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                reader->Read(kStart, kStart + 10, rows);
+            }
+            ASSERT_FALSE(rows.empty());
+            SQLite::Database(meta.string(), SQLite::OPEN_READWRITE).exec("DROP TABLE T_METADATA");
+            for (; t < kStart + 10; ++t) {
+                PushSecond(t);
+                for (int i = 0; i < 3; ++i) PushMeta(t);
+            }
+        }
+        recorder_->StopRecording();
+        // The stop returns once its statuses were heard.
+        const std::vector<int32_t> heard = Statuses();
+        EXPECT_GE(std::count(heard.begin(), heard.end(), RECORDER_STATUS_WRITE_FAILED), 1)
+            << ::testing::PrintToString(heard);
+        // The video seconds are stored all the same.
+        EXPECT_EQ(KeyTimes(kStart, kProfileNormal), Range(kStart, t - 1));
+        recorder_.reset();
+    }
+}
+
+// A caller decides about its sources by what it heard, so a stop returns only
+// once the statuses of the writes it made have been called back, however
+// slow the callback.
+TEST_F(RecorderTest, AStopReturnsOnlyAfterItsStatusesWereHeard) {
+    struct Case {
+        const char* name;
+        bool writable;
+        uint64_t available;
+        int seconds;  // five new seconds start the first write before the stop
+        std::vector<int32_t> heard;
+    };
+    const Case cases[] = {
+        {"no writable drive", false, 50 * test::kGiB, 3, {RECORDER_STATUS_NO_WRITABLE_DRIVE}},
+        {"full drive", true, 0, 3, {RECORDER_STATUS_NO_SPACE, RECORDER_STATUS_NO_FILE}},
+        {"writing",
+         true,
+         50 * test::kGiB,
+         7,
+         {RECORDER_STATUS_RECORDING, RECORDER_STATUS_NOT_RECORDING}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto seen = std::make_shared<Seen>();
+        volumes_->SetAvailable('D', c.available);
+        recorder_ = Make(c.writable ? channel_ : MakeChannel(), 0);
+        recorder_->SetEventCallback([seen](const std::string&, int32_t code, int64_t) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            std::lock_guard lock(seen->mutex);
+            seen->codes.push_back(code);
+        });
+        ASSERT_TRUE(recorder_->StartRecording());
+        for (int64_t t = kStart; t < kStart + c.seconds; ++t) PushSecond(t);
+        const auto heardAny = [&seen] {
+            std::lock_guard lock(seen->mutex);
+            return !seen->codes.empty();
+        };
+        for (int i = 0; i < 500 && c.seconds > 5 && !heardAny(); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        recorder_->StopRecording();
+        std::lock_guard lock(seen->mutex);
+        EXPECT_EQ(seen->codes, c.heard);
+    }
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <stdlib.h>
 #include <sys/mount.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -50,7 +51,7 @@ TEST_F(ChannelOverwriteTest, OneStepRemovesTheOldestDayOnEveryDriveButHoursInUse
     Hold('D', oldest + 2 * kHour);
     now_ = kDay1 + 3 * kDay;
 
-    EXPECT_EQ(channel_->DeleteFirstDay(), oldest + kDay - kHour);
+    EXPECT_EQ(channel_->DeleteFirstDay(now_), oldest + kDay - kHour);
     for (int64_t hour = oldest; hour < oldest + kDay; hour += kHour) {
         EXPECT_EQ(HourExists('D', hour), hour == oldest + 2 * kHour) << (hour - oldest) / kHour;
     }
@@ -59,18 +60,32 @@ TEST_F(ChannelOverwriteTest, OneStepRemovesTheOldestDayOnEveryDriveButHoursInUse
     EXPECT_TRUE(test::Logged(log_, "Delete Folder of firset day. Path = "));
 }
 
-// A channel that started 5 hours ago loses every hour not in use, the hour
-// now recording too, when its writer is not open.
-TEST_F(ChannelOverwriteTest, TheHourNowRecordingGoesWithinTheFirstDay) {
-    now_ = kDay1 + 10 * kHour + 1800;
-    for (int64_t hour = kDay1 + 5 * kHour; hour <= kDay1 + 10 * kHour; hour += kHour) {
-        MakeHour('D', hour);
+// A channel that started 5 hours ago loses every older hour not in use, but
+// never the hour it is recording (its writers are closed when it asks) nor a
+// later one: live, that is the hour now running; converting, an hour of the
+// past.
+TEST_F(ChannelOverwriteTest, TheHourBeingRecordedAndLaterOnesStay) {
+    struct Case {
+        const char* name;
+        int64_t recording;
+        std::vector<int64_t> kept;  // hours after 00:00 of day 1
+    };
+    const Case cases[] = {
+        {"live", kDay1 + 10 * kHour + 1800, {7, 10}},
+        {"converting", kDay1 + 8 * kHour + 100, {7, 8, 9, 10}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        now_ = kDay1 + 10 * kHour + 1800;
+        for (int64_t h = 5; h <= 10; ++h) MakeHour('D', kDay1 + h * kHour);
+        Hold('D', kDay1 + 7 * kHour);
+        channel_->DeleteFirstDay(c.recording);
+        for (int64_t h = 5; h <= 10; ++h) {
+            const bool kept = std::find(c.kept.begin(), c.kept.end(), h) != c.kept.end();
+            EXPECT_EQ(HourExists('D', kDay1 + h * kHour), kept) << h;
+        }
+        channel_->GetFolders()->Release(drives_.at('D')->GetHourKey("cam1", kDay1 + 7 * kHour));
     }
-    Hold('D', kDay1 + 7 * kHour);
-    EXPECT_EQ(channel_->DeleteFirstDay(), kDay1 + 10 * kHour);
-    EXPECT_FALSE(HourExists('D', kDay1 + 10 * kHour));
-    EXPECT_FALSE(HourExists('D', kDay1 + 5 * kHour));
-    EXPECT_TRUE(HourExists('D', kDay1 + 7 * kHour));
 }
 
 // When every recorded hour of the first day is in use, the step goes on with
@@ -85,7 +100,7 @@ TEST_F(ChannelOverwriteTest, AHeldFirstDayMovesTheStepToTheNextDayOnly) {
     MakeHour('D', oldest + 3 * kDay);
     now_ = oldest + kDay + 5 * kHour + 60;
 
-    EXPECT_EQ(channel_->DeleteFirstDay(), oldest + kDay + 4 * kHour);
+    EXPECT_EQ(channel_->DeleteFirstDay(now_), oldest + kDay + 4 * kHour);
     EXPECT_TRUE(HourExists('D', oldest));
     for (int64_t h = 1; h <= 4; ++h) EXPECT_FALSE(HourExists('D', oldest + kDay + h * kHour)) << h;
     EXPECT_TRUE(HourExists('D', oldest + kDay + 5 * kHour));  // now running
@@ -94,7 +109,7 @@ TEST_F(ChannelOverwriteTest, AHeldFirstDayMovesTheStepToTheNextDayOnly) {
 }
 
 TEST_F(ChannelOverwriteTest, NothingHappensWithoutRecordingsOrWithoutOverwrite) {
-    EXPECT_EQ(channel_->DeleteFirstDay(), 0);
+    EXPECT_EQ(channel_->DeleteFirstDay(now_), 0);
     EXPECT_FALSE(test::Logged(log_, "Delete Folder"));
 
     MakeHour('D', kDay1);

@@ -48,9 +48,15 @@ TEST(FolderInUseTest, ReleaseOfAnUnknownFolderChangesNothing) {
     EXPECT_TRUE(folders->IsInUse(kHour));
 }
 
-TEST(FolderInUseTest, RegistrationWithoutContainerTracksNothing) {
-    FolderInUseRegistration none(nullptr, kHour);
-    EXPECT_EQ(none.Key(), kHour);
+// An object made without a container neither holds an hour nor, when it
+// goes, releases the hour that a tracked user of the same key holds.
+TEST(FolderInUseTest, RegistrationWithoutContainerLeavesTheCountsAlone) {
+    auto folders = FolderInUseContainer::Create();
+    auto tracked = std::make_unique<FolderInUseRegistration>(folders, HourFolderKey(kHour));
+    std::make_unique<FolderInUseRegistration>(nullptr, HourFolderKey(kHour)).reset();
+    EXPECT_TRUE(folders->IsInUse(kHour));
+    tracked.reset();
+    EXPECT_FALSE(folders->IsInUse(kHour));
 }
 
 }  // namespace

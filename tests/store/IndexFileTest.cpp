@@ -275,7 +275,9 @@ TEST_F(IndexFileTest, FindsRowsByTimeNameAndBounds) {
     EXPECT_EQ(names, (std::vector<std::string>{"a'file", "b"}));
 
     EXPECT_TRUE(file->HasRecord(kHour + 11, kHour + 20));
-    EXPECT_FALSE(file->HasRecord(kHour + 30, kHour + 40));  // the low profile is not consulted
+    EXPECT_FALSE(file->HasRecord(kHour + 30, kHour + 40));    // the low profile is not consulted
+    EXPECT_TRUE(file->HasRecord(kHour + 30, kHour + 40, 2));  // unless asked for
+    EXPECT_FALSE(file->HasRecord(kHour + 11, kHour + 20, 2));
     EXPECT_EQ(file->FindPreviousTrackTime(1, kHour + 20), kHour + 10);
     EXPECT_EQ(file->FindPreviousTrackTime(2, kHour + 30), 0);
 

@@ -1,0 +1,164 @@
+// The overwrite setting and the overwrite step through the exported engine,
+// on a small tmpfs of the test's own that really runs full: one channel
+// records an older hour, then a second hour until the drive is full.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/mount.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/HostFolder.h"
+#include "platform/LinuxVolumeProvider.h"
+#include "recorder/api/MediaRecorder.h"
+#include "recorder/storage/FolderInUseContainer.h"
+#include "recorder/store/IndexFile.h"
+#include "recorder/store/RecordFileInfo.h"
+#include "tests/recording/RecorderFrames.h"
+#include "tests/support/TempDir.h"
+
+namespace orvale::recorder {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int64_t kOlderHour = 1709632800;             // 2024-03-05 10:00:00 UTC
+constexpr int64_t kRecordingHour = kOlderHour + 3600;  // 11:00
+// About 50 kB a second into data files of 4 MiB on a drive of 32 MiB that
+// keeps 4 MiB free: the older hour takes two data files, and the recording
+// hour fills the rest long before its 900 seconds are pushed.
+constexpr int64_t kOlderSeconds = 100;
+constexpr int64_t kRecordingSeconds = 900;
+
+struct OverwriteCase {
+    const char* name;
+    bool onAtCreation;
+    bool onWhileRecording;
+};
+
+class OverwriteThroughEngineTest : public ::testing::TestWithParam<OverwriteCase> {
+  protected:
+    void SetUp() override {
+        fs::create_directories(mount_);
+        if (::mount("tmpfs", mount_.c_str(), "tmpfs", 0, "size=32m") != 0) {
+            GTEST_SKIP() << "Mounting a 32 MiB tmpfs is not permitted here ("
+                         << std::strerror(errno)
+                         << "); run as root to test overwrite on a drive that runs full.";
+        }
+        mounted_ = true;
+        platform::SetHostFolder(host_.Str());
+        ::setenv("OSTREL_DRIVES", ("D=" + mount_.string()).c_str(), 1);
+        platform::InstallVolumeProvider(std::make_shared<platform::LinuxVolumeProvider>());
+        engine_ = std::make_unique<MediaRecorder>();
+        engine_->SetMinFreeSpace(4);  // before the drives are listed: they are small
+        engine_->SetDataFileSize(4);
+        engine_->Initialize();
+    }
+    void TearDown() override {
+        if (engine_) engine_->Finalize(false);
+        engine_.reset();
+        platform::InstallVolumeProvider(nullptr);
+        ::unsetenv("OSTREL_DRIVES");
+        platform::SetHostFolder("");
+        if (mounted_) ::umount2(mount_.c_str(), MNT_DETACH);
+    }
+
+    // Seconds [from, from + count) of video, each pushed once the writes
+    // before it are done, so that no write buffer outgrows a data file.
+    static void Record(IRecorder& recorder, int64_t from, int64_t count) {
+        for (int64_t t = from; t < from + count; ++t) {
+            test::PushSecond(recorder, t);
+            for (int i = 0; i < 2000 && recorder.GetWriteBufferCount() > 0; ++i) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+        }
+    }
+
+    fs::path HourFolder(int64_t hour) const {
+        const int hh = static_cast<int>((hour - kOlderHour) / 3600) + 10;
+        return mount_ / "KVTRecordData" / "cam1" / "2024" / "03" / "05" / std::to_string(hh);
+    }
+
+    // The seconds of the hour's normal profile that its index holds.
+    std::vector<int64_t> StoredSeconds(int64_t hour) const {
+        std::vector<int64_t> seconds;
+        const fs::path index = HourFolder(hour) / "0001" / IndexFile::MakeFileName(hour);
+        if (!fs::exists(index)) return seconds;
+        IndexFile file(index, FolderInUseContainer::Create());
+        std::vector<std::string> names;
+        file.ListDataFileNames(kProfileNormal, names);
+        for (const auto& name : names) {
+            std::vector<index_row_s> rows;
+            file.ReadIndexRowsByName(kProfileNormal, rows, name);
+            for (const auto& row : rows) seconds.push_back(row.keyTime);
+        }
+        return seconds;
+    }
+    static bool Holds(const std::vector<int64_t>& seconds, int64_t t) {
+        return std::find(seconds.begin(), seconds.end(), t) != seconds.end();
+    }
+
+    test::TempDir host_;
+    fs::path mount_ = host_.Path() / "mnt";
+    bool mounted_ = false;
+    std::unique_ptr<MediaRecorder> engine_;
+};
+
+// Overwrite follows the setting of the moment, also for a channel made
+// before it changed; it never takes the hour being recorded.
+TEST_P(OverwriteThroughEngineTest, AFullDriveLosesOnlyOlderHoursAndOnlyWhileOverwriteIsOn) {
+    const OverwriteCase& c = GetParam();
+    engine_->SetUseOverwrite(c.onAtCreation);
+    std::string id = "cam1";
+    std::string schedule = "1";
+    IRecorder* recorder = engine_->CreateRecorder(id, schedule, 0, false);
+    ASSERT_NE(recorder, nullptr);
+    engine_->SetUseOverwrite(c.onWhileRecording);
+    ASSERT_TRUE(engine_->SetSchedule(schedule, test::FullSchedule(), {}));
+    recorder->SetUseFrameTime(true);
+    std::mutex mutex;
+    std::vector<int32_t> heard;
+    recorder->SetEventCallback([&](const std::string&, int32_t code, int64_t) {
+        std::lock_guard lock(mutex);
+        heard.push_back(code);
+    });
+    ASSERT_TRUE(recorder->StartRecording());
+    Record(*recorder, kOlderHour, kOlderSeconds);
+    Record(*recorder, kRecordingHour, kRecordingSeconds);
+    recorder->StopRecording();
+    engine_->DeleteRecorder(id);
+
+    const std::vector<int64_t> older = StoredSeconds(kOlderHour);
+    const std::vector<int64_t> recording = StoredSeconds(kRecordingHour);
+    // The hour being recorded keeps its first seconds, whatever the setting.
+    EXPECT_TRUE(Holds(recording, kRecordingHour)) << recording.size() << " seconds stored";
+    if (c.onWhileRecording) {
+        EXPECT_FALSE(fs::exists(HourFolder(kOlderHour)));
+        // The room of the older hour took more of the recording hour.
+        EXPECT_GT(recording.size(), 300u);
+    } else {
+        EXPECT_TRUE(Holds(older, kOlderHour));
+        EXPECT_EQ(older.size(), static_cast<size_t>(kOlderSeconds));
+        std::lock_guard lock(mutex);
+        EXPECT_NE(std::find(heard.begin(), heard.end(), RECORDER_STATUS_NO_SPACE), heard.end());
+    }
+    EXPECT_LT(recording.size(), static_cast<size_t>(kRecordingSeconds));  // it did run full
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Settings, OverwriteThroughEngineTest,
+    ::testing::Values(OverwriteCase{"OnThroughout", true, true},
+                      OverwriteCase{"SwitchedOnAfterTheChannelWasMade", false, true},
+                      OverwriteCase{"SwitchedOffAfterTheChannelWasMade", true, false}),
+    [](const ::testing::TestParamInfo<OverwriteCase>& info) { return info.param.name; });
+
+}  // namespace
+}  // namespace orvale::recorder
