@@ -269,6 +269,7 @@ void ProfileChunk::Flush() {
         current_.reset();
     }
     if (open_ && openSeconds_ > 0) CloseArena();
+    RecountWaiting();
 }
 
 void ProfileChunk::Reset() {
@@ -287,7 +288,7 @@ void ProfileChunk::Reset() {
     closeArena_ = false;
     handOverRequested_ = false;
     handOverReady_ = false;
-    waitingBytes_ = 0;
+    waitingBuffers_ = 0;
     averageSecondBytes_ = 0;
 }
 

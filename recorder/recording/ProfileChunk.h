@@ -120,7 +120,9 @@ class ProfileChunk {
     // the owner's hand-overs; they never count as waiting.
     void SetKeepSeconds(uint32_t seconds);
     // Finished seconds beyond those kept back that no hand-over has taken,
-    // in whole units of kCountSeconds at the profile's rate (rounded down).
+    // as whole write buffers: a closed arena (without pre-record) counts as
+    // the one it is, other seconds in whole units of kCountSeconds at the
+    // profile's rate (rounded down).
     uint32_t WholeBuffersWaiting() const;
 
     std::shared_ptr<FrameBuffer> PopFinishedSecond();
@@ -185,7 +187,7 @@ class ProfileChunk {
     bool handOverRequested_ = false;  // until the next new second
     std::atomic<bool> handOverReady_{false};
     std::atomic<uint32_t> keepSeconds_{0};
-    std::atomic<uint64_t> waitingBytes_{0};
+    std::atomic<uint32_t> waitingBuffers_{0};
     std::atomic<uint32_t> averageSecondBytes_{0};
     int32_t msTotal_ = 0;
     int32_t lastMsDelta_ = 0;

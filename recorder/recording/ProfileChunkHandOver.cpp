@@ -61,7 +61,10 @@ void ProfileChunk::PlaceSecond(int64_t second) {
         open_ && openSeconds_ > 0 &&
         (closeArena_ || ShouldCloseArena(second) || (!keeping && (requested || openPiling)));
     closeArena_ = false;
-    if (close) CloseArena();
+    if (close) {
+        CloseArena();
+        RecountWaiting();
+    }
     if (close || requested || piling) handOverReady_ = true;
 
     if (!open_) open_ = TakeArena();
@@ -119,18 +122,30 @@ std::shared_ptr<WriteBuffer> ProfileChunk::TakeArena() {
     return buffer;
 }
 
+// Without pre-record a closed arena is a write buffer that only waits for
+// its job: it counts as one whole. Other finished seconds beyond those kept
+// back count in whole units of the rate.
 void ProfileChunk::RecountWaiting() {
     const uint32_t keep = keepSeconds_;
     uint32_t newer = 0;
-    uint64_t waiting = 0;
+    uint32_t closed = 0;
+    uint64_t loose = 0;
+    const WriteBuffer* last = nullptr;
     finished_.ForEachReverse([&](const std::shared_ptr<FrameBuffer>& second) {
         if (newer < keep) {
             ++newer;
+            return;
+        }
+        const WriteBuffer* arena = second->Arena().get();
+        if (keep == 0 && arena != nullptr && arena != open_.get()) {
+            if (arena != last) ++closed;
+            last = arena;
         } else {
-            waiting += second->Length();
+            loose += second->Length();
         }
     });
-    waitingBytes_ = waiting;
+    const uint64_t unit = CountUnit();
+    waitingBuffers_ = closed + static_cast<uint32_t>(unit == 0 ? 0 : loose / unit);
 }
 
 void ProfileChunk::RequestHandOver() {
@@ -149,8 +164,7 @@ uint64_t ProfileChunk::CountUnit() const {
 }
 
 uint32_t ProfileChunk::WholeBuffersWaiting() const {
-    const uint64_t unit = CountUnit();
-    return unit == 0 ? 0 : static_cast<uint32_t>(waitingBytes_ / unit);
+    return waitingBuffers_;
 }
 
 std::shared_ptr<WriteBuffer> ProfileChunk::TakeWriteBuffer(uint32_t keep, bool leaveOpen) {
@@ -218,7 +232,7 @@ std::shared_ptr<WriteBuffer> ProfileChunk::TakeWriteBuffer(uint32_t keep, bool l
     // end sector of the write, instead of one doubled copy per overflow.
     uint64_t bytes = kArenaReserve;
     for (const std::shared_ptr<FrameBuffer>& second : chosen) bytes += second->Length();
-    if (!whole && bytes > buffer->Capacity()) buffer->Grow(bytes);
+    if (!whole && !chosen.empty() && bytes > buffer->Capacity()) buffer->Grow(bytes);
     for (std::shared_ptr<FrameBuffer>& second : chosen) {
         buffer->Append(second);
         Recycle(std::move(second));

@@ -166,6 +166,10 @@ void Recorder::WriteProfile(Profile& profile, uint64_t postedAfter) {
         const uint32_t keep = recording ? maxPreRecordSeconds_.load() : 0;
         const bool leaveOpen = recording && keep == 0;
         for (bool first = true;; first = false) {
+            // Counted from before the take, so that the count never dips
+            // while the seconds move from the chunk to the writer (which may
+            // take a while to open).
+            const InHand inHand(profile.inHand);
             std::shared_ptr<WriteBuffer> buffer = profile.chunk->TakeWriteBuffer(keep, leaveOpen);
             if (!buffer) break;
             if (buffer->GetSeconds().empty() || buffer->UsedLength() == 0) {
@@ -179,8 +183,6 @@ void Recorder::WriteProfile(Profile& profile, uint64_t postedAfter) {
                 continue;
             }
             ++profile.handOvers;
-            // Counted from the take on: the writer may take a while to open.
-            const InHand inHand(profile.inHand);
             WriteBufferOut(profile, std::move(buffer));
             // A stop hands over all it kept back at once; it waits for the
             // disk rather than queue more than a writer expects.

@@ -320,25 +320,32 @@ TEST_F(ProfileChunkTest, AnArenaHoldsAboutSixteenSecondsOfTheRate) {
     EXPECT_LT(buffers[1]->Capacity(), 17 * 100039u);
 }
 
-TEST_F(ProfileChunkTest, WaitingSecondsCountInWholeUnitsAndKeptSecondsNever) {
+TEST_F(ProfileChunkTest, WaitingSecondsCountAsWholeBuffersAndKeptSecondsNever) {
     const int64_t t = kBeforeHour - 1000;
     const auto push = [this](int64_t from, int64_t to) {
         for (int64_t s = from; s < to; ++s) Push(s, 1, 0, 10000);
     };
-    push(t, t + 16);  // fifteen finished, the sixteenth current
-    EXPECT_EQ(chunk_.WholeBuffersWaiting(), 1u);
+    push(t, t + 15);  // fourteen finished, the fifteenth current
+    EXPECT_EQ(chunk_.WholeBuffersWaiting(), 0u);
+    push(t + 15, t + 16);
+    EXPECT_EQ(chunk_.WholeBuffersWaiting(), 1u);  // fifteen seconds: one unit
+    EXPECT_FALSE(chunk_.TakeHandOverReady());
+    // The arena being filled never counts two by itself: at thirty seconds it
+    // is closed, a write buffer waiting for its job, and counts as one.
     push(t + 16, t + 31);
-    EXPECT_EQ(chunk_.WholeBuffersWaiting(), 2u);
-    // Two whole buffers waiting: the arena closed and a job is worth posting.
     EXPECT_TRUE(chunk_.TakeHandOverReady());
+    EXPECT_EQ(chunk_.WholeBuffersWaiting(), 1u);
+    push(t + 31, t + 47);
+    EXPECT_EQ(chunk_.WholeBuffersWaiting(), 2u);  // and fifteen more seconds
 
-    chunk_.SetKeepSeconds(20);
+    // Seconds kept back never count.
+    chunk_.SetKeepSeconds(40);
+    EXPECT_EQ(chunk_.WholeBuffersWaiting(), 0u);  // 46 finished, 40 kept
+    push(t + 47, t + 56);
+    EXPECT_EQ(chunk_.WholeBuffersWaiting(), 1u);  // 55 finished, 40 kept
+    ASSERT_FALSE(TakeAll(40).empty());
     EXPECT_EQ(chunk_.WholeBuffersWaiting(), 0u);
-    push(t + 31, t + 36);
-    EXPECT_EQ(chunk_.WholeBuffersWaiting(), 1u);  // 35 finished, 20 kept
-    ASSERT_FALSE(TakeAll(20).empty());
-    EXPECT_EQ(chunk_.WholeBuffersWaiting(), 0u);
-    EXPECT_EQ(chunk_.GetFinishedSecondCount(), 20u);
+    EXPECT_EQ(chunk_.GetFinishedSecondCount(), 40u);
 }
 
 TEST_F(ProfileChunkTest, SecondsKeptForPreRecordAreCopiedOnceWhenDue) {
