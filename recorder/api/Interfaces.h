@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <list>
 #include <string>
 #include <vector>
 
@@ -85,7 +86,27 @@ class OSTREL_API IArbRecorder {
     virtual ~IArbRecorder() = default;
 };
 
+// One channel and track played back to one caller. Answers to OpenMedia and
+// ControlMedia come through their response callbacks (0 or a media_error_e),
+// one per tick of the engine's playback timer, except STOP, which is answered
+// inside ControlMedia; frames come through the data callback of OpenMedia.
+// Both happen on an engine thread (a backup on a worker thread) with the
+// medium's lock held, so a callback may control the medium but must not
+// delete it.
 class OSTREL_API PlaybackMedia {
+  public:
+    virtual std::string GetChannelId() = 0;
+    virtual bool IsOpened() = 0;
+    virtual void Stop() = 0;
+    // speed: negative plays in reverse; profileType 4 the main profile, any
+    // other value the low one. Always true: the outcome goes to `response`.
+    virtual bool OpenMedia(int seqID, int64_t start, int64_t end, int speed, bool pause,
+                           bool backup, unsigned profileType, OpenMediaCallback data,
+                           OpenMediaResponseCallback response) = 0;
+    // controlType: a playback_control_type_e value. Always true.
+    virtual bool ControlMedia(int seqID, unsigned controlType, int64_t time, int speed,
+                              unsigned profileType, ControlMediaResponseCallback response) = 0;
+
   protected:
     virtual ~PlaybackMedia() = default;
 };
@@ -129,7 +150,29 @@ class OSTREL_API ITrackSearcher {
     virtual ~ITrackSearcher() = default;
 };
 
+// A forensic motion search over one channel: the object boxes stored with a
+// track's metadata in a time range are replayed through the motion rule
+// library against the caller's areas and lines, and every hit is answered.
+//
+// Each accepted search answers exactly once, through the callback, on one of
+// the engine's threads, unless it fails inside (a database or memory error):
+// such a failure is logged and that search then never answers. A searcher
+// deleted before its search started never answers either. Searches of all
+// searchers run one after another; a further Search on the same searcher
+// takes its own copy of the arguments and does not disturb one in progress.
 class OSTREL_API IForensicSearcher {
+  public:
+    // Times are seconds since 1970, UTC, both included. At most 32 excluded,
+    // 32 motion and 32 enter/exit areas (an area watching both entering and
+    // leaving takes two) and 32 lines are taken, each with its first 11
+    // points; the rest is dropped with a warning. False (and no answer) when
+    // nothing of the areas and lines could be taken, or when the engine
+    // could not queue the search.
+    virtual bool Search(int64_t start, int64_t end, int trackId,
+                        const std::list<forensic_search_area_s>& areas,
+                        const std::list<forensic_search_line_s>& lines,
+                        ForensicCallback callback) = 0;
+
   protected:
     virtual ~IForensicSearcher() = default;
 };

@@ -156,7 +156,13 @@ struct media_raid_info_s {
 };
 
 // The header delivered with every playback frame. The part after the common
-// head depends on `kind` (1 video, 2 audio, 3 metadata).
+// head depends on `kind` (1 video, 2 audio, 3 metadata). Video and audio come
+// with their media bytes, metadata with its document.
+//
+// A backup (export) ends with exactly one final header: kind 1, backup 1,
+// size 0 and no data, every other field 0 except `video.endMarker`: 3 after
+// a normal end (the end time or the end of the recording was reached), 4 when
+// the medium could not open or read, 0 when it was stopped.
 struct playback_media_header_s {
     uint32_t mediaId = 0;
     int32_t kind = 0;
@@ -192,6 +198,18 @@ struct playback_media_header_s {
     };
 
     playback_media_header_s() : video{} {}
+};
+
+// What ControlMedia asks of a playback medium.
+enum playback_control_type_e : uint32_t {
+    PLAYBACK_CONTROL_STOP = 0,
+    PLAYBACK_CONTROL_PLAY = 1,
+    PLAYBACK_CONTROL_SEEK = 3,
+    PLAYBACK_CONTROL_STEP = 4,
+    PLAYBACK_CONTROL_PAUSE = 5,
+    PLAYBACK_CONTROL_PROFILE = 64,
+    PLAYBACK_CONTROL_SESSION = 65,  // moves a medium between sessions (the engine's)
+    PLAYBACK_CONTROL_PROFILE_SESSION = 66,
 };
 
 enum media_error_e : uint32_t {
@@ -293,6 +311,43 @@ using TimelineCallback =
 using CalendarCallback = std::function<void(unsigned int, int, int, std::list<unsigned char>)>;
 // (sequence id, start, end, the track ids recorded in [start, end] ascending)
 using TrackCallback = std::function<void(unsigned int, int64_t, int64_t, std::list<int>)>;
+
+// A point of a forensic search shape, in normalised image coordinates: x from
+// -1 (left) to 1 (right), y from 1 (top) to -1 (bottom).
+struct forensic_point_s {
+    float x = 0;
+    float y = 0;
+};
+
+// A polygon of a forensic search. An excluded area hides what lies in it from
+// every rule; otherwise `flags` says what it watches: 0x1 motion inside it,
+// 0x2 objects entering it, 0x4 objects leaving it (other bits are not read).
+struct forensic_search_area_s {
+    bool excluded = false;
+    uint32_t flags = 0;
+    std::list<forensic_point_s> points;
+};
+
+// A polyline of a forensic search, fired by objects crossing it: direction 1
+// and 2 each select one crossing direction, 255 both; any other value lets
+// no crossing fire.
+struct forensic_search_line_s {
+    int32_t direction = 0;
+    std::list<forensic_point_s> points;
+};
+
+// One hit of a forensic search: the second of the metadata frame and what
+// fired: code 41 with subCode 2 (entered an area), 4 (left an area) or 1
+// (crossed a line); code 38 with subCode 0 (moved inside a motion area).
+struct forensic_event_s {
+    int64_t time = 0;  // seconds since 1970, UTC
+    int32_t code = 0;
+    int32_t subCode = 0;
+    int32_t reserved = 0;
+};
+
+// (sequence id, the hits in the order of the recording)
+using ForensicCallback = std::function<void(unsigned int, std::vector<forensic_event_s>)>;
 
 // What an ARB recorder reports through its status callback, with a second
 // since 1970 as the value.

@@ -52,6 +52,7 @@ MediaRecorderImpl::MediaRecorderImpl()
       trackSearchers_(std::make_shared<SearcherRegistry<TrackSearcher>>()),
       calendarSearchers_(std::make_shared<SearcherRegistry<CalendarSearcher>>()),
       timelineSearchers_(std::make_shared<SearcherRegistry<TimelineSearcher>>()),
+      forensicSearchers_(std::make_shared<SearcherRegistry<ForensicSearcher>>()),
       maintenanceTimer_(std::make_shared<common::DeadlineTimer>(&servicePool_->IoService(),
                                                                 kMaintenancePeriodMs)),
       catalogue_(std::make_shared<QzDatabase>()),
@@ -95,7 +96,8 @@ void MediaRecorderImpl::Initialize() {
         MetaDataFile::CreateTemplate();
         catalogueFiles_.CreateFolders();
         OpenCatalogue();
-        bufferPool_ = std::make_shared<BufferPool>(bufferSize_.load());
+        // Read buffers keep their own size: the buffer-size setting is the writers'.
+        bufferPool_ = std::make_shared<BufferPool>();
         RefreshDrives();
         LoadTrackId();
         maintenanceEnabled_ = true;

@@ -22,6 +22,10 @@ void BufferPool::PutReadBuffer(std::shared_ptr<ReadBuffer> buffer) {
     // A buffer that someone else still holds (a read that has not landed
     // yet) is not reused: it goes away with its last holder.
     if (!buffer || buffer.use_count() > 1) return;
+    // A read that filled it published its bytes and fields with one of these
+    // flags; reading them orders the reset after that read.
+    static_cast<void>(buffer->ready.load(std::memory_order_acquire));
+    static_cast<void>(buffer->failed.load(std::memory_order_acquire));
     // Reset outside the lock: it may allocate.
     buffer->Reset();
     std::lock_guard lock(mutex_);

@@ -236,18 +236,24 @@ bool DataFile::Open() {
 void DataFile::Read(std::shared_ptr<ReadBuffer> buffer, ReadCompletion completion) {
     const int64_t start = buffer ? buffer->windowStart : -1;
     const int64_t end = buffer ? buffer->windowEnd : -1;
-    if (start < 0 || end < start) {
+    const int64_t alignedStart = start - start % kSector;
+    const int64_t alignedEnd = (end + kSector - 1) / kSector * kSector;
+    // A window the array cannot hold is refused whole: a cut read would hand
+    // its reader records that end nowhere.
+    if (start < 0 || end < start || alignedEnd - alignedStart > buffer->Capacity()) {
         OLOG(kLogFatal) << "MID[" << (buffer ? buffer->mediaId : 0)
                         << "]Read a data. error = invalid window " << start << ".." << end;
+        if (buffer) {
+            buffer->ready = false;
+            buffer->failed = true;
+        }
         boost::asio::post(
             io_, [completion = std::move(completion)] { completion(ErrorCode(EINVAL), 0); });
         return;
     }
-    const int64_t alignedStart = start - start % kSector;
-    const int64_t alignedEnd = (end + kSector - 1) / kSector * kSector;
-    const auto length =
-        static_cast<size_t>(std::min<int64_t>(alignedEnd - alignedStart, buffer->Capacity()));
+    const auto length = static_cast<size_t>(alignedEnd - alignedStart);
     buffer->ready = false;
+    buffer->failed = false;
     uint8_t* data = buffer->Data();
     readFile_.AsyncReadAt(
         alignedStart, data, length,
@@ -262,6 +268,7 @@ void DataFile::OnRead(const std::error_code& error, uint64_t transferred, ReadBu
     if (error) {
         OLOG(kLogFatal) << "MID[" << buffer.mediaId << "]Read a data. error = " << error.message()
                         << ", bytes_transferred = " << transferred << ", EOF=" << buffer.lastWindow;
+        buffer.failed.store(true, std::memory_order_release);
     } else {
         buffer.readPosition = static_cast<uint64_t>(start % kSector);
         buffer.bytesRead = transferred;

@@ -83,7 +83,9 @@ class DataFile : public std::enable_shared_from_this<DataFile> {
     // Makes the file ready for reading and takes the start time from its name.
     bool Open();
     // Reads the sectors that cover the buffer's window [windowStart,
-    // windowEnd), as far as the buffer holds them and the file has them.
+    // windowEnd), as far as the file has them. A window whose sectors do not
+    // fit in the buffer is refused (EINVAL). A failed read sets the buffer's
+    // `failed` flag.
     void Read(std::shared_ptr<ReadBuffer> buffer, ReadCompletion completion);
     // Ends reading. Always true.
     bool Close();

@@ -304,12 +304,19 @@ bool FileReader::QueueRead(std::shared_ptr<ReadBuffer> request) {
     return true;
 }
 
+void FileReader::CancelRead(const std::shared_ptr<ReadBuffer>& request) {
+    ExclusiveLock lock(mutex_);
+    const auto found = std::find(readRequests_.begin(), readRequests_.end(), request);
+    if (found != readRequests_.end()) readRequests_.erase(found);
+}
+
 void FileReader::OnReadCommand(unsigned queue, ReadCommandHandler::Done done) {
     std::shared_ptr<ReadBuffer> request;
     std::shared_ptr<DataFile> file;
     {
         SharedLock lock(mutex_);
-        if (!readRequests_.empty()) request = readRequests_.back();
+        // Oldest first: requests are windows in reading order.
+        if (!readRequests_.empty()) request = readRequests_.front();
         if (dataFileOpened_) file = dataFile_;
     }
     std::weak_ptr<FileReader> weak = weak_from_this();
@@ -336,6 +343,7 @@ void FileReader::OnRead(const std::shared_ptr<ReadBuffer>& request, const std::e
     if (error) {
         OLOG(kLogFatal) << "MID[" << mediaId_
                         << "] Failed to read a data. error = " << error.message();
+        if (request) request->failed.store(true, std::memory_order_release);
     }
     // Exactly the request that was read goes, wherever it stands now.
     ExclusiveLock lock(mutex_);

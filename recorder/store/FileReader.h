@@ -79,8 +79,11 @@ class FileReader : public std::enable_shared_from_this<FileReader> {
 
     // Queues one read request. Always true.
     bool QueueRead(std::shared_ptr<ReadBuffer> request);
-    // The start function of the reader's read command: reads the newest
-    // queued request into its buffer.
+    // Takes back a queued request whose read command could not be posted.
+    void CancelRead(const std::shared_ptr<ReadBuffer>& request);
+    // The start function of the reader's read command: reads the oldest
+    // queued request into its buffer (one command is posted per request). A request that cannot be read gets its
+    // `failed` flag.
     void OnReadCommand(unsigned queue, ReadCommandHandler::Done done);
 
     static std::string MakeIndexFileName(int64_t time);

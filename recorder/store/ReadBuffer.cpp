@@ -29,6 +29,7 @@ void ReadBuffer::Reset() {
     if (resized != 0 && Capacity() != defaultSize_) bytes_.Reallocate(defaultSize_, 0);
     resized = 0;
     ready.store(false);
+    failed.store(false);
     readPosition = 0;
     bytesRead = 0;
     windowStart = 0;

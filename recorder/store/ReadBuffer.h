@@ -2,10 +2,12 @@
 // it is to hold, shared between the playback code and the data file's read.
 //
 // Every read lands at the start of the array (so it stays aligned) and never
-// reaches past its capacity. When it completes, `readPosition` points at the
-// first requested byte, `bytesRead` counts the bytes that landed, the
-// key-frame list describes them (when `reverse` or `scanKeyFrames` is set)
-// and `ready` turns true last: a reader that sees `ready` sees the rest.
+// reaches past its capacity: a window whose sectors do not fit is refused.
+// When it completes, `readPosition` points at the first requested byte,
+// `bytesRead` counts the bytes that landed, the key-frame list describes them
+// (when `reverse` or `scanKeyFrames` is set) and `ready` turns true last: a
+// reader that sees `ready` sees the rest. A read that fails sets `failed`
+// instead, so that nobody waits for it for ever.
 //
 // The playback code owns every other field; they are set under its lock and
 // kept as they are by the read. The array and both sizes belong to the buffer;
@@ -53,9 +55,10 @@ class ReadBuffer {
     // Drops the last entry of the key-frame list, if any.
     void PopKeyFrame();
 
-    uint8_t resized = 0;             // grown by the playback code
-    std::atomic<bool> ready{false};  // the read has landed
-    uint64_t readPosition = 0;       // offset of the next record in the array
+    uint8_t resized = 0;              // grown by the playback code
+    std::atomic<bool> ready{false};   // the read has landed
+    std::atomic<bool> failed{false};  // the read ended with an error
+    uint64_t readPosition = 0;        // offset of the next record in the array
     uint64_t bytesRead = 0;
     int64_t windowStart = 0;  // data-file offsets of the wanted range [start, end)
     int64_t windowEnd = 0;

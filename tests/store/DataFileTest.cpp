@@ -280,8 +280,15 @@ TEST_F(DataFileReadTest, ReadsTheSectorsAroundTheWindow) {
 }
 
 TEST_F(DataFileReadTest, ReadsNeverPassTheBufferOrTheEndOfFile) {
+    // A window whose sectors the buffer cannot hold is refused, not cut.
     auto small = Window(4096, 100000, 8192);
-    EXPECT_EQ(ReadNow(*file_, small).bytes, 8192u);
+    EXPECT_TRUE(ReadNow(*file_, small).error);
+    EXPECT_TRUE(small->failed.load());
+    EXPECT_FALSE(small->ready.load());
+    auto fits = Window(5000, 12288, 8192);
+    EXPECT_EQ(ReadNow(*file_, fits).bytes, 8192u);
+    auto straddles = Window(5000, 12289, 8192);
+    EXPECT_TRUE(ReadNow(*file_, straddles).error);
 
     const auto size = static_cast<int64_t>(bytes_.size());
     auto tail = Window(size - 100, size + 5000);
@@ -298,6 +305,7 @@ TEST_F(DataFileReadTest, ReadsNeverPassTheBufferOrTheEndOfFile) {
     auto inverted = Window(9000, 5000);
     EXPECT_TRUE(ReadNow(*file_, inverted).error);
     EXPECT_FALSE(inverted->ready.load());
+    EXPECT_TRUE(inverted->failed.load());
 }
 
 TEST_F(DataFileReadTest, ListsTheCompleteKeyFramesOfWhatWasRead) {
