@@ -51,8 +51,14 @@ class OSTREL_API IRecorder {
     virtual std::string GetCurrentDrive() = 0;
     // Bits per second of one profile (2 = low), metadata included.
     virtual uint32_t GetBitrate(int32_t profile) = 0;
-    // Normal-profile buffers handed to the disk and not yet completed.
+    // Normal-profile write buffers on their way to the disk, plus its
+    // finished seconds not yet taken by a write, as whole buffers (seconds
+    // kept back for pre-record never count). A caller that holds back its
+    // frames while this is above 1 is always let go by the writes under way.
     virtual uint32_t GetWriteBufferCount() = 0;
+    // Waits until GetWriteBufferCount is at most `count`, the recorder stops,
+    // or `timeoutMs` pass; answers the count then. Wakes as writes complete.
+    virtual uint32_t WaitWriteBufferCount(uint32_t count, uint32_t timeoutMs) = 0;
 
   protected:
     virtual ~IRecorder() = default;

@@ -11,6 +11,7 @@
 #include "common/Utility.h"
 #include "recorder/database/CommonTable.h"
 #include "recorder/database/DatabaseFile.h"
+#include "recorder/database/SqliteSettings.h"
 #include "recorder/store/IndexFile.h"
 #include "recorder/store/MetaDataFile.h"
 
@@ -55,7 +56,9 @@ MediaRecorderImpl::MediaRecorderImpl()
       maintenanceTimer_(std::make_shared<common::DeadlineTimer>(&servicePool_->IoService(),
                                                                 kMaintenancePeriodMs)),
       catalogue_(std::make_shared<QzDatabase>()),
-      catalogueFiles_(common::GetModuleFolder()) {}
+      catalogueFiles_(common::GetModuleFolder()) {
+    ApplySqliteSettings();
+}
 
 // Jobs posted to the pools use the members: the timer goes first, then the
 // pools are stopped and joined while every member is still whole.
