@@ -10,9 +10,11 @@
 //
 //   hour_write_read [folder] [seconds] [slices]
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <deque>
 #include <filesystem>
 #include <future>
 #include <memory>
@@ -37,6 +39,7 @@ constexpr uint32_t kFramesPerSecond = 30;
 constexpr uint32_t kBytesPerSecond = 4'000'000 / 8;
 constexpr uint32_t kBufferSize = 4 << 20;
 constexpr size_t kInFlight = 3;
+constexpr size_t kReadsInFlight = 2;
 
 using Clock = std::chrono::steady_clock;
 
@@ -109,7 +112,8 @@ void WriteSlice(const fs::path& track, int first, int seconds,
 }
 
 // Reads the data file that holds second `first` of the hour through a file
-// reader, 4 MiB windows in order.
+// reader, 4 MiB windows in order, the next one queued while one is read (as
+// a medium reading ahead does).
 uint64_t ReadSlice(const fs::path& track, int first,
                    const std::shared_ptr<recorder::ReadCommandHandler>& reads,
                    common::AsioThreadPool& pool) {
@@ -118,21 +122,32 @@ uint64_t ReadSlice(const fs::path& track, int first,
         std::exit(1);
     }
     const int64_t end = reader->GetCurrentDataFile()->GetFileSize();
+    const std::array<std::shared_ptr<recorder::ReadBuffer>, kReadsInFlight> requests = {
+        std::make_shared<recorder::ReadBuffer>(kBufferSize),
+        std::make_shared<recorder::ReadBuffer>(kBufferSize)};
+    std::deque<std::future<uint64_t>> pending;
     uint64_t total = 0;
-    auto request = std::make_shared<recorder::ReadBuffer>(kBufferSize);
+    size_t next = 0;
     for (int64_t offset = recorder::DataFile::kDataStart; offset < end; offset += kBufferSize) {
+        // A window's buffer is used again once its read is back.
+        if (pending.size() == kReadsInFlight) {
+            total += pending.front().get();
+            pending.pop_front();
+        }
+        const auto& request = requests[next++ % kReadsInFlight];
         request->Reset();
         request->windowStart = offset;
         request->windowEnd = std::min<int64_t>(offset + kBufferSize, end);
         reader->QueueRead(request);
-        std::promise<uint64_t> done;
+        auto done = std::make_shared<std::promise<uint64_t>>();
+        pending.push_back(done->get_future());
         reads->Enqueue("bench",
                        {[reader](unsigned q, recorder::ReadCommandHandler::Done d) {
                             reader->OnReadCommand(q, std::move(d));
                         },
-                        [&done](uint32_t, uint32_t, uint64_t bytes) { done.set_value(bytes); }});
-        total += done.get_future().get();
+                        [done](uint32_t, uint32_t, uint64_t bytes) { done->set_value(bytes); }});
     }
+    for (auto& read : pending) total += read.get();
     return total;
 }
 

@@ -183,14 +183,18 @@ void DirectFile::AsyncWriteAt(int64_t offset, const void* data, std::size_t leng
 }
 
 void DirectFile::AsyncReadAt(int64_t offset, void* data, std::size_t length,
-                             TransferHandler handler) {
-    boost::asio::post(
-        io_, [handle = CurrentHandle(), offset, data, length, handler = std::move(handler)] {
-            std::size_t read = 0;
-            const auto error =
-                handle ? ReadFully(handle->fd, offset, data, length, read) : ErrorCode(EBADF);
-            handler(error, read);
-        });
+                             TransferHandler handler, bool continuation) {
+    auto job = [handle = CurrentHandle(), offset, data, length, handler = std::move(handler)] {
+        std::size_t read = 0;
+        const auto error =
+            handle ? ReadFully(handle->fd, offset, data, length, read) : ErrorCode(EBADF);
+        handler(error, read);
+    };
+    if (continuation) {
+        boost::asio::defer(io_, std::move(job));
+    } else {
+        boost::asio::post(io_, std::move(job));
+    }
 }
 
 std::error_code CreatePreallocatedFile(const std::filesystem::path& path, int64_t size) {

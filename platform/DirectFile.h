@@ -59,14 +59,15 @@ class DirectFile {
     std::error_code WriteAt(int64_t offset, const void* data, std::size_t length);
     std::error_code ReadAt(int64_t offset, void* data, std::size_t length, std::size_t& read);
 
-    // Asynchronous transfers, run as jobs on the I/O service. A write marked
-    // as the `continuation` of the calling job of that service is taken by
-    // the same thread as soon as that job returns, without waking another
-    // one; only a job that returns at once (never one that goes on to block)
-    // may mark it so.
+    // Asynchronous transfers, run as jobs on the I/O service. A transfer
+    // marked as the `continuation` of the calling job of that service is
+    // taken by the same thread as soon as that job returns, without waking
+    // another one; only a job that returns at once (never one that goes on
+    // to block) may mark it so.
     void AsyncWriteAt(int64_t offset, const void* data, std::size_t length, TransferHandler handler,
                       bool continuation = false);
-    void AsyncReadAt(int64_t offset, void* data, std::size_t length, TransferHandler handler);
+    void AsyncReadAt(int64_t offset, void* data, std::size_t length, TransferHandler handler,
+                     bool continuation = false);
 
   private:
     struct Handle;

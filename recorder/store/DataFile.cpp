@@ -42,9 +42,21 @@ bool HoldsRecords(const uint8_t* bytes, size_t length) {
     return std::any_of(bytes, bytes + kRecordHeaderSize, [](uint8_t byte) { return byte != 0; });
 }
 
-// Set while a thread calls write completions: a write started from them is
-// that job's continuation (the job returns once the completions are called).
-thread_local bool g_inWriteCompletion = false;
+// Set while a thread calls a transfer's completion: a transfer started from
+// it is that job's continuation (the job returns once the completion does).
+thread_local bool g_inCompletion = false;
+
+// Marks the calling thread as inside a transfer's completion for its life.
+class InCompletion {
+  public:
+    InCompletion() : outer_(std::exchange(g_inCompletion, true)) {}
+    ~InCompletion() { g_inCompletion = outer_; }
+    InCompletion(const InCompletion&) = delete;
+    InCompletion& operator=(const InCompletion&) = delete;
+
+  private:
+    const bool outer_;
+};
 
 int Digits(std::string_view text, size_t at, size_t count) {
     int value = 0;
@@ -147,7 +159,7 @@ void DataFile::Write(std::shared_ptr<WriteBuffer> buffer, WriteCompletion comple
          offset, advance, length, lastTime](const std::error_code& error, size_t transferred) {
             self->OnWritten(error, transferred, offset, advance, length, lastTime, completion);
         },
-        g_inWriteCompletion);
+        g_inCompletion);
 }
 
 void DataFile::OnWritten(const std::error_code& error, uint64_t transferred, int64_t offset,
@@ -163,10 +175,7 @@ void DataFile::OnWritten(const std::error_code& error, uint64_t transferred, int
         lastTime_ = lastTime;
     }
     writing_ = false;
-    struct InCompletion {
-        const bool outer = std::exchange(g_inWriteCompletion, true);
-        ~InCompletion() { g_inWriteCompletion = outer; }
-    } inCompletion;
+    const InCompletion inCompletion;
     completion(result, transferred, lastTime_.load());
 }
 
@@ -272,7 +281,8 @@ void DataFile::Read(std::shared_ptr<ReadBuffer> buffer, ReadCompletion completio
         [self = shared_from_this(), buffer = std::move(buffer), completion = std::move(completion),
          start](const std::error_code& error, size_t transferred) {
             self->OnRead(error, transferred, *buffer, start, completion);
-        });
+        },
+        g_inCompletion);
 }
 
 void DataFile::OnRead(const std::error_code& error, uint64_t transferred, ReadBuffer& buffer,
@@ -288,6 +298,7 @@ void DataFile::OnRead(const std::error_code& error, uint64_t transferred, ReadBu
         if (buffer.scanKeyFrames != 0 || buffer.reverse != 0) buffer.BuildKeyFrameList();
         buffer.ready.store(true, std::memory_order_release);
     }
+    const InCompletion inCompletion;
     completion(error, transferred);
 }
 

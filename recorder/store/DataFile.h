@@ -14,9 +14,9 @@
 // reading side (Open, Read..., Close) runs one read at a time per buffer.
 // Transfers are unbuffered and asynchronous; completions run on the I/O
 // service given at construction and keep the object and the buffer alive;
-// a write started from a write's completion runs on the same thread right
-// after it. Offsets, times and the size are atomics, read by other threads.
-// The object is held by shared pointers (Write and Read need one).
+// a transfer started from a transfer's completion runs on the same thread
+// right after it (no other thread is woken for it). Offsets, times and the size are atomics, read
+// by other threads. The object is held by shared pointers (Write and Read need one).
 //
 // A file that holds records is never overwritten: Create reuses an existing
 // file only when nothing was written past its header.
