@@ -199,7 +199,13 @@ void FileWriter::OnWriteDone(const std::shared_ptr<WriteBuffer>& buffer,
 
 // Called only from a write's completion, whose job returns right after: the
 // commit job is its continuation, behind the next write it may have started.
+// A write with no rows to commit (failed, or a writer without an index) is
+// reported at once; the handler keeps the reports in queue order.
 void FileWriter::FinishInOrder(Finishing finishing) {
+    if (!finishing.indexed || !HasIndex()) {
+        finishing.report();
+        return;
+    }
     {
         std::lock_guard lock(stateMutex_);
         finishing_.push_back(std::move(finishing));
@@ -207,6 +213,11 @@ void FileWriter::FinishInOrder(Finishing finishing) {
         finishingRuns_ = true;
     }
     boost::asio::defer(io_, [self = shared_from_this()] { self->RunFinishing(); });
+}
+
+bool FileWriter::HasIndex() const {
+    std::lock_guard lock(mutex_);
+    return indexFile_ != nullptr;
 }
 
 void FileWriter::RunFinishing() {

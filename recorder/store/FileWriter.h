@@ -15,8 +15,8 @@
 // Lock order: the handler's lock, then `mutex_`, then the queue's lock. The
 // writer never calls into the handler while it holds `mutex_`, and commits
 // the rows of a write without it (a start waits for `mutex_` under the
-// handler's lock); Close waits for its results without it. Registers its hour folder as in use. Held by shared pointers
-// (queued commands keep it alive).
+// handler's lock); Close waits for its results without it. Registers its hour folder as in use.
+// Held by shared pointers (queued commands keep it alive).
 #pragma once
 
 #include <atomic>
@@ -109,6 +109,7 @@ class FileWriter : public std::enable_shared_from_this<FileWriter> {
     // Commits and reports the finished writes in file order, on a job of the
     // I/O service (so the next write's transfer is not held up by it).
     void FinishInOrder(Finishing finishing);
+    bool HasIndex() const;
     void RunFinishing();
     void WriteIndexRows(const WriteBuffer& buffer);
     void OnResultReported();
