@@ -93,28 +93,43 @@ void AppendTimeline(std::vector<std::string>& out, const std::vector<timeline_fl
     for (const auto& flags : timeline) out.push_back(IndexFile::BuildTimelineUpdate(flags));
 }
 
+// Inserts the rows of seconds first..last into a table, `values` being one
+// row with its second as the parameter. Each run of a statement costs more
+// than the row it inserts, so the prepared statement carries kRowsPerRun
+// rows; the last few go one by one.
+void InsertSeconds(SQLite::Database& db, const char* table, const std::string& values,
+                   int64_t first, int64_t last) {
+    constexpr int kRowsPerRun = 25;
+    const std::string insert = std::string("INSERT OR IGNORE INTO ") + table + " VALUES";
+    std::string rows = insert + values;
+    for (int i = 1; i < kRowsPerRun; ++i) rows += ", " + values;
+    SQLite::Statement many(db, rows);
+    int64_t t = first;
+    for (; last - t + 1 >= kRowsPerRun; t += kRowsPerRun) {
+        for (int i = 0; i < kRowsPerRun; ++i) many.bind(i + 1, t + i);
+        many.exec();
+        many.reset();
+    }
+    if (t > last) return;
+    SQLite::Statement one(db, insert + values);
+    for (; t <= last; ++t) {
+        one.bind(1, t);
+        one.exec();
+        one.reset();
+    }
+}
+
 // The pre-filled rows of an hour: 3600 dual-track rows and 3601 timeline rows
 // (the last one, the next hour's first second, closes the hour's timeline).
-// Rows already present stay, so a partly filled file is completed. One
-// prepared statement per table keeps this cheap: every channel opens a new
-// hour at the top of each hour.
+// Rows already present stay, so a partly filled file is completed. Cheap
+// matters here: every channel opens a new hour at the top of each hour.
 void FillHour(SQLite::Database& db, int64_t hourStart) {
-    std::string timelineRow = "INSERT OR IGNORE INTO [T_TIMELINE] VALUES(?, 1";
+    std::string timelineRow = "(?, 1";
     for (size_t i = 0; i < kTimelineColumns.size(); ++i) timelineRow += ", 0";
     timelineRow += ")";
     SQLite::Transaction transaction(db);
-    SQLite::Statement dual(db, "INSERT OR IGNORE INTO [T_DUALTRACKINDEX] VALUES(?, 0 , 0)");
-    for (int64_t t = hourStart; t < hourStart + 3600; ++t) {
-        dual.bind(1, t);
-        dual.exec();
-        dual.reset();
-    }
-    SQLite::Statement timeline(db, timelineRow);
-    for (int64_t t = hourStart; t <= hourStart + 3600; ++t) {
-        timeline.bind(1, t);
-        timeline.exec();
-        timeline.reset();
-    }
+    InsertSeconds(db, "[T_DUALTRACKINDEX]", "(?, 0 , 0)", hourStart, hourStart + 3599);
+    InsertSeconds(db, "[T_TIMELINE]", timelineRow, hourStart, hourStart + 3600);
     transaction.commit();
 }
 
