@@ -51,6 +51,8 @@ MediaRecorderImpl::MediaRecorderImpl()
       trackSearchers_(std::make_shared<SearcherRegistry<TrackSearcher>>()),
       calendarSearchers_(std::make_shared<SearcherRegistry<CalendarSearcher>>()),
       timelineSearchers_(std::make_shared<SearcherRegistry<TimelineSearcher>>()),
+      playbackMedia_(PlaybackMediaContainer::Create()),
+      playbackTimer_(std::make_unique<PlaybackTimer>([media = playbackMedia_] { media->Tick(); })),
       maintenanceTimer_(std::make_shared<common::DeadlineTimer>(&servicePool_->IoService(),
                                                                 kMaintenancePeriodMs)),
       catalogue_(std::make_shared<QzDatabase>()),
@@ -72,6 +74,9 @@ MediaRecorderImpl::~MediaRecorderImpl() {
         StopStartedArbRecorders();
         recorders_->Clear();
         arbRecorders_->Clear();
+        // The timer thread goes first, then every medium stops (a backup
+        // would go on reading on the pools).
+        EndPlayback();
         ClearSearchers();
         channels_->Clear();
         unlistedChannels_->Clear();
@@ -105,6 +110,9 @@ void MediaRecorderImpl::Initialize() {
 }
 
 void MediaRecorderImpl::Finalize(bool removeFiles) {
+    // Before the engine lock: a callback on the timer thread holds the
+    // container's lock and may wait for the engine's.
+    playbackMedia_->StopAll();
     std::lock_guard lock(mutex_);
     try {
         maintenanceEnabled_ = false;
