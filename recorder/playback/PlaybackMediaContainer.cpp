@@ -64,7 +64,7 @@ void PlaybackMediaContainer::AfterUnlock(std::function<void()> work) {
 
 // --- registry ---
 
-bool PlaybackMediaContainer::Insert(uint32_t mediaId, std::string session, Medium medium) {
+bool PlaybackMediaContainer::Insert(uint32_t mediaId, const std::string& session, Medium medium) {
     Hold hold(*this);
     try {
         if (Contains(mediaId, "")) {
@@ -97,7 +97,7 @@ void PlaybackMediaContainer::RemoveFromSession(uint32_t mediaId, const std::stri
     sessions_.erase(found);
 }
 
-bool PlaybackMediaContainer::Erase(uint32_t mediaId, std::string session) {
+bool PlaybackMediaContainer::Erase(uint32_t mediaId, const std::string& session) {
     Hold hold(*this);
     try {
         if (!session.empty()) {
@@ -125,7 +125,7 @@ bool PlaybackMediaContainer::Erase(uint32_t mediaId, std::string session) {
     }
 }
 
-bool PlaybackMediaContainer::EraseByChannel(std::string channel) {
+bool PlaybackMediaContainer::EraseByChannel(const std::string& channel) {
     Hold hold(*this);
     const bool nested = depth_ > 1;
     std::vector<Medium> removed;
@@ -166,7 +166,7 @@ void PlaybackMediaContainer::Clear() {
     rows_.clear();
 }
 
-bool PlaybackMediaContainer::Contains(uint32_t mediaId, std::string session) {
+bool PlaybackMediaContainer::Contains(uint32_t mediaId, const std::string& session) {
     Hold hold(*this);
     try {
         if (!session.empty()) {
@@ -180,7 +180,8 @@ bool PlaybackMediaContainer::Contains(uint32_t mediaId, std::string session) {
     }
 }
 
-PlaybackMediaContainer::Medium PlaybackMediaContainer::Find(uint32_t mediaId, std::string session) {
+PlaybackMediaContainer::Medium PlaybackMediaContainer::Find(uint32_t mediaId,
+                                                            const std::string& session) {
     Hold hold(*this);
     try {
         if (!session.empty()) {
@@ -207,7 +208,7 @@ uint64_t PlaybackMediaContainer::Size() {
     return count;
 }
 
-uint64_t PlaybackMediaContainer::SessionSize(std::string session) {
+uint64_t PlaybackMediaContainer::SessionSize(const std::string& session) {
     Hold hold(*this);
     const auto found = sessions_.find(session);
     return found == sessions_.end() ? 0 : found->second.size();

@@ -71,18 +71,18 @@ class PlaybackMediaContainer {
     static std::shared_ptr<PlaybackMediaContainer> Create();
 
     // False (logged) when the media id is registered anywhere already.
-    bool Insert(uint32_t mediaId, std::string session, Medium medium);
+    bool Insert(uint32_t mediaId, const std::string& session, Medium medium);
     // True also when nothing was found; the empty session looks everywhere.
     // The medium is not stopped.
-    bool Erase(uint32_t mediaId, std::string session);
+    bool Erase(uint32_t mediaId, const std::string& session);
     // Removes and retires every medium of the channel.
-    bool EraseByChannel(std::string channel);
+    bool EraseByChannel(const std::string& channel);
     // Empties every map; the media are not stopped.
     void Clear();
-    bool Contains(uint32_t mediaId, std::string session);
-    Medium Find(uint32_t mediaId, std::string session);
+    bool Contains(uint32_t mediaId, const std::string& session);
+    Medium Find(uint32_t mediaId, const std::string& session);
     uint64_t Size();
-    uint64_t SessionSize(std::string session);
+    uint64_t SessionSize(const std::string& session);
     // Stops every opened medium.
     void StopAll();
     // One step of every medium and session (the playback timer's).
@@ -91,23 +91,24 @@ class PlaybackMediaContainer {
     // --- sessions ---
     // The time the session moves to when every opened medium has finished
     // the current second (false: some has not, or none is opened).
-    bool GetSessionNextTime(std::string session, int32_t speed, int64_t& time);
-    bool SetSessionState(std::string session, int32_t controlType, int64_t time, int32_t speed,
-                         int32_t profileType);
-    int32_t GetSessionSpeed(std::string session);
-    int64_t GetSessionTime(std::string session);
+    bool GetSessionNextTime(const std::string& session, int32_t speed, int64_t& time);
+    bool SetSessionState(const std::string& session, int32_t controlType, int64_t time,
+                         int32_t speed, int32_t profileType);
+    int32_t GetSessionSpeed(const std::string& session);
+    int64_t GetSessionTime(const std::string& session);
     bool IsBackupRunning();
     // The command to every medium of the session (the addressed one answers
     // through `callback`), or to the session-less medium of that id.
-    bool ControlSession(int32_t seqId, std::string session, uint32_t controlType, uint32_t mediaId,
-                        int64_t time, int32_t speed, uint32_t profileType,
+    bool ControlSession(int32_t seqId, const std::string& session, uint32_t controlType,
+                        uint32_t mediaId, int64_t time, int32_t speed, uint32_t profileType,
                         ControlMediaResponseCallback callback);
     // Moves the medium into the session (out of any for the empty name); a
     // medium that cannot go there stays where it was.
-    bool ChangeSession(uint32_t mediaId, std::string session);
+    bool ChangeSession(uint32_t mediaId, const std::string& session);
     // The earliest start (latest in reverse) over the session's media, or
     // the session-less medium's; 0 when none. Asked without the lock.
-    int64_t FindStartTime(uint32_t mediaId, std::string session, int64_t time, int32_t speed);
+    int64_t FindStartTime(uint32_t mediaId, const std::string& session, int64_t time,
+                          int32_t speed);
 
     // --- what the engine adds ---
     // Stops media taken out of the container for good (Retire), without the

@@ -116,7 +116,8 @@ bool PlaybackMediaContainer::NextTime(const std::vector<Medium>& media, int32_t 
     return true;
 }
 
-bool PlaybackMediaContainer::GetSessionNextTime(std::string session, int32_t speed, int64_t& time) {
+bool PlaybackMediaContainer::GetSessionNextTime(const std::string& session, int32_t speed,
+                                                int64_t& time) {
     Hold hold(*this);
     try {
         return NextTime(SessionMedia(session), speed, time);
@@ -126,8 +127,8 @@ bool PlaybackMediaContainer::GetSessionNextTime(std::string session, int32_t spe
     }
 }
 
-bool PlaybackMediaContainer::SetSessionState(std::string session, int32_t controlType, int64_t time,
-                                             int32_t speed, int32_t profileType) {
+bool PlaybackMediaContainer::SetSessionState(const std::string& session, int32_t controlType,
+                                             int64_t time, int32_t speed, int32_t profileType) {
     Hold hold(*this);
     const auto row = rows_.find(session);
     if (row == rows_.end()) return false;
@@ -135,13 +136,13 @@ bool PlaybackMediaContainer::SetSessionState(std::string session, int32_t contro
     return true;
 }
 
-int32_t PlaybackMediaContainer::GetSessionSpeed(std::string session) {
+int32_t PlaybackMediaContainer::GetSessionSpeed(const std::string& session) {
     Hold hold(*this);
     const auto row = rows_.find(session);
     return row == rows_.end() ? 0 : row->second.speed;
 }
 
-int64_t PlaybackMediaContainer::GetSessionTime(std::string session) {
+int64_t PlaybackMediaContainer::GetSessionTime(const std::string& session) {
     Hold hold(*this);
     const auto row = rows_.find(session);
     return row == rows_.end() ? 0 : row->second.time;
@@ -165,7 +166,7 @@ void PlaybackMediaContainer::Control(const Medium& medium, int32_t seqId, uint32
     }
 }
 
-bool PlaybackMediaContainer::ControlSession(int32_t seqId, std::string session,
+bool PlaybackMediaContainer::ControlSession(int32_t seqId, const std::string& session,
                                             uint32_t controlType, uint32_t mediaId, int64_t time,
                                             int32_t speed, uint32_t profileType,
                                             ControlMediaResponseCallback callback) {
@@ -200,7 +201,7 @@ void PlaybackMediaContainer::TakeStateFrom(const Medium& medium, playback_sessio
     row.profileType = static_cast<int32_t>(medium->GetRequestedProfile());
 }
 
-bool PlaybackMediaContainer::ChangeSession(uint32_t mediaId, std::string session) {
+bool PlaybackMediaContainer::ChangeSession(uint32_t mediaId, const std::string& session) {
     Hold hold(*this);
     try {
         const Medium medium = Find(mediaId, "");
@@ -237,8 +238,8 @@ bool PlaybackMediaContainer::ChangeSession(uint32_t mediaId, std::string session
 
 // The media answer from their index files, which may take a while: the
 // container's lock is not held meanwhile (they take no lock of their own).
-int64_t PlaybackMediaContainer::FindStartTime(uint32_t mediaId, std::string session, int64_t time,
-                                              int32_t speed) {
+int64_t PlaybackMediaContainer::FindStartTime(uint32_t mediaId, const std::string& session,
+                                              int64_t time, int32_t speed) {
     std::vector<Medium> media;
     try {
         Hold hold(*this);

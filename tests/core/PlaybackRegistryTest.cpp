@@ -4,7 +4,10 @@
 // sessions.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/core/PlaybackEngineFixture.h"
@@ -14,7 +17,6 @@ namespace {
 
 using test::kPlayStart;
 using test::ThreadCount;
-using test::WaitForThreadCount;
 
 constexpr int64_t kS = kPlayStart;
 constexpr int64_t kLast = kS + 29;
@@ -59,6 +61,42 @@ TEST_F(PlaybackRegistryTest, TheTimerThreadRunsWhileMediaAreRegistered) {
     ASSERT_NE(Create(5, "cam1"), nullptr);
     EXPECT_EQ(ThreadCount(), base_ + 1);
     engine_->DeletePlaybackMedia(5);
+    EXPECT_EQ(ThreadCount(), base_);
+}
+
+// Creates and deletes from several threads at once, first and last media
+// among them: never a second timer thread, and none once all are deleted.
+TEST_F(PlaybackRegistryTest, ConcurrentCreatesAndDeletesRunOneTimerThread) {
+    constexpr int kThreads = 4;
+    constexpr uint32_t kRounds = 150;
+    std::atomic<int> ready{0};
+    std::atomic<bool> go{false};
+    std::atomic<bool> done{false};
+    std::atomic<size_t> most{0};
+    std::vector<std::thread> threads;
+    threads.emplace_back([&] {
+        ++ready;
+        while (!go) std::this_thread::yield();
+        while (!done) most = std::max(most.load(), ThreadCount());
+    });
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            ++ready;
+            while (!go) std::this_thread::yield();
+            for (uint32_t round = 0; round < kRounds; ++round) {
+                const uint32_t id = 1000 * static_cast<uint32_t>(t + 1) + round;
+                EXPECT_NE(Create(id, "cam1", round % 2 == 0 ? "" : "s"), nullptr);
+                engine_->DeletePlaybackMedia(id);
+            }
+        });
+    }
+    while (ready < kThreads + 1) std::this_thread::yield();
+    const size_t running = ThreadCount();  // ours started, none of the engine's
+    go = true;
+    for (size_t i = 1; i < threads.size(); ++i) threads[i].join();
+    done = true;
+    threads[0].join();
+    EXPECT_LE(most.load(), running + 1);
     EXPECT_EQ(ThreadCount(), base_);
 }
 
