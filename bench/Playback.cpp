@@ -326,7 +326,8 @@ struct Timeliness {
 };
 
 // Share of the frames on time, `media` media at speed 1 for `seconds`.
-double OnTimeRatio(recorder::MediaRecorder& engine, const Options& options, uint64_t& frames) {
+double OnTimeRatio(recorder::MediaRecorder& engine, const Options& options, uint64_t& frames,
+                   uint64_t& late) {
     std::vector<Timeliness> media(static_cast<size_t>(options.media));
     std::atomic<int> answered{0};
     std::string channel = "bench";
@@ -364,6 +365,7 @@ double OnTimeRatio(recorder::MediaRecorder& engine, const Options& options, uint
         onTime += m.onTime;
     }
     frames = counted;
+    late = counted - onTime;
     if (counted == 0) {
         std::cerr << "no frame played\n";
         std::exit(1);
@@ -434,14 +436,16 @@ int main(int argc, char** argv) {
             engine.Initialize();
             for (int run = 0; run < options.runs; ++run) {
                 uint64_t frames = 0;
+                uint64_t late = 0;
                 const std::clock_t cpu = std::clock();
                 const auto start = Clock::now();
-                onTime.values.push_back(OnTimeRatio(engine, options, frames));
+                onTime.values.push_back(OnTimeRatio(engine, options, frames, late));
                 const double cpuShare =
                     static_cast<double>(std::clock() - cpu) / CLOCKS_PER_SEC / Since(start);
-                std::printf("run=%d media=%d frames=%llu ontime=%.4f cpu_cores=%.2f\n", run + 1,
-                            options.media, static_cast<unsigned long long>(frames),
-                            onTime.values.back(), cpuShare);
+                std::printf(
+                    "run=%d media=%d frames=%llu off_time=%llu ontime=%.4f cpu_cores=%.2f\n",
+                    run + 1, options.media, static_cast<unsigned long long>(frames),
+                    static_cast<unsigned long long>(late), onTime.values.back(), cpuShare);
                 std::fflush(stdout);
             }
             engine.Finalize(true);
