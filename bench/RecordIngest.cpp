@@ -2,24 +2,32 @@
 // 4 Mbit/s (20 000-byte frames, a key frame every 25) pushed with their own
 // frame times through MediaRecorder recorders on a full schedule, one pushing
 // thread per channel, as fast as the recorders' back-pressure allows: before
-// each frame a channel sleeps while more than one of its buffers is being
-// written, as the converter does. All channels record onto one drive D,
-// mapped for the run to a folder inside the bench folder through the
-// [drives] section of the run's own host folder.
+// each frame a channel waits, as the converter does, while the recorder's
+// write buffer count is above 1 (WaitWriteBufferCount, which returns as soon
+// as a write completes). All channels record onto one drive D, mapped for the
+// run to a folder inside the bench folder through the [drives] section of the
+// run's own host folder.
 //
-//   record_ingest [folder] [--seconds S] [--seconds-64 S] [--wait-ms W]
-//                 [--channels 1,16,64]
+//   record_ingest [folder] [--seconds S] [--seconds-64 S] [--channels 1,16,64]
+//                 [--rounds R] [--pre-record P] [--wait-ms W]
 //
 // S seconds of video per channel (300; S-64 for 64 channels, S / 4 unless
-// given); W the back-pressure sleep (100 ms, the converter's). A run's clock
-// covers the pushing and each channel's StopRecording (which writes the tail
-// and waits for every write), so every byte counted is on the disk. CPU is the
-// process's (every engine thread included) over the run, per frame. In the
-// same run and folder the pushed bytes of the 16-channel run are written raw
-// (unbuffered pwrite from one thread, blocks of one recorder write, the clock
-// running until the file is synced, as the engine's runs until its data files
-// are) before and after it. Everything written is removed at the end. The last line is
-// ingest_ratio=<16-channel MB/s / raw MB/s>.
+// given); R rounds (3); P seconds of pre-record kept by every recorder (0);
+// W the longest single wait before the count is looked at again (100 ms).
+// A run's clock covers the pushing and each channel's StopRecording (which
+// writes the tail and waits for every write), so every byte counted is on the
+// disk. CPU is the process's (user + system, every engine thread included)
+// over the run, per frame pushed. Resident memory per channel is the peak
+// during the run less what was resident before the first recorder, divided by
+// the channels. In the same run and folder, before every round and after the
+// last, the pushed bytes of the 16-channel run are written raw (unbuffered
+// pwrite from one thread, blocks of one recorder write, the clock running
+// until the file is synced, as the engine's runs until its data files are),
+// so the raw side is measured interleaved with the engine's runs. Everything
+// written is removed at the end. The figures of the rounds are printed, then
+// their medians as cpu_us_per_frame= and rss_mb_per_channel= (16 channels),
+// ratio_64_to_16=, and last ingest_ratio=<median over the rounds of the
+// 16-channel MB/s / the mean raw MB/s before and after it>.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -38,6 +46,7 @@
 #include "bench/RawWrite.h"
 #include "common/AsioThreadPool.h"
 #include "platform/HostFolder.h"
+#include "platform/ProcessMemory.h"
 #include "recorder/api/MediaRecorder.h"
 #include "recorder/store/FrameRecord.h"
 
@@ -58,6 +67,8 @@ struct Options {
     uint64_t seconds = 300;  // long enough that the stop's syncs do not dominate
     uint64_t seconds64 = 0;  // 0: seconds / 4
     uint64_t waitMs = 100;
+    uint64_t rounds = 3;
+    uint32_t preRecord = 0;
     std::vector<uint64_t> channels = {1, 16, 64};
 };
 
@@ -86,6 +97,10 @@ Options Parse(int argc, char** argv) {
             options.waitMs = value();
         } else if (arg == "--channels") {
             options.channels = ParseList(text());
+        } else if (arg == "--rounds") {
+            options.rounds = std::max<uint64_t>(1, value());
+        } else if (arg == "--pre-record") {
+            options.preRecord = static_cast<uint32_t>(value());
         } else {
             options.folder = arg;
         }
@@ -103,6 +118,7 @@ struct RunResult {
     double push = 0;  // until the last frame of the slowest channel
     double stop = 0;  // the longest StopRecording
     double cpu = 0;
+    double rssPerChannel = 0;  // bytes
     uint64_t waits = 0;
     double waitSeconds = 0;  // summed over the channels
     double inPush = 0;       // summed time inside PushVideoFrame
@@ -132,11 +148,13 @@ void PushChannel(recorder::IRecorder& recorder, uint64_t seconds, uint64_t waitM
     header.height = 1080;
     go.arrive_and_wait();
     const uint64_t frames = seconds * kFramesPerSecond;
+    const auto step = static_cast<uint32_t>(waitMs);
     for (uint64_t frame = 0; frame < frames; ++frame) {
-        while (recorder.GetWriteBufferCount() > 1) {
-            const auto slept = Clock::now();
-            std::this_thread::sleep_for(std::chrono::milliseconds(waitMs));
-            times.waitSeconds += Since(slept);
+        if (recorder.GetWriteBufferCount() > 1) {
+            const auto held = Clock::now();
+            while (recorder.WaitWriteBufferCount(1, step) > 1) {
+            }
+            times.waitSeconds += Since(held);
             ++times.waits;
         }
         header.frameType = frame % kFramesPerSecond == 0 ? 1 : 2;
@@ -172,7 +190,7 @@ void PrepareFolders(const fs::path& host, const fs::path& drive) {
     platform::SetHostFolder(fs::absolute(host).string());
 }
 
-void RunChannels(const fs::path& root, uint64_t channels, uint64_t seconds, uint64_t waitMs,
+void RunChannels(const fs::path& root, uint64_t channels, uint64_t seconds, const Options& options,
                  RunResult& result) {
     const fs::path host = root / "host";
     const fs::path drive = root / "D";
@@ -182,6 +200,8 @@ void RunChannels(const fs::path& root, uint64_t channels, uint64_t seconds, uint
     {
         recorder::MediaRecorder engine;
         engine.Initialize();
+        const uint64_t residentBefore = platform::ResidentBytes();
+        platform::ResetPeakResident();
         std::string scheduleId = "ingest";
         std::vector<recorder::IRecorder*> recorders;
         for (uint64_t c = 0; c < channels; ++c) {
@@ -192,6 +212,11 @@ void RunChannels(const fs::path& root, uint64_t channels, uint64_t seconds, uint
                 std::exit(1);
             }
             recorder->SetUseFrameTime(true);
+            if (options.preRecord > 0) {
+                recorder::event_duration_s durations;
+                durations.slots[0].preRecTime = options.preRecord;  // motion
+                recorder->SetEventRecordDuration(durations);
+            }
             recorder->SetEventCallback([&result](const std::string&, int32_t code, int64_t) {
                 if (code != recorder::RECORDER_STATUS_RECORDING &&
                     code != recorder::RECORDER_STATUS_NOT_RECORDING) {
@@ -211,7 +236,7 @@ void RunChannels(const fs::path& root, uint64_t channels, uint64_t seconds, uint
         std::vector<std::thread> threads;
         for (uint64_t c = 0; c < channels; ++c) {
             threads.emplace_back([&, c] {
-                PushChannel(*recorders[c], seconds, waitMs, payload, go, start, times[c]);
+                PushChannel(*recorders[c], seconds, options.waitMs, payload, go, start, times[c]);
             });
         }
         const std::clock_t cpuStart = std::clock();
@@ -220,6 +245,10 @@ void RunChannels(const fs::path& root, uint64_t channels, uint64_t seconds, uint
         for (auto& thread : threads) thread.join();
         result.wall = Since(start);
         result.cpu = static_cast<double>(std::clock() - cpuStart) / CLOCKS_PER_SEC;
+        const uint64_t peak = platform::PeakResidentBytes();
+        result.rssPerChannel = peak > residentBefore ? static_cast<double>(peak - residentBefore) /
+                                                           static_cast<double>(channels)
+                                                     : 0.0;
         for (const ChannelTimes& t : times) {
             result.push = std::max(result.push, t.pushEnd);
             result.stop = std::max(result.stop, t.stop);
@@ -265,14 +294,35 @@ void Print(const RunResult& r) {
     const auto frames = static_cast<double>(r.frames);
     std::printf(
         "channels=%llu frames=%llu MB=%.1f on_disk_MB=%.1f wall_s=%.3f push_s=%.3f stop_s=%.3f "
-        "fps=%.0f MBps=%.1f cpu_us_per_frame=%.1f waits=%llu wait_s_per_channel=%.3f "
-        "in_push_us_per_frame=%.1f status_errors=%llu\n",
+        "fps=%.0f MBps=%.1f cpu_us_per_frame=%.2f rss_mb_per_channel=%.1f waits=%llu "
+        "wait_s_per_channel=%.3f in_push_us_per_frame=%.1f status_errors=%llu\n",
         static_cast<unsigned long long>(r.channels), static_cast<unsigned long long>(r.frames),
         static_cast<double>(r.bytes) / 1e6, static_cast<double>(r.onDisk) / 1e6, r.wall, r.push,
-        r.stop, frames / r.wall, Rate(r), r.cpu * 1e6 / frames,
+        r.stop, frames / r.wall, Rate(r), r.cpu * 1e6 / frames, r.rssPerChannel / 1e6,
         static_cast<unsigned long long>(r.waits), r.waitSeconds / static_cast<double>(r.channels),
         r.inPush * 1e6 / frames, static_cast<unsigned long long>(r.failures.load()));
     std::fflush(stdout);
+}
+
+// min/median/max of a list of figures.
+struct Spread {
+    double min = 0;
+    double median = 0;
+    double max = 0;
+};
+
+Spread SpreadOf(std::vector<double> values) {
+    if (values.empty()) return {};
+    std::sort(values.begin(), values.end());
+    const size_t n = values.size();
+    const double median = n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+    return {values.front(), median, values.back()};
+}
+
+void PrintSpread(const char* name, const std::vector<double>& values) {
+    const Spread spread = SpreadOf(values);
+    std::printf("%s rounds=%zu min=%.3f median=%.3f max=%.3f\n", name, values.size(), spread.min,
+                spread.median, spread.max);
 }
 
 }  // namespace
@@ -286,31 +336,57 @@ int main(int argc, char** argv) {
     const fs::path root = options.folder / "record_ingest";
     std::cout << "folder=" << fs::absolute(options.folder).string()
               << " seconds=" << options.seconds << " seconds_64=" << options.seconds64
+              << " rounds=" << options.rounds << " pre_record=" << options.preRecord
               << " wait_ms=" << options.waitMs << " frame_bytes=" << kFrameBytes << std::endl;
     common::AsioThreadPool pool(1);
-    double raw = 0;
-    double at16 = 0;
-    for (const uint64_t channels : options.channels) {
-        const uint64_t seconds = channels >= 64 ? options.seconds64 : options.seconds;
-        const uint64_t bytes = channels * seconds * kFramesPerSecond * kFrameBytes;
-        const bool compared = channels == 16;
-        double rawBefore = 0;
-        if (compared) rawBefore = RawRate(root, bytes, pool);
-        RunResult result;
-        RunChannels(root / "run", channels, seconds, options.waitMs, result);
-        Print(result);
-        if (compared) {
-            const double rawAfter = RawRate(root, bytes, pool);
-            raw = (rawBefore + rawAfter) / 2;
-            at16 = Rate(result);
-            std::printf("raw_MBps=%.1f (before %.1f, after %.1f)\n", raw, rawBefore, rawAfter);
+    const uint64_t rawBytes = 16 * options.seconds * kFramesPerSecond * kFrameBytes;
+    std::vector<double> raws = {RawRate(root, rawBytes, pool)};
+    std::vector<double> at16;
+    std::vector<double> ratios;
+    std::vector<double> to16;
+    std::vector<double> cpu16;
+    std::vector<double> rss16;
+    for (uint64_t round = 0; round < options.rounds; ++round) {
+        double rate16 = 0;
+        double rate64 = 0;
+        for (const uint64_t channels : options.channels) {
+            const uint64_t seconds = channels >= 64 ? options.seconds64 : options.seconds;
+            RunResult result;
+            RunChannels(root / "run", channels, seconds, options, result);
+            Print(result);
+            if (channels == 16) {
+                rate16 = Rate(result);
+                cpu16.push_back(result.cpu * 1e6 / static_cast<double>(result.frames));
+                rss16.push_back(result.rssPerChannel / 1e6);
+            }
+            if (channels == 64) rate64 = Rate(result);
+        }
+        raws.push_back(RawRate(root, rawBytes, pool));
+        const double raw = (raws[raws.size() - 2] + raws.back()) / 2;
+        std::printf("raw_MBps=%.1f (before %.1f, after %.1f)\n", raw, raws[raws.size() - 2],
+                    raws.back());
+        if (rate16 > 0) {
+            at16.push_back(rate16);
+            ratios.push_back(rate16 / raw);
+            if (rate64 > 0) to16.push_back(rate64 / rate16);
         }
     }
     fs::remove_all(root);
-    if (raw > 0) {
-        std::printf("ingest_ratio=%.3f\n", at16 / raw);
-    } else {
+    if (ratios.empty()) {
         std::printf("ingest_ratio=n/a (no 16-channel run)\n");
+        return 0;
     }
+    PrintSpread("raw_MBps", raws);
+    PrintSpread("MBps_16", at16);
+    PrintSpread("ratio_16", ratios);
+    PrintSpread("cpu_us_per_frame_16", cpu16);
+    PrintSpread("rss_mb_per_channel_16", rss16);
+    if (!to16.empty()) {
+        PrintSpread("ratio_64_to_16", to16);
+        std::printf("ratio_64_to_16=%.3f\n", SpreadOf(to16).median);
+    }
+    std::printf("cpu_us_per_frame=%.2f\n", SpreadOf(cpu16).median);
+    std::printf("rss_mb_per_channel=%.1f\n", SpreadOf(rss16).median);
+    std::printf("ingest_ratio=%.3f\n", SpreadOf(ratios).median);
     return 0;
 }

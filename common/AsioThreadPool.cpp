@@ -5,7 +5,9 @@
 namespace orvale::common {
 
 AsioThreadPool::AsioThreadPool(unsigned threadCount)
-    : io_(static_cast<int>(threadCount)), strand_(io_), work_(boost::asio::make_work_guard(io_)) {
+    : io_(static_cast<int>(threadCount)),
+      strand_(boost::asio::make_strand(io_)),
+      work_(boost::asio::make_work_guard(io_)) {
     threads_.reserve(threadCount);
     for (unsigned i = 0; i < threadCount; ++i) threads_.emplace_back([this] { RunLoop(); });
 }

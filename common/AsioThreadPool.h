@@ -1,7 +1,9 @@
 // A pool of threads running one Boost.Asio I/O service.
 //
 // The pool runs from construction to destruction. Jobs posted to it may run
-// at the same time on different threads; a strand orders them. A job that
+// at the same time on different threads; a strand orders them. The pool's own
+// strand shares nothing with other strands on the pool (as io_context::strand
+// objects may), so a long job on it never holds up theirs. A job that
 // throws is logged and its thread goes on serving the service. The
 // destructor drops queued jobs and waits for the running ones; it must not be
 // called from a job of the same pool (that thread is then left to finish on
@@ -15,8 +17,8 @@
 
 #include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/io_context.hpp>
-#include <boost/asio/io_context_strand.hpp>
 #include <boost/asio/post.hpp>
+#include <boost/asio/strand.hpp>
 
 namespace orvale::common {
 
@@ -28,8 +30,10 @@ class AsioThreadPool {
     AsioThreadPool(const AsioThreadPool&) = delete;
     AsioThreadPool& operator=(const AsioThreadPool&) = delete;
 
+    using StrandExecutor = boost::asio::strand<boost::asio::io_context::executor_type>;
+
     boost::asio::io_context& IoService() { return io_; }
-    boost::asio::io_context::strand& Strand() { return strand_; }
+    StrandExecutor& Strand() { return strand_; }
     unsigned ThreadCount() const { return static_cast<unsigned>(threads_.size()); }
 
     // Runs `job` once on one of the pool's threads.
@@ -42,7 +46,7 @@ class AsioThreadPool {
     void RunLoop();
 
     boost::asio::io_context io_;
-    boost::asio::io_context::strand strand_;
+    StrandExecutor strand_;
     std::optional<boost::asio::executor_work_guard<boost::asio::io_context::executor_type>> work_;
     std::vector<std::thread> threads_;
 };

@@ -9,7 +9,9 @@
 namespace orvale::converter {
 namespace {
 
-constexpr std::chrono::milliseconds kBackPressureStep{100};
+// How long one wait for the recorder's writes may last before the converter
+// looks at the run's cancel flag again.
+constexpr uint32_t kBackPressureStepMs = 100;
 constexpr uint64_t kThrottleBytes = 0x100000;
 
 class FramePusher {
@@ -48,11 +50,13 @@ class FramePusher {
     }
 
     // The recorder writes asynchronously; feeding it faster than the disk
-    // takes its buffers would only grow its queue.
+    // takes its buffers would only grow its queue. The wait ends as soon as
+    // a write completes, so the disk does not idle while the converter
+    // sleeps.
     bool WaitForRecorder() {
-        while (target_.recorder.GetWriteBufferCount() > 1) {
+        for (uint32_t count = target_.recorder.GetWriteBufferCount(); count > 1;
+             count = target_.recorder.WaitWriteBufferCount(1, kBackPressureStepMs)) {
             if (!target_.running) return false;
-            target_.sleep(kBackPressureStep);
         }
         return true;
     }

@@ -1,8 +1,9 @@
 // Converts one old media data file (".nmd" or ".nmb"): every frame the
 // walker finds is handed to the recorder with its header, video frames with
 // the event flags of their second. Before each video frame the converter
-// waits while the recorder has more than one write buffer queued, and after
-// every 1 MiB of video it pauses for the configured delay.
+// waits, on the recorder's write results, while the recorder has more than
+// one write buffer queued, and after every 1 MiB of video it pauses for the
+// configured delay.
 #pragma once
 
 #include <filesystem>

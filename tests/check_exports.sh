@@ -13,6 +13,7 @@ for fn in LOG_INIT LOG_SET_LEVEL LOG_ADD_CONSOLE_OUT LOG_ADD_VS_DEBUG_OUT LOG_AD
           'MediaRecorder::CreateArbRecorder' \
           'MediaRecorder::CreateTrackSearcher' 'MediaRecorder::CreateCalendarSearcher' \
           'MediaRecorder::CreateTimelineSearcher' 'MediaRecorder::DeleteTimelineSearcher' \
+          'MediaRecorder::CreateForensicSearcher' 'MediaRecorder::DeleteForensicSearcher' \
           'MediaRecorder::CreatePlaybackMedia' 'MediaRecorder::GetPlaybackMedia' \
           'MediaRecorder::DeletePlaybackMedia' 'MediaRecorder::OpenMedia' \
           'MediaRecorder::ControlMedia'; do

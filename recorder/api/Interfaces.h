@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <list>
 #include <string>
 #include <vector>
 
@@ -50,8 +51,14 @@ class OSTREL_API IRecorder {
     virtual std::string GetCurrentDrive() = 0;
     // Bits per second of one profile (2 = low), metadata included.
     virtual uint32_t GetBitrate(int32_t profile) = 0;
-    // Normal-profile buffers handed to the disk and not yet completed.
+    // Normal-profile write buffers on their way to the disk, plus its
+    // finished seconds not yet taken by a write, as whole buffers (seconds
+    // kept back for pre-record never count). A caller that holds back its
+    // frames while this is above 1 is always let go by the writes under way.
     virtual uint32_t GetWriteBufferCount() = 0;
+    // Waits until GetWriteBufferCount is at most `count`, the recorder stops,
+    // or `timeoutMs` pass; answers the count then. Wakes as writes complete.
+    virtual uint32_t WaitWriteBufferCount(uint32_t count, uint32_t timeoutMs) = 0;
 
   protected:
     virtual ~IRecorder() = default;
@@ -143,7 +150,29 @@ class OSTREL_API ITrackSearcher {
     virtual ~ITrackSearcher() = default;
 };
 
+// A forensic motion search over one channel: the object boxes stored with a
+// track's metadata in a time range are replayed through the motion rule
+// library against the caller's areas and lines, and every hit is answered.
+//
+// Each accepted search answers exactly once, through the callback, on one of
+// the engine's threads, unless it fails inside (a database or memory error):
+// such a failure is logged and that search then never answers. A searcher
+// deleted before its search started never answers either. Searches of all
+// searchers run one after another; a further Search on the same searcher
+// takes its own copy of the arguments and does not disturb one in progress.
 class OSTREL_API IForensicSearcher {
+  public:
+    // Times are seconds since 1970, UTC, both included. At most 32 excluded,
+    // 32 motion and 32 enter/exit areas (an area watching both entering and
+    // leaving takes two) and 32 lines are taken, each with its first 11
+    // points; the rest is dropped with a warning. False (and no answer) when
+    // nothing of the areas and lines could be taken, or when the engine
+    // could not queue the search.
+    virtual bool Search(int64_t start, int64_t end, int trackId,
+                        const std::list<forensic_search_area_s>& areas,
+                        const std::list<forensic_search_line_s>& lines,
+                        ForensicCallback callback) = 0;
+
   protected:
     virtual ~IForensicSearcher() = default;
 };

@@ -124,6 +124,9 @@ class OSTREL_API MediaRecorder {
     // Unknown ids are skipped; a searcher over none answers with nothing.
     ITimelineSearcher* CreateTimelineSearcher(unsigned seqId, std::vector<std::string>& channelIds);
     void DeleteTimelineSearcher(unsigned seqId);
+    // The forensic searcher of one channel; null when the channel is unknown.
+    IForensicSearcher* CreateForensicSearcher(unsigned seqId, std::string& channelId);
+    void DeleteForensicSearcher(unsigned seqId);
 
     // Playback media, owned by the engine and given back through
     // DeletePlaybackMedia (or DeleteChannel for the channel's media). A media

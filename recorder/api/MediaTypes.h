@@ -312,6 +312,43 @@ using CalendarCallback = std::function<void(unsigned int, int, int, std::list<un
 // (sequence id, start, end, the track ids recorded in [start, end] ascending)
 using TrackCallback = std::function<void(unsigned int, int64_t, int64_t, std::list<int>)>;
 
+// A point of a forensic search shape, in normalised image coordinates: x from
+// -1 (left) to 1 (right), y from 1 (top) to -1 (bottom).
+struct forensic_point_s {
+    float x = 0;
+    float y = 0;
+};
+
+// A polygon of a forensic search. An excluded area hides what lies in it from
+// every rule; otherwise `flags` says what it watches: 0x1 motion inside it,
+// 0x2 objects entering it, 0x4 objects leaving it (other bits are not read).
+struct forensic_search_area_s {
+    bool excluded = false;
+    uint32_t flags = 0;
+    std::list<forensic_point_s> points;
+};
+
+// A polyline of a forensic search, fired by objects crossing it: direction 1
+// and 2 each select one crossing direction, 255 both; any other value lets
+// no crossing fire.
+struct forensic_search_line_s {
+    int32_t direction = 0;
+    std::list<forensic_point_s> points;
+};
+
+// One hit of a forensic search: the second of the metadata frame and what
+// fired: code 41 with subCode 2 (entered an area), 4 (left an area) or 1
+// (crossed a line); code 38 with subCode 0 (moved inside a motion area).
+struct forensic_event_s {
+    int64_t time = 0;  // seconds since 1970, UTC
+    int32_t code = 0;
+    int32_t subCode = 0;
+    int32_t reserved = 0;
+};
+
+// (sequence id, the hits in the order of the recording)
+using ForensicCallback = std::function<void(unsigned int, std::vector<forensic_event_s>)>;
+
 // What an ARB recorder reports through its status callback, with a second
 // since 1970 as the value.
 enum arb_status_e : int32_t {

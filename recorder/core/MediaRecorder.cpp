@@ -241,6 +241,13 @@ ITimelineSearcher* MediaRecorder::CreateTimelineSearcher(unsigned seqId,
 void MediaRecorder::DeleteTimelineSearcher(unsigned seqId) {
     Forward("DeleteTimelineSearcher", [&] { impl->DeleteTimelineSearcher(seqId); });
 }
+IForensicSearcher* MediaRecorder::CreateForensicSearcher(unsigned seqId, std::string& channelId) {
+    return Forward("CreateForensicSearcher", static_cast<IForensicSearcher*>(nullptr),
+                   [&] { return impl->CreateForensicSearcher(seqId, channelId); });
+}
+void MediaRecorder::DeleteForensicSearcher(unsigned seqId) {
+    Forward("DeleteForensicSearcher", [&] { impl->DeleteForensicSearcher(seqId); });
+}
 
 void MediaRecorder::getRaidChecker(media_raid_info_s& info) {
     Forward("getRaidChecker", [&] { impl->getRaidChecker(info); });

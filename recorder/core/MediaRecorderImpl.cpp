@@ -11,6 +11,7 @@
 #include "common/Utility.h"
 #include "recorder/database/CommonTable.h"
 #include "recorder/database/DatabaseFile.h"
+#include "recorder/database/SqliteSettings.h"
 #include "recorder/store/IndexFile.h"
 #include "recorder/store/MetaDataFile.h"
 
@@ -51,12 +52,15 @@ MediaRecorderImpl::MediaRecorderImpl()
       trackSearchers_(std::make_shared<SearcherRegistry<TrackSearcher>>()),
       calendarSearchers_(std::make_shared<SearcherRegistry<CalendarSearcher>>()),
       timelineSearchers_(std::make_shared<SearcherRegistry<TimelineSearcher>>()),
+      forensicSearchers_(std::make_shared<SearcherRegistry<ForensicSearcher>>()),
       playbackMedia_(PlaybackMediaContainer::Create()),
       playbackTimer_(std::make_unique<PlaybackTimer>([media = playbackMedia_] { media->Tick(); })),
       maintenanceTimer_(std::make_shared<common::DeadlineTimer>(&servicePool_->IoService(),
                                                                 kMaintenancePeriodMs)),
       catalogue_(std::make_shared<QzDatabase>()),
-      catalogueFiles_(common::GetModuleFolder()) {}
+      catalogueFiles_(common::GetModuleFolder()) {
+    ApplySqliteSettings();
+}
 
 // Jobs posted to the pools use the members: the timer goes first, then the
 // pools are stopped and joined while every member is still whole.

@@ -28,6 +28,7 @@
 #include "recorder/core/PlaybackTimer.h"
 #include "recorder/database/QzDatabase.h"
 #include "recorder/playback/CalendarSearcher.h"
+#include "recorder/playback/ForensicSearcher.h"
 #include "recorder/playback/PlaybackMediaContainer.h"
 #include "recorder/playback/PlaybackMediaImpl.h"
 #include "recorder/playback/TimelineSearcher.h"
@@ -114,7 +115,7 @@ class MediaRecorderImpl {
     void getRaidChecker(media_raid_info_s& info);
 
     // --- searchers (SearcherRegistry.cpp): one per sequence id and kind ---
-    // Null when no channel is found (track and calendar) or the sequence id
+    // Null when no channel is found (track, calendar, forensic) or the sequence id
     // is taken; the registry keeps the searcher until the delete.
     ITrackSearcher* CreateTrackSearcher(unsigned seqId);
     void DeleteTrackSearcher(unsigned seqId);
@@ -124,6 +125,8 @@ class MediaRecorderImpl {
     ITimelineSearcher* CreateTimelineSearcher(unsigned seqId,
                                               const std::vector<std::string>& channelIds);
     void DeleteTimelineSearcher(unsigned seqId);
+    IForensicSearcher* CreateForensicSearcher(unsigned seqId, const std::string& channelId);
+    void DeleteForensicSearcher(unsigned seqId);
     // The channel that playback and searches reach under `channelId`: the
     // catalogue's, else one found on the drives without a catalogue row.
     std::shared_ptr<Channel> FindRecordedChannel(const std::string& channelId) const;
@@ -217,6 +220,7 @@ class MediaRecorderImpl {
     std::shared_ptr<SearcherRegistry<TrackSearcher>> trackSearchers_;
     std::shared_ptr<SearcherRegistry<CalendarSearcher>> calendarSearchers_;
     std::shared_ptr<SearcherRegistry<TimelineSearcher>> timelineSearchers_;
+    std::shared_ptr<SearcherRegistry<ForensicSearcher>> forensicSearchers_;
     // Playback: the container's lock is never taken under the engine lock
     // (callbacks on the timer thread hold it and may call into the engine).
     std::shared_ptr<PlaybackMediaContainer> playbackMedia_;

@@ -1,5 +1,5 @@
 // The engine's searcher registries: creating and deleting the track,
-// calendar and timeline searchers, and the channel look-up that playback and
+// calendar, timeline and forensic searchers, and the channel look-up that playback and
 // searches share.
 //
 // A registry holds the only long-lived reference to its searchers; a search
@@ -140,10 +140,41 @@ void MediaRecorderImpl::DeleteTimelineSearcher(unsigned seqId) {
     timelineSearchers_->Erase(seqId);
 }
 
+IForensicSearcher* MediaRecorderImpl::CreateForensicSearcher(unsigned seqId,
+                                                             const std::string& channelId) {
+    try {
+        auto channel = FindRecordedChannel(channelId);
+        if (!channel) {
+            OLOG(kLogError) << "Failed to find a record channel. channel = " << channelId
+                            << ", seqID = " << seqId;
+            return nullptr;
+        }
+        const auto searcher =
+            std::make_shared<ForensicSearcher>(seqId, std::move(channel), servicePool_.get());
+        if (!Register(*forensicSearchers_, seqId, searcher)) {
+            OLOG(kLogError) << "Failed to create a ForensicSearcher. channel = " << channelId
+                            << ", seqID = " << seqId << ", the seqID is in use";
+            return nullptr;
+        }
+        OLOG(kLogInfo) << "Added a ForensicSearcher. channel = " << channelId
+                       << ", seqID = " << seqId;
+        return searcher.get();
+    } catch (const std::exception& e) {
+        OLOG(kLogError) << "Failed to create a ForensicSearcher. channel = " << channelId
+                        << ", seqID = " << seqId << ", Exception: " << e.what();
+        return nullptr;
+    }
+}
+
+void MediaRecorderImpl::DeleteForensicSearcher(unsigned seqId) {
+    forensicSearchers_->Erase(seqId);
+}
+
 void MediaRecorderImpl::ClearSearchers() {
     trackSearchers_->Clear();
     calendarSearchers_->Clear();
     timelineSearchers_->Clear();
+    forensicSearchers_->Clear();
 }
 
 }  // namespace orvale::recorder

@@ -5,7 +5,6 @@
 #include <utility>
 
 #include "common/Log.h"
-#include "recorder/store/AlignedBytes.h"
 
 namespace orvale::recorder {
 namespace {
@@ -144,20 +143,30 @@ void ProfileChunk::StartSecond(int64_t second, timeline_flags_s& flags) {
         decisions_.CollectSecondEvents(slots, flags);
     }
     currentSecond_ = second;
-    if (current_) {
-        finished_.Add(std::move(current_));
-        current_.reset();
-        RefreshAverage();
+    if (current_) CloseCurrent();
+    PlaceSecond(second);
+}
+
+// Queues the current second, or drops it at once when nothing can mark it
+// any more: it is still the last thing in its arena, whose place the next
+// second then takes.
+void ProfileChunk::CloseCurrent() {
+    std::shared_ptr<FrameBuffer> closed = std::move(current_);
+    current_.reset();
+    if (DropsAtClose(*closed)) {
+        Recycle(std::move(closed));
+        return;
     }
-    const uint32_t average = averageSecondBytes_;
-    current_ = framePool_.PopOrCreate([average] {
-        auto buffer = FrameBuffer::Create();
-        // A second like the recent ones fits at once instead of growing
-        // through a chain of doubled copies.
-        if (average > 0) buffer->Grow(uint64_t{average} + average / 5);
-        return buffer;
-    });
-    if (current_) current_->GetFrameInfo()->trackId = trackId_;
+    if (open_ && closed->Arena() == open_) {
+        openFill_ = closed->ArenaOffset() + closed->Length();
+        ++openSeconds_;
+    } else {
+        // It outgrew its arena: the seconds after it start another.
+        closeArena_ = true;
+    }
+    finished_.Add(std::move(closed));
+    RefreshAverage();
+    RecountWaiting();
 }
 
 void ProfileChunk::RefreshAverage() {
@@ -203,7 +212,7 @@ bool ProfileChunk::AddVideoFrame(const video_frame_header_s& header, const void*
     scratchVideo_.frameType = static_cast<uint8_t>(header.frameType);
     current_->AddVideoFrame(scratchHeader_, scratchVideo_, data, bytes, flags);
 
-    const auto& info = *current_->GetFrameInfo();
+    const second_frame_info_s& info = current_->Summary();
     if (!largeReported_ &&
         (current_->Length() > kLargeSecondBytes || info.videoFrameCount > kLargeSecondFrames)) {
         largeReported_ = true;
@@ -253,10 +262,14 @@ void ProfileChunk::ReportOverflow() {
 void ProfileChunk::Flush() {
     std::lock_guard lock(mutex_);
     ReportOverflow();
-    if (current_ && current_->GetFrameInfo()->firstFrameTime > 0) {
-        finished_.Add(std::move(current_));
+    if (current_ && current_->Summary().firstFrameTime > 0) {
+        CloseCurrent();
+    } else if (current_) {
+        Recycle(std::move(current_));
         current_.reset();
     }
+    if (open_ && openSeconds_ > 0) CloseArena();
+    RecountWaiting();
 }
 
 void ProfileChunk::Reset() {
@@ -269,6 +282,13 @@ void ProfileChunk::Reset() {
     framePool_.Clear();
     writePool_.Clear();
     current_.reset();
+    open_.reset();
+    openFill_ = 0;
+    openSeconds_ = 0;
+    closeArena_ = false;
+    handOverRequested_ = false;
+    handOverReady_ = false;
+    waitingBuffers_ = 0;
     averageSecondBytes_ = 0;
 }
 
@@ -357,81 +377,6 @@ bool ProfileChunk::StartEvent(uint32_t type, uint32_t value, bool momentary) {
 uint8_t ProfileChunk::StopEvent(uint32_t type, uint32_t value) {
     std::lock_guard lock(mutex_);
     return decisions_.StopEvent(type, value);
-}
-
-std::shared_ptr<WriteBuffer> ProfileChunk::TakeWriteBuffer(uint32_t keep) {
-    std::vector<std::shared_ptr<FrameBuffer>> chosen;
-    std::vector<std::shared_ptr<FrameBuffer>> dropped;
-    uint32_t trackId = 0;
-    {
-        std::lock_guard lock(mutex_);
-        const auto queued = static_cast<int64_t>(finished_.Size());
-        const int64_t n = queued - keep;
-        if (n < 0) return nullptr;
-        for (int64_t i = 0; i < n; ++i) {
-            const std::shared_ptr<FrameBuffer> oldest = finished_.Front();
-            if (!oldest) break;
-            const second_frame_info_s& info = *oldest->GetFrameInfo();
-            if (info.eventBits == 0) {
-                dropped.push_back(finished_.PopFront());
-                continue;
-            }
-            if (trackId == 0) trackId = info.trackId;
-            if (trackId != info.trackId) break;
-            if (!chosen.empty() &&
-                !IsSameHour(static_cast<int64_t>(chosen.front()->GetFrameInfo()->firstFrameTime),
-                            static_cast<int64_t>(info.firstFrameTime))) {
-                break;
-            }
-            chosen.push_back(finished_.PopFront());
-        }
-    }
-    std::shared_ptr<WriteBuffer> buffer =
-        writePool_.PopOrCreate([] { return std::make_shared<WriteBuffer>(kWriteBufferCapacity); });
-    if (!buffer) return nullptr;
-    buffer->SetTrackId(trackId);
-    // One growth for all the chosen seconds, with room for the pad and end
-    // sector of the write, instead of one doubled copy per overflow.
-    uint64_t bytes = 2 * kSectorSize;
-    for (const std::shared_ptr<FrameBuffer>& second : chosen) bytes += second->Length();
-    if (!chosen.empty() && bytes > buffer->Capacity()) buffer->Grow(bytes);
-    for (std::shared_ptr<FrameBuffer>& second : chosen) {
-        buffer->Append(second);
-        Recycle(std::move(second));
-    }
-    for (std::shared_ptr<FrameBuffer>& second : dropped) Recycle(std::move(second));
-    buffer->SetProfile(static_cast<uint32_t>(kind_));
-    return buffer;
-}
-
-void ProfileChunk::ReleaseWriteBuffer(std::shared_ptr<WriteBuffer> buffer) {
-    if (!buffer) return;
-    buffer->Reset();
-    writePool_.PushBounded(std::move(buffer));
-}
-
-std::shared_ptr<FrameBuffer> ProfileChunk::PopFinishedSecond() {
-    return finished_.PopFront();
-}
-
-std::shared_ptr<second_frame_info_s> ProfileChunk::GetOldestSecondInfo() {
-    const std::shared_ptr<FrameBuffer> oldest = finished_.Front();
-    return oldest ? oldest->GetFrameInfo() : nullptr;
-}
-
-void ProfileChunk::Recycle(std::shared_ptr<FrameBuffer> buffer) {
-    const uint32_t used = buffer->Length();
-    const uint64_t kept = uint64_t{used} + used / 5;
-    // A burst must not pin memory: a fresh buffer of 1.2 times the use, but
-    // only when that is smaller than the array held, since growth rounds it
-    // up and the same use would otherwise replace it every second.
-    if (used > 0 && GrownCapacity(FrameBuffer::kInitialCapacity, kept) < buffer->Capacity()) {
-        buffer = FrameBuffer::Create();
-        buffer->Grow(kept);
-    } else {
-        buffer->Reset();
-    }
-    framePool_.PushBounded(std::move(buffer));
 }
 
 }  // namespace orvale::recorder

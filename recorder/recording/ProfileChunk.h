@@ -1,28 +1,32 @@
 // The intake buffer of one recording profile of one channel: pushed frames
-// become frame records in the frame buffer of the current recording second;
-// closed seconds wait in `finished` until the owner's writing job takes them
-// packed into a write buffer. Whether a second is written is decided at
-// hand-over by the event bits its summary carries.
+// become frame records of the current recording second; closed seconds wait
+// in `finished` until the owner's writing job takes them as a write buffer.
+// Whether a second is written is decided at hand-over by the event bits its
+// summary carries.
 //
 // The chunk owns its record decisions, its recording clock, its pools of
 // frame buffers and write buffers, and every queued second. One recursive
 // lock serialises frame input, events, settings and the choice of seconds at
-// hand-over; the bytes of the chosen seconds are copied into the write buffer
-// outside it, after they have left `finished`, so the pre-record walk and the
-// continuous re-marking only ever touch seconds still queued.
+// hand-over; bytes are moved outside it, after the chosen seconds have left
+// `finished`, so the pre-record walk and the continuous re-marking only ever
+// touch seconds still queued.
+//
+// Frames are recorded straight into write buffers ("arenas"): each second is
+// a frame buffer placed behind the last one in the open arena. At a new
+// second the open arena is closed when the owner asked for a hand-over, when
+// the track or hour changes, or when it is about full (it holds about
+// kWriteSeconds at the profile's rate). A closed arena whose seconds are all
+// due is handed over as it is, so a frame's bytes are copied once on their
+// way to the disk; seconds are copied again only when they cannot go whole:
+// seconds kept back for pre-record, or a second that outgrew its arena. When
+// no pre-record can reach a closed second, one without event bits is dropped
+// at once and its place reused (unless switching continuous recording back on
+// could still mark it).
 //
 // A write buffer handed out belongs to the caller until it comes back through
-// ReleaseWriteBuffer. No operation throws.
-//
-// Spare buffers are kept so that steady recording touches no fresh memory
-// (a first touch costs a page fault per 4096 bytes): up to kFramePoolLength
-// frame buffers, enough for the seconds of one hand-over (sixteen by the
-// write pacing, more when the writing job starts late), each at most 1.2
-// times its last second, and up to kWritePoolLength write buffers, one being
-// written while the next is packed, each about 1.2 times its last hand-over.
-// At 4 Mbit/s that is at most about 19 MB of frame buffers and 20 MB of write
-// buffers per chunk, the memory a hand-over of that size needs anyway; Reset
-// gives it all back.
+// ReleaseWriteBuffer. Arenas and the write buffers of copied seconds are one
+// kind of buffer, reused through a pool of kWritePoolLength while their size
+// still fits the rate. No operation throws.
 #pragma once
 
 #include <atomic>
@@ -49,8 +53,16 @@ class ProfileChunk {
     using Clock = std::function<int64_t()>;
 
     static constexpr uint32_t kWriteBufferCapacity = 0x80000;
+    // An arena opened before the rate is known.
+    static constexpr uint64_t kFirstArenaCapacity = 0x800000;
     static constexpr uint32_t kFramePoolLength = 32;
-    static constexpr uint32_t kWritePoolLength = 2;
+    static constexpr uint32_t kWritePoolLength = 1;
+    // A write buffer holds about this many seconds at the profile's rate.
+    static constexpr uint32_t kWriteSeconds = 16;
+    // Seconds waiting are counted in units of this many seconds: one less
+    // than a buffer holds, so that a caller that waits does so before the
+    // arena being filled must be closed.
+    static constexpr uint32_t kCountSeconds = 15;
     // Above these a second is reported (once) as too large but kept.
     static constexpr uint32_t kLargeSecondBytes = 0xA00000;
     static constexpr uint32_t kLargeSecondFrames = 120;
@@ -69,6 +81,7 @@ class ProfileChunk {
                        uint32_t eventFlags);
     bool AddAudioFrame(const audio_frame_header_s& header, const void* data, int32_t size);
 
+    // Closes the current second and the open arena.
     void Flush();
     void Reset();
     void SetTrackId(uint32_t trackId);
@@ -85,11 +98,32 @@ class ProfileChunk {
     bool StartEvent(uint32_t type, uint32_t value, bool momentary);
     uint8_t StopEvent(uint32_t type, uint32_t value);
 
-    // Packs the queued seconds but the newest `keep` into one write buffer of
-    // one track and one hour; seconds without event bits are dropped. Empty
-    // when fewer than `keep` seconds are queued.
-    std::shared_ptr<WriteBuffer> TakeWriteBuffer(uint32_t keep);
+    // Packs the oldest queued seconds but the newest `keep` into one write
+    // buffer of one track and one hour, of about kWriteSeconds at most;
+    // seconds without event bits are dropped. Empty when fewer than `keep`
+    // seconds are queued. With `leaveOpen`, seconds of the open arena stay
+    // queued (empty pointer when they are the first due) for the arena to be
+    // handed over whole once closed; a buffer without seconds still says that
+    // nothing due was recorded.
+    std::shared_ptr<WriteBuffer> TakeWriteBuffer(uint32_t keep, bool leaveOpen = false);
     void ReleaseWriteBuffer(std::shared_ptr<WriteBuffer> buffer);
+
+    // Asks that the seconds finished by the next new second be handed over:
+    // the open arena is closed there, unless seconds are kept back for
+    // pre-record (they go by copy).
+    void RequestHandOver();
+    // True, once, after a new second made a writing job worth posting: an
+    // arena was closed, a requested hand-over fell due, or the seconds waiting
+    // reached two whole buffers.
+    bool TakeHandOverReady() { return handOverReady_.exchange(false); }
+    // The newest `seconds` finished seconds are kept back for pre-record by
+    // the owner's hand-overs; they never count as waiting.
+    void SetKeepSeconds(uint32_t seconds);
+    // Finished seconds beyond those kept back that no hand-over has taken,
+    // as whole write buffers: a closed arena (without pre-record) counts as
+    // the one it is, other seconds in whole units of kCountSeconds at the
+    // profile's rate (rounded down).
+    uint32_t WholeBuffersWaiting() const;
 
     std::shared_ptr<FrameBuffer> PopFinishedSecond();
     std::shared_ptr<second_frame_info_s> GetOldestSecondInfo();
@@ -114,6 +148,17 @@ class ProfileChunk {
     void Recycle(std::shared_ptr<FrameBuffer> buffer);
     std::vector<second_frame_info_s*> QueuedSummaries() const;
 
+    // Arenas and hand-over (ProfileChunkHandOver.cpp).
+    bool DropsAtClose(const FrameBuffer& second) const;
+    void PlaceSecond(int64_t second);
+    bool ShouldCloseArena(int64_t second) const;
+    void CloseArena();
+    uint64_t ArenaCapacity() const;
+    bool FitsRate(const WriteBuffer& buffer) const;
+    uint64_t CountUnit() const;  // bytes of kCountSeconds at the rate
+    std::shared_ptr<WriteBuffer> TakeArena();
+    void RecountWaiting();
+
     mutable std::recursive_mutex mutex_;
     const int32_t kind_;
     const std::string channelId_;
@@ -133,6 +178,16 @@ class ProfileChunk {
     std::shared_ptr<FrameBuffer> current_;
     ConcurrentVector<std::shared_ptr<FrameBuffer>> finished_;
     ConcurrentQueue<std::shared_ptr<WriteBuffer>> writePool_{kWritePoolLength};
+    std::shared_ptr<WriteBuffer> open_;  // the arena being filled
+    uint64_t openFill_ = 0;              // bytes of the finished seconds in it
+    uint32_t openSeconds_ = 0;           // finished seconds in it
+    int64_t openFirstSecond_ = 0;        // the first second placed in it
+    uint32_t openTrack_ = 0;
+    bool closeArena_ = false;         // a second left the arena: close it at the next
+    bool handOverRequested_ = false;  // until the next new second
+    std::atomic<bool> handOverReady_{false};
+    std::atomic<uint32_t> keepSeconds_{0};
+    std::atomic<uint32_t> waitingBuffers_{0};
     std::atomic<uint32_t> averageSecondBytes_{0};
     int32_t msTotal_ = 0;
     int32_t lastMsDelta_ = 0;

@@ -146,12 +146,16 @@ bool RecordDecisions::IsHoliday(const std::tm& localDate) const {
     return false;
 }
 
-bool RecordDecisions::IsRecordingTime(int64_t second, uint8_t slots[kSlotCount]) const {
+const uint8_t* RecordDecisions::SlotBytes(int64_t second) const {
     const std::tm local = platform::LocalTime(second);
     const int row = (schedule_->useHoliday && IsHoliday(local)) ? 7 : local.tm_wday;
     const int minute = local.tm_hour * 60 + local.tm_min;
     const size_t offset = (static_cast<size_t>(row) * kScheduleMinutes + minute) * kScheduleSlots;
-    const uint8_t* bytes = schedule_->table + offset;
+    return schedule_->table + offset;
+}
+
+bool RecordDecisions::IsRecordingTime(int64_t second, uint8_t slots[kSlotCount]) const {
+    const uint8_t* bytes = SlotBytes(second);
     bool eventAllowed = false;
     for (int slot = 0; slot < kSlotContinuous; ++slot) eventAllowed |= bytes[slot] != 0;
     const bool continuousAllowed = useContinuous_ && bytes[kSlotContinuous] != 0;
@@ -166,6 +170,10 @@ bool RecordDecisions::IsRecordingTime(int64_t second, uint8_t slots[kSlotCount])
 bool RecordDecisions::IsContinuousSecond(int64_t second) const {
     uint8_t slots[kSlotCount] = {};
     return IsRecordingTime(second, slots) && slots[kSlotContinuous] != 0;
+}
+
+bool RecordDecisions::IsScheduledContinuous(int64_t second) const {
+    return SlotBytes(second)[kSlotContinuous] != 0;
 }
 
 RecordDecisions::EventStart RecordDecisions::StartEvent(uint32_t type, uint32_t value,

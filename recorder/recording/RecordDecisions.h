@@ -90,6 +90,9 @@ class RecordDecisions {
     bool IsHoliday(const std::tm& localDate) const;
     // Recording time with the continuous slot set: the re-marking test.
     bool IsContinuousSecond(int64_t second) const;
+    // The schedule's continuous slot of `second`'s minute is set, whether
+    // continuous recording is used now or not.
+    bool IsScheduledContinuous(int64_t second) const;
 
     // `currentSecond` is the chunk's current recording second.
     EventStart StartEvent(uint32_t type, uint32_t value, bool momentary, int64_t currentSecond);
@@ -107,6 +110,8 @@ class RecordDecisions {
 
   private:
     bool HasOpenKey(uint64_t key) const { return openEvents_.count(key) != 0; }
+    // The six slot bytes of `second`'s local minute (holiday row included).
+    const uint8_t* SlotBytes(int64_t second) const;
 
     std::unique_ptr<media_schedule_s> schedule_;
     std::vector<media_holiday_s> holidays_;

@@ -92,6 +92,7 @@ bool Recorder::StartRecording() {
         profile->lastSecond = 0;
         profile->written = false;
         profile->trackPending = false;
+        profile->handOverDue = false;
         profile->videoCount = 0;
         profile->audioCount = 0;
         std::lock_guard pacer(profile->pacerLock);
@@ -128,6 +129,7 @@ bool Recorder::Stop() {
         return false;
     }
     recording_ = false;
+    WakeWaiters();
     // Frame input that saw `recording_` set finishes its frame first (a
     // metadata push waiting for room gives up once the flag is clear).
     while (pushing_.load() > 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -204,6 +206,12 @@ void Recorder::WaitForPending(Profile& profile, const char* what) {
                           << " s; closing the writer waits for them";
     }
     OLOG(kLogDebug) << "CH=[" << channelId_ << "] End " << what << " Writing Buffer";
+}
+
+void Recorder::WaitForPendingBelow(Profile& profile, size_t count) {
+    std::unique_lock lock(pendingMutex_);
+    pendingDone_.wait_for(lock, std::chrono::milliseconds(kStopWaitMs),
+                          [&profile, count] { return profile.pending->Size() < count; });
 }
 
 void Recorder::SetEventCallback(RecorderEventCallback callback) {
@@ -307,6 +315,9 @@ bool Recorder::SetEventRecordDuration(const event_duration_s& durations) {
         keep = kPreRecordCeiling;
     }
     maxPreRecordSeconds_ = keep;
+    // The seconds kept back never count as waiting for the disk.
+    normal_.chunk->SetKeepSeconds(keep);
+    low_.chunk->SetKeepSeconds(keep);
     return true;
 }
 

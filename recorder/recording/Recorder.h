@@ -14,8 +14,9 @@
 // `manualLock_` the manual event; `writerLock_` only the writer pointers, so
 // readers of the current drive never wait for a job. Order: mainLock_ before
 // writerLock_, metaLock_, the pending queues and the chunks; manualLock_ is
-// never held with mainLock_ or metaLock_; `pendingMutex_` is a leaf, taken
-// only to wake or wait for the end of pending writes. Frame input takes no
+// never held with mainLock_ or metaLock_; `pendingMutex_` is taken only to
+// wake or wait for the end of pending writes, and under it a waiter reads
+// nothing but the pending queues and the chunk's counts. Frame input takes no
 // lock but metaLock_, and never waits for a disk; a stop waits for the frame
 // inputs in progress (`pushing_`). Status jobs and the callback run on
 // `statusStrand_` with no recorder lock held, so the callback may stop the
@@ -67,6 +68,9 @@ class Recorder : public IRecorder, public std::enable_shared_from_this<Recorder>
     static constexpr int kMetaRoomWaitMs = 10'000;
     // How long a stop waits for outstanding writes before closing anyway.
     static constexpr int kStopWaitMs = 30'000;
+    // Writes a stop queues on a writer at a time (a writer logs more than
+    // five as too many).
+    static constexpr size_t kStopQueuedWrites = 5;
     // How long a stop waits for the callback to hear the stop's statuses.
     static constexpr int kStatusWaitMs = 10'000;
     static constexpr uint16_t kRefused = 0xFFFF;
@@ -105,6 +109,7 @@ class Recorder : public IRecorder, public std::enable_shared_from_this<Recorder>
     std::string GetCurrentDrive() override;
     uint32_t GetBitrate(int32_t profile) override;
     uint32_t GetWriteBufferCount() override;
+    uint32_t WaitWriteBufferCount(uint32_t count, uint32_t timeoutMs) override;
 
     // --- engine side ---
     void SetEncryptType(const media_encrypt_s& encryption);
@@ -124,6 +129,7 @@ class Recorder : public IRecorder, public std::enable_shared_from_this<Recorder>
 
   private:
     class PushGuard;
+    static constexpr uint64_t kNoHandOverYet = ~uint64_t{0};
 
     // What differs between the two data profiles.
     struct Profile {
@@ -135,8 +141,11 @@ class Recorder : public IRecorder, public std::enable_shared_from_this<Recorder>
         std::atomic<bool> trackPending{false};
         std::atomic<int64_t> lastSecond{0};
         std::atomic<int64_t> lastFrameTime{0};
-        std::atomic<uint32_t> queuedJobs{0};  // writing jobs posted and not yet run
-        std::mutex pacerLock;                 // leaf lock: frame input and start
+        std::atomic<uint32_t> queuedJobs{0};   // writing jobs posted and not yet run
+        std::atomic<uint64_t> handOvers{0};    // write buffers taken from the chunk
+        std::atomic<uint32_t> inHand{0};       // taken by a job, not yet pending
+        std::atomic<bool> handOverDue{false};  // the pacer's write waits for the last
+        std::mutex pacerLock;                  // leaf lock: frame input and start
         WritePacer pacer;
         std::atomic<uint32_t> videoCount{0};
         std::atomic<uint32_t> audioCount{0};
@@ -160,7 +169,12 @@ class Recorder : public IRecorder, public std::enable_shared_from_this<Recorder>
     bool RefuseFrameTime(uint64_t time);
     bool ShouldWrite(Profile& profile);
     void PostWrite(Profile& profile);
-    void WriteProfile(Profile& profile);
+    // `postedAfter`: the profile's hand-overs when the job was posted; a job
+    // that finds nothing reports the profile idle unless another job has
+    // taken its seconds since.
+    void WriteProfile(Profile& profile, uint64_t postedAfter = kNoHandOverYet);
+    bool WriteBufferOut(Profile& profile, std::shared_ptr<WriteBuffer> buffer);
+    void WakeWaiters();
     std::shared_ptr<FileWriter> WriterFor(Profile& profile, const WriteBuffer& buffer,
                                           bool& renewed);
     int64_t RequiredDataSize(const WriteBuffer& buffer) const;
@@ -175,6 +189,7 @@ class Recorder : public IRecorder, public std::enable_shared_from_this<Recorder>
     void CloseWriter(Profile& profile);
     void DropMetaWriter();
     void WaitForPending(Profile& profile, const char* what);
+    void WaitForPendingBelow(Profile& profile, size_t count);
 
     const std::string channelId_;
     const Clocks clocks_;
@@ -209,7 +224,9 @@ class Recorder : public IRecorder, public std::enable_shared_from_this<Recorder>
     std::atomic<bool> noSpaceLatched_{false};
     ConcurrentVector<std::shared_ptr<WriteBuffer>> pendingNormal_;
     ConcurrentVector<std::shared_ptr<WriteBuffer>> pendingLow_;
-    std::mutex pendingMutex_;  // with pendingDone_: each write result wakes a stop
+    // With pendingDone_: each write result, hand-over and stop wakes a stop or
+    // a caller waiting for the write buffer count.
+    std::mutex pendingMutex_;
     std::condition_variable pendingDone_;
     Profile normal_;
     Profile low_;

@@ -78,16 +78,23 @@ bool Recorder::PushProfileVideo(Profile& profile, const video_frame_header_s& he
     if (header.frameType == 1 && profile.trackPending.exchange(false)) {
         profile.chunk->SetTrackId(static_cast<uint32_t>(trackId_.load()));
     }
-    profile.chunk->AddVideoFrame(header, data, static_cast<int32_t>(size), eventFlags);
     const auto time = static_cast<int64_t>(header.time);
     const int64_t last = profile.lastFrameTime.exchange(time);
-    // A job still waiting to run takes every finished second anyway; a
-    // second one would find nothing and report the profile idle. The pacer
-    // is not asked meanwhile, so a write that falls due then is kept for the
-    // first new second after the job.
-    if ((last == 0 || last != time) && profile.queuedJobs == 0 && ShouldWrite(profile)) {
-        PostWrite(profile);
+    // The pacer is asked before the frame goes in, so that a write falling
+    // due hands over the seconds before this one: the chunk closes its arena
+    // where this second begins. A job still waiting to run takes every
+    // finished second anyway; the pacer is not asked meanwhile, so a write
+    // that falls due then is kept for the first new second after it. A due
+    // write also waits while the profile's last one is on the disk, so that
+    // one buffer is filled while one is written, not a third queued between.
+    const bool newSecond = last == 0 || last != time;
+    if (newSecond && profile.queuedJobs == 0 && ShouldWrite(profile)) profile.handOverDue = true;
+    if (newSecond && profile.handOverDue && profile.pending->Size() == 0) {
+        profile.handOverDue = false;
+        profile.chunk->RequestHandOver();
     }
+    profile.chunk->AddVideoFrame(header, data, static_cast<int32_t>(size), eventFlags);
+    if (profile.chunk->TakeHandOverReady() && profile.queuedJobs == 0) PostWrite(profile);
     return true;
 }
 
@@ -121,71 +128,115 @@ bool Recorder::ShouldWrite(Profile& profile) {
 void Recorder::PostWrite(Profile& profile) {
     std::weak_ptr<Recorder> weak = weak_from_this();
     Profile* target = &profile;
+    const uint64_t postedAfter = profile.handOvers;
     ++profile.queuedJobs;
-    boost::asio::post(writeStrand_, [weak, target] {
+    boost::asio::post(writeStrand_, [weak, target, postedAfter] {
         if (const auto self = weak.lock()) {
             --target->queuedJobs;
-            self->WriteProfile(*target);
+            self->WriteProfile(*target, postedAfter);
         }
     });
 }
 
 // --- writing jobs ---
 
-void Recorder::WriteProfile(Profile& profile) {
+namespace {
+
+// Counts a buffer taken by a writing job for as long as the job has it.
+class InHand {
+  public:
+    explicit InHand(std::atomic<uint32_t>& count) : count_(count) { ++count_; }
+    ~InHand() { --count_; }
+    InHand(const InHand&) = delete;
+    InHand& operator=(const InHand&) = delete;
+
+  private:
+    std::atomic<uint32_t>& count_;
+};
+
+}  // namespace
+
+// Hands every due buffer of the profile to its writer. While recording
+// without pre-record, seconds of the arena still being filled wait for it to
+// close, so that they go to the disk without another copy.
+void Recorder::WriteProfile(Profile& profile, uint64_t postedAfter) {
     std::lock_guard lock(mainLock_);
     try {
-        const uint32_t keep = recording_ ? maxPreRecordSeconds_.load() : 0;
-        std::shared_ptr<WriteBuffer> buffer = profile.chunk->TakeWriteBuffer(keep);
-        if (!buffer) return;
-        const WriteBuffer::Seconds& seconds = buffer->GetSeconds();
-        if (seconds.empty() || buffer->UsedLength() == 0) {
-            PostStatus(profile.idleStatus, profile.lastSecond);
-            profile.chunk->ReleaseWriteBuffer(std::move(buffer));
-            return;
-        }
-        const auto first = static_cast<int64_t>(seconds.front()->firstFrameTime);
-        profile.lastSecond = static_cast<int64_t>(seconds.back()->firstFrameTime);
-
-        bool renewed = false;
-        const std::shared_ptr<FileWriter> writer = WriterFor(profile, *buffer, renewed);
-        if (!writer) {
-            if (channel_->HasWritableDrive()) {
-                PostStatus(RECORDER_STATUS_NO_SPACE, first);
-                PostStatus(RECORDER_STATUS_NO_FILE, first);
-            } else {
-                PostStatus(RECORDER_STATUS_NO_WRITABLE_DRIVE, first);
+        const bool recording = recording_;
+        const uint32_t keep = recording ? maxPreRecordSeconds_.load() : 0;
+        const bool leaveOpen = recording && keep == 0;
+        for (bool first = true;; first = false) {
+            // Counted from before the take, so that the count never dips
+            // while the seconds move from the chunk to the writer (which may
+            // take a while to open).
+            const InHand inHand(profile.inHand);
+            std::shared_ptr<WriteBuffer> buffer = profile.chunk->TakeWriteBuffer(keep, leaveOpen);
+            if (!buffer) break;
+            if (buffer->GetSeconds().empty() || buffer->UsedLength() == 0) {
+                // Nothing due was recorded (and no job since this one was
+                // posted has written what was).
+                const bool since =
+                    postedAfter == kNoHandOverYet || profile.handOvers == postedAfter;
+                if (first && since) PostStatus(profile.idleStatus, profile.lastSecond);
+                profile.chunk->ReleaseWriteBuffer(std::move(buffer));
+                if (profile.chunk->GetFinishedSecondCount() <= keep) break;
+                continue;
             }
-            PostStatus(profile.idleStatus, first);
-            profile.chunk->ReleaseWriteBuffer(std::move(buffer));
-            return;
+            ++profile.handOvers;
+            WriteBufferOut(profile, std::move(buffer));
+            // A stop hands over all it kept back at once; it waits for the
+            // disk rather than queue more than a writer expects.
+            if (!recording) WaitForPendingBelow(profile, kStopQueuedWrites);
         }
-        if (renewed) {
-            // Only a new writer clears the latches, so a failing disk reports
-            // its error once instead of flapping with every hand-over.
-            PostStatus(RECORDER_STATUS_WRITE_OK, profile.lastSecond);
-            PostStatus(RECORDER_STATUS_SPACE_OK, profile.lastSecond);
-        }
-        if (!writer->FolderExists()) {
-            PostStatus(RECORDER_STATUS_FOLDER_MISSING, first);
-            PostStatus(profile.idleStatus, first);
-            CloseFiles();
-            profile.chunk->ReleaseWriteBuffer(std::move(buffer));
-            return;
-        }
-        PostStatus(profile.writtenStatus, profile.lastSecond);
-        profile.pending->PushBack(buffer);
-        // The completion keeps the recorder alive until its buffer is back.
-        std::shared_ptr<Recorder> self = shared_from_this();
-        Profile* target = &profile;
-        writer->Write(buffer,
-                      [self, target, buffer](uint32_t, int32_t errorCode, const std::string&,
-                                             uint64_t, int64_t, int32_t) {
-                          self->OnFileResult(*target, buffer, errorCode);
-                      });
     } catch (const std::exception& e) {
         OLOG(kLogFatal) << "CH[" << channelId_ << "],Error: " << e.what();
     }
+    WakeWaiters();
+}
+
+// One buffer to the profile's writer; false when it could not be written
+// (its seconds are lost, as a failed writer request loses them).
+bool Recorder::WriteBufferOut(Profile& profile, std::shared_ptr<WriteBuffer> buffer) {
+    const WriteBuffer::Seconds& seconds = buffer->GetSeconds();
+    const auto first = static_cast<int64_t>(seconds.front()->firstFrameTime);
+    profile.lastSecond = static_cast<int64_t>(seconds.back()->firstFrameTime);
+
+    bool renewed = false;
+    const std::shared_ptr<FileWriter> writer = WriterFor(profile, *buffer, renewed);
+    if (!writer) {
+        if (channel_->HasWritableDrive()) {
+            PostStatus(RECORDER_STATUS_NO_SPACE, first);
+            PostStatus(RECORDER_STATUS_NO_FILE, first);
+        } else {
+            PostStatus(RECORDER_STATUS_NO_WRITABLE_DRIVE, first);
+        }
+        PostStatus(profile.idleStatus, first);
+        profile.chunk->ReleaseWriteBuffer(std::move(buffer));
+        return false;
+    }
+    if (renewed) {
+        // Only a new writer clears the latches, so a failing disk reports
+        // its error once instead of flapping with every hand-over.
+        PostStatus(RECORDER_STATUS_WRITE_OK, profile.lastSecond);
+        PostStatus(RECORDER_STATUS_SPACE_OK, profile.lastSecond);
+    }
+    if (!writer->FolderExists()) {
+        PostStatus(RECORDER_STATUS_FOLDER_MISSING, first);
+        PostStatus(profile.idleStatus, first);
+        CloseFiles();
+        profile.chunk->ReleaseWriteBuffer(std::move(buffer));
+        return false;
+    }
+    PostStatus(profile.writtenStatus, profile.lastSecond);
+    profile.pending->PushBack(buffer);
+    // The completion keeps the recorder alive until its buffer is back.
+    std::shared_ptr<Recorder> self = shared_from_this();
+    Profile* target = &profile;
+    writer->Write(buffer, [self, target, buffer](uint32_t, int32_t errorCode, const std::string&,
+                                                 uint64_t, int64_t, int32_t) {
+        self->OnFileResult(*target, buffer, errorCode);
+    });
+    return true;
 }
 
 std::shared_ptr<FileWriter> Recorder::WriterFor(Profile& profile, const WriteBuffer& buffer,
@@ -255,19 +306,15 @@ void Recorder::OnFileResult(Profile& profile, const std::shared_ptr<WriteBuffer>
             PostStatus(RECORDER_STATUS_WRITE_OK, time);
             PostStatus(profile.writtenStatus, time);
         }
-        // Only now does the buffer leave the queue: a stop that finds the
-        // queue empty posts its last statuses after this result's.
-        profile.pending->EraseFirst(buffer);
-        {
-            // Under the lock, so that a stop cannot miss the wake between
-            // its look at the queue and its wait.
-            std::lock_guard lock(pendingMutex_);
-            pendingDone_.notify_all();
-        }
+        // Back in the pool before anyone waiting for this result goes on, so
+        // that the next arena reuses it; and the result's statuses are posted
+        // before a stop that waited for it posts its own.
         profile.chunk->ReleaseWriteBuffer(buffer);
     } catch (const std::exception& e) {
         OLOG(kLogFatal) << "CH[" << channelId_ << "],Error: " << e.what();
     }
+    profile.pending->EraseFirst(buffer);
+    WakeWaiters();
 }
 
 std::string Recorder::GetCurrentDrive() {
@@ -280,12 +327,30 @@ std::string Recorder::GetCurrentDrive() {
 }
 
 uint32_t Recorder::GetWriteBufferCount() {
-    // Writes not yet started count too: while the writing job is still
-    // packing earlier seconds, a caller that waits only for the disk would
-    // pile up seconds in memory without bound. The pending queue guards
-    // itself; the main lock is not taken, so frame input never waits for a
+    // Buffers on their way to the disk count from the moment a job takes
+    // them. Finished seconds count as soon as they fill a buffer, whether a
+    // writing job has been posted for them or not; those kept back for
+    // pre-record never count. Every arena that fills is closed and a job posted for it,
+    // and the arena being filled counts at most one, so once the writes under
+    // way are done the count is at most 1 and a caller that stopped pushing
+    // is never held. No recorder lock is taken: frame input never waits for a
     // writer being closed.
-    return static_cast<uint32_t>(pendingNormal_.Size()) + normal_.queuedJobs.load();
+    return static_cast<uint32_t>(pendingNormal_.Size()) + normal_.inHand.load() +
+           normal_.chunk->WholeBuffersWaiting();
+}
+
+uint32_t Recorder::WaitWriteBufferCount(uint32_t count, uint32_t timeoutMs) {
+    std::unique_lock lock(pendingMutex_);
+    pendingDone_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                          [&] { return !recording_ || GetWriteBufferCount() <= count; });
+    return GetWriteBufferCount();
+}
+
+void Recorder::WakeWaiters() {
+    // Under the lock, so that no waiter misses the wake between its look at
+    // the count and its wait.
+    std::lock_guard lock(pendingMutex_);
+    pendingDone_.notify_all();
 }
 
 void Recorder::ReleaseDrive(const std::string& drive) {

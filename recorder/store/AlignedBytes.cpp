@@ -34,6 +34,11 @@ void AlignedBytes::Reallocate(uint64_t capacity, uint64_t keep) {
     capacity_ = capacity;
 }
 
+uint64_t AlignedBytes::Footprint(uint64_t capacity) {
+    const uint64_t rounded = (capacity + kSectorSize - 1) / kSectorSize * kSectorSize;
+    return rounded >= kLargeCapacity ? platform::LargeMemoryLength(rounded) : rounded;
+}
+
 uint64_t GrownCapacity(uint64_t capacity, uint64_t needed) {
     if (capacity == 0) return needed;
     const uint64_t doubled = 2 * capacity;

@@ -39,6 +39,10 @@ class AlignedBytes {
     // first `keep` bytes of the old one.
     void Reallocate(uint64_t capacity, uint64_t keep);
 
+    // The bytes an array of `capacity` bytes takes: whole sectors, or whole
+    // large pages from kLargeCapacity on.
+    static uint64_t Footprint(uint64_t capacity);
+
   private:
     std::unique_ptr<uint8_t, AlignedFree> data_;
     uint64_t capacity_ = 0;

@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "common/Log.h"
+#include "recorder/store/WriteBuffer.h"
 
 namespace orvale::recorder {
 
@@ -12,7 +13,16 @@ using common::kLogError;
 using common::kLogFatal;
 
 FrameBuffer::FrameBuffer()
-    : bytes_(kInitialCapacity), info_(std::make_shared<second_frame_info_s>()) {}
+    : bytes_(kInitialCapacity),
+      base_(bytes_.Data()),
+      capacity_(kInitialCapacity),
+      info_(std::make_shared<second_frame_info_s>()) {}
+
+FrameBuffer::FrameBuffer(NoArray) : info_(std::make_shared<second_frame_info_s>()) {}
+
+std::shared_ptr<FrameBuffer> FrameBuffer::CreateEmpty() {
+    return std::shared_ptr<FrameBuffer>(new FrameBuffer(NoArray{}));
+}
 
 bool FrameBuffer::Accepts(const record_header_s& header, uint8_t type, uint16_t infoLength,
                           const void* data, uint32_t size) const {
@@ -38,7 +48,7 @@ bool FrameBuffer::Accepts(const record_header_s& header, uint8_t type, uint16_t 
 }
 
 void FrameBuffer::Copy(const void* source, uint32_t size) {
-    std::memcpy(bytes_.Data() + length_, source, size);
+    std::memcpy(base_ + length_, source, size);
     length_ += size;
 }
 
@@ -46,7 +56,7 @@ bool FrameBuffer::AddVideoFrame(const record_header_s& header, const video_frame
                                 const void* data, uint32_t size, const timeline_flags_s& flags) {
     if (!Accepts(header, RECORD_TYPE_VIDEO, kVideoInfoLength, data, size)) return false;
     const uint64_t record = uint64_t{kRecordHeaderSize} + kVideoInfoLength + size;
-    if (Capacity() - length_ < record) Grow(length_ + record);
+    if (capacity_ - length_ < record) Grow(length_ + record);
 
     const bool key = info.frameType == kKeyFrameType;
     if (info_->firstFrameTime == 0) {
@@ -73,7 +83,7 @@ bool FrameBuffer::AddAudioFrame(const record_header_s& header, const audio_frame
                                 const void* data, uint32_t size) {
     if (!Accepts(header, RECORD_TYPE_AUDIO, kAudioInfoLength, data, size)) return false;
     const uint64_t record = uint64_t{kRecordHeaderSize} + kAudioInfoLength + size;
-    if (Capacity() - length_ < record) Grow(length_ + record);
+    if (capacity_ - length_ < record) Grow(length_ + record);
 
     Copy(&header, kRecordHeaderSize);
     Copy(&info, kAudioInfoLength);
@@ -85,15 +95,39 @@ bool FrameBuffer::AddAudioFrame(const record_header_s& header, const audio_frame
 
 void FrameBuffer::Grow(uint64_t needed) {
     const uint64_t limit = std::numeric_limits<uint32_t>::max();
-    const uint64_t grown = GrownCapacity(bytes_.Capacity(), needed);
     // Frames are refused before the 32-bit length could pass the limit, so
     // the array never needs to.
-    bytes_.Reallocate(std::min(grown, limit), length_);
+    const uint64_t grown = std::min(GrownCapacity(capacity_, needed), limit);
+    if (arena_) {
+        AlignedBytes own(grown);
+        if (length_ > 0) std::memcpy(own.Data(), base_, length_);
+        bytes_ = std::move(own);
+        arena_.reset();
+        arenaOffset_ = 0;
+    } else {
+        bytes_.Reallocate(grown, length_);
+    }
+    base_ = bytes_.Data();
+    capacity_ = bytes_.Capacity();
 }
 
 void FrameBuffer::Reset() {
     length_ = 0;
     info_->Reset();
+    if (arena_) {
+        arena_.reset();
+        arenaOffset_ = 0;
+        base_ = bytes_.Data();
+        capacity_ = bytes_.Capacity();
+    }
+}
+
+void FrameBuffer::Place(std::shared_ptr<WriteBuffer> arena, uint64_t offset, uint64_t room) {
+    length_ = 0;
+    base_ = arena->Region(offset);
+    capacity_ = std::min<uint64_t>(room, std::numeric_limits<uint32_t>::max());
+    arena_ = std::move(arena);
+    arenaOffset_ = offset;
 }
 
 }  // namespace orvale::recorder

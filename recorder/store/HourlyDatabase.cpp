@@ -26,6 +26,15 @@ std::unique_ptr<SQLite::Database> OpenHourlyDatabase(const fs::path& path) {
     return db;
 }
 
+std::unique_ptr<SQLite::Database> OpenHourlyDatabaseForReading(const fs::path& path) {
+    // Read-write without create: a read-only connection would leave the log
+    // and shared-memory files behind, since it may not remove them.
+    auto db = std::make_unique<SQLite::Database>(path.string(), SQLite::OPEN_READWRITE);
+    db->setBusyTimeout(kHourlyBusyTimeoutMs);
+    db->exec("PRAGMA query_only = 1");
+    return db;
+}
+
 bool CopyDatabaseTemplate(const fs::path& templatePath, const fs::path& path) {
     std::error_code error;
     if (!fs::exists(templatePath, error)) return false;

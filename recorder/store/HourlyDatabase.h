@@ -21,6 +21,13 @@ inline constexpr int kHourlyBusyTimeoutMs = 5000;
 // logging and the busy timeout. Throws SQLite::Exception on failure.
 std::unique_ptr<SQLite::Database> OpenHourlyDatabase(const std::filesystem::path& path);
 
+// Connects to an existing hour file for reading alone: nothing is created
+// (no create flag, no journal-mode change) and the connection refuses to
+// write. A write-ahead log it finds is read; the log and shared-memory files
+// SQLite makes for the read go again when the last connection closes. Throws
+// SQLite::Exception on failure.
+std::unique_ptr<SQLite::Database> OpenHourlyDatabaseForReading(const std::filesystem::path& path);
+
 // Copies a template over `path`; false when the template is missing or the
 // copy failed. Stale -wal/-shm files of `path` are removed first, since a
 // stale log would be replayed into the new file.

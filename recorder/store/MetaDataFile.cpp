@@ -1,6 +1,7 @@
 #include "recorder/store/MetaDataFile.h"
 
 #include <sstream>
+#include <stdexcept>
 
 #include <SQLiteCpp/SQLiteCpp.h>
 
@@ -101,6 +102,41 @@ bool MetaDataFile::Open(int64_t preallocSize) {
     } catch (const std::exception& e) {
         OLOG(kLogError) << e.what();
         return false;
+    }
+}
+
+bool MetaDataFile::OpenForReading() {
+    if (db_) return true;
+    std::error_code error;
+    if (!fs::exists(path_, error)) return false;
+    try {
+        auto db = OpenHourlyDatabaseForReading(path_);
+        if (!db->tableExists("T_METADATA")) {
+            OLOG(kLogError) << "Path: " << path_ << ", no T_METADATA table";
+            return false;
+        }
+        db_ = std::move(db);
+        return true;
+    } catch (const std::exception& e) {
+        OLOG(kLogError) << "Path: " << path_ << ", " << e.what();
+        return false;
+    }
+}
+
+// Frames of one second keep the order in which they were stored.
+void MetaDataFile::ReadExtensions(int64_t from, int64_t to, const ExtensionVisitor& visit) {
+    if (!db_) throw std::logic_error("the metadata database is not open");
+    SQLite::Statement query(*db_,
+                            "SELECT UTC, EXTENSION FROM [T_METADATA] WHERE UTC >= ? AND UTC <= ? "
+                            "AND DATATYPE = 0 ORDER BY UTC ASC, ROWID ASC");
+    query.bind(1, from);
+    query.bind(2, to);
+    while (query.executeStep()) {
+        const SQLite::Column extension = query.getColumn(1);
+        const auto* bytes = static_cast<const uint8_t*>(extension.getBlob());
+        const int size = extension.getBytes();
+        visit(query.getColumn(0).getInt64(), size > 0 ? bytes : nullptr,
+              size > 0 ? static_cast<size_t>(size) : 0);
     }
 }
 

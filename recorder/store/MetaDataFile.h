@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -44,6 +45,17 @@ class MetaDataFile {
     bool Open(int64_t preallocSize);
     // Stores one second's frames in one transaction: all or none.
     bool Insert(const MetaDataFrames& frames);
+    // Connects to the hour for reading alone: a missing file is not created
+    // (false, silently), and nothing in the file is changed. False (logged)
+    // when the file is no metadata database.
+    bool OpenForReading();
+    // Steps through the XML rows (DATATYPE 0) with from <= UTC <= to in UTC
+    // order, handing `visit` each row's time and extension bytes (valid
+    // during the call only; null and 0 for none); the content is not read.
+    // Needs a connection (Open or OpenForReading). Throws SQLite::Exception
+    // on a database error.
+    using ExtensionVisitor = std::function<void(int64_t utc, const uint8_t* bytes, size_t size)>;
+    void ReadExtensions(int64_t from, int64_t to, const ExtensionVisitor& visit);
     // Appends the rows with from <= UTC <= to, in UTC order.
     bool Read(int64_t from, int64_t to, MetaDataFrames& out);
     // As Read, only the XML rows (DATATYPE 0).

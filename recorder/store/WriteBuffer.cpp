@@ -10,8 +10,6 @@ namespace orvale::recorder {
 namespace {
 
 constexpr uint64_t kLimit = std::numeric_limits<uint32_t>::max();
-// What Finalize may add behind the data: the largest pad and the end sector.
-constexpr uint64_t kFinalizeReserve = 3 * kSectorSize;
 
 }  // namespace
 
@@ -31,6 +29,9 @@ bool WriteBuffer::Append(const std::shared_ptr<FrameBuffer>& frameBuffer) {
                                 << ", second = " << added;
         return false;
     }
+    // A second placed in this array lies at or behind the used bytes.
+    const bool own = frameBuffer->Arena().get() == this;
+    const uint64_t sourceAt = own ? frameBuffer->ArenaOffset() : 0;
 
     auto copy = std::make_shared<second_frame_info_s>(*frameBuffer->GetFrameInfo());
     const uint64_t sourceStart = copy->startOffset;
@@ -41,7 +42,10 @@ bool WriteBuffer::Append(const std::shared_ptr<FrameBuffer>& frameBuffer) {
     if (room < 0 || static_cast<uint64_t>(room) < added) {
         const uint64_t used = UsedLength();
         const uint64_t tail = seconds_.empty() ? 0 : used + kSectorSize + PadLength(used);
-        Grow(std::max(added + tail, length + added));
+        // A second of this array moves with it (its frame buffer is not read
+        // again: the owner recycles it after the append).
+        const uint64_t keep = own ? sourceAt + added : length;
+        GrowKeeping(std::max({added + tail, length + added, keep}), keep);
     }
 
     copy->lastOffset += copy->startOffset;
@@ -49,7 +53,12 @@ bool WriteBuffer::Append(const std::shared_ptr<FrameBuffer>& frameBuffer) {
         copy->indexRow.keyOffset = copy->indexRow.keyOffset - sourceStart + copy->startOffset;
     }
     seconds_.push_back(std::move(copy));
-    std::memcpy(bytes_.Data() + length, frameBuffer->Data(), added);
+    uint8_t* target = bytes_.Data() + length;
+    if (!own) {
+        std::memcpy(target, frameBuffer->Data(), added);
+    } else if (sourceAt != length) {
+        std::memmove(target, bytes_.Data() + sourceAt, added);
+    }
     length_ += static_cast<int64_t>(added);
     seconds_.back()->lastOffset = static_cast<uint64_t>(length_) - 1;
     return true;
@@ -81,9 +90,6 @@ void WriteBuffer::Finalize(uint64_t fileOffset, int64_t& lastTime) {
 
 void WriteBuffer::Reset() {
     seconds_.clear();
-    const auto length = static_cast<uint64_t>(length_);
-    const uint64_t kept = length + length / 5;
-    if (length > 0 && Capacity() > kept) bytes_.Reallocate(kept, 0);
     length_ = 0;
     trackId_ = 0;
     finalized_ = false;
@@ -91,8 +97,11 @@ void WriteBuffer::Reset() {
 }
 
 void WriteBuffer::Grow(uint64_t needed) {
-    bytes_.Reallocate(std::min(GrownCapacity(bytes_.Capacity(), needed), kLimit),
-                      static_cast<uint64_t>(length_));
+    GrowKeeping(needed, static_cast<uint64_t>(length_));
+}
+
+void WriteBuffer::GrowKeeping(uint64_t needed, uint64_t keep) {
+    bytes_.Reallocate(std::min(GrownCapacity(bytes_.Capacity(), needed), kLimit), keep);
 }
 
 }  // namespace orvale::recorder

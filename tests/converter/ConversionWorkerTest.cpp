@@ -222,10 +222,12 @@ TEST_F(ConversionWorkerTest, VideoWaitsWhileTheRecorderHasQueuedWritesAndPausesA
 
     ASSERT_EQ(engine_.Recorder(0).video.size(), 3u);
     EXPECT_EQ(engine_.Recorder(0).audio.size(), 1u);
-    // Two waits before the first video frame (audio does not wait); the
-    // second frame brings the file over 1 MiB and pauses before it is pushed.
-    EXPECT_EQ(sleeps_, (std::vector<long long>{100, 100, 7}));
-    EXPECT_EQ(videoSeenBySleep, (std::vector<size_t>{0, 0, 1}));
+    // Two waits on the recorder's writes before the first video frame (audio
+    // does not wait), none of them a sleep; the second frame brings the file
+    // over 1 MiB and pauses before it is pushed.
+    EXPECT_EQ(engine_.Recorder(0).videoSeenByWait, (std::vector<size_t>{0, 0}));
+    EXPECT_EQ(sleeps_, (std::vector<long long>{7}));
+    EXPECT_EQ(videoSeenBySleep, (std::vector<size_t>{1}));
 }
 
 TEST_F(ConversionWorkerTest, NoPauseWithoutADelay) {

@@ -78,6 +78,7 @@ class FakeRecorder final : public recorder::IRecorder {
     std::string GetCurrentDrive() override { return {}; }
     uint32_t GetBitrate(int32_t) override { return 0; }
     uint32_t GetWriteBufferCount() override { return 0; }
+    uint32_t WaitWriteBufferCount(uint32_t, uint32_t) override { return 0; }
 
   private:
     std::string channel_;

@@ -111,8 +111,11 @@ class FakeRecorder final : public recorder::IRecorder {
     std::vector<pushed_video_s> video;
     std::vector<pushed_audio_s> audio;
     std::vector<pushed_meta_s> meta;
-    // Answers of GetWriteBufferCount, in turn; 0 once they are used up.
+    // Answers of GetWriteBufferCount and WaitWriteBufferCount, in turn; 0
+    // once they are used up.
     std::deque<uint32_t> writeBufferCounts;
+    // Calls of WaitWriteBufferCount, with the video frames taken before each.
+    std::vector<size_t> videoSeenByWait;
     // Reported right after RECORDING at the first frame.
     std::vector<int32_t> statusesAtFirstFrame;
     // Reported by the stop, as the results of the writes made inside it.
@@ -186,6 +189,11 @@ class FakeRecorder final : public recorder::IRecorder {
         const uint32_t count = writeBufferCounts.front();
         writeBufferCounts.pop_front();
         return count;
+    }
+    // As the recorder does once a write has completed: the next count.
+    uint32_t WaitWriteBufferCount(uint32_t, uint32_t) override {
+        videoSeenByWait.push_back(video.size());
+        return GetWriteBufferCount();
     }
 
   private:

@@ -60,6 +60,29 @@ class ProfileChunkTest : public ::testing::Test {
         return times;
     }
 
+    // Every buffer with seconds that the hand-over gives, as the writing job
+    // takes them.
+    std::vector<std::shared_ptr<WriteBuffer>> TakeAll(uint32_t keep, bool leaveOpen = false) {
+        std::vector<std::shared_ptr<WriteBuffer>> buffers;
+        while (auto buffer = chunk_.TakeWriteBuffer(keep, leaveOpen)) {
+            if (buffer->GetSeconds().empty()) break;
+            buffers.push_back(std::move(buffer));
+        }
+        return buffers;
+    }
+    static std::vector<uint64_t> Times(const std::vector<std::shared_ptr<WriteBuffer>>& buffers) {
+        std::vector<uint64_t> times;
+        for (const auto& buffer : buffers) {
+            for (const uint64_t time : Times(buffer)) times.push_back(time);
+        }
+        return times;
+    }
+    static std::vector<uint64_t> Range(int64_t first, int64_t last) {
+        std::vector<uint64_t> times;
+        for (int64_t t = first; t <= last; ++t) times.push_back(static_cast<uint64_t>(t));
+        return times;
+    }
+
     int64_t now_ = kBeforeHour;
     ProfileChunk chunk_{"cam1", kNormal, [this] { return now_; }};
 };
@@ -87,9 +110,7 @@ TEST_F(ProfileChunkTest, KeepLeavesTheNewestSecondsQueued) {
     EXPECT_EQ(chunk_.TakeWriteBuffer(3), nullptr);
     EXPECT_EQ(chunk_.GetFinishedSecondCount(), 2u);
     PushSeconds(t + 2, t + 4);
-    const auto buffer = chunk_.TakeWriteBuffer(2);
-    ASSERT_NE(buffer, nullptr);
-    EXPECT_EQ(buffer->GetSeconds().size(), 3u);
+    EXPECT_EQ(Times(TakeAll(2)), Range(t, t + 2));
     EXPECT_EQ(chunk_.GetFinishedSecondCount(), 2u);
     EXPECT_EQ(chunk_.GetOldestSecondInfo()->firstFrameTime, static_cast<uint64_t>(t + 3));
 }
@@ -173,12 +194,10 @@ TEST_F(ProfileChunkTest, AudioNeedsACurrentSecond) {
     Push(t);      // the same second: no current second any more
     Push(t + 1);
     chunk_.Flush();
-    const auto buffer = chunk_.TakeWriteBuffer(0);
-    ASSERT_NE(buffer, nullptr);
-    ASSERT_EQ(buffer->GetSeconds().size(), 2u);
-    EXPECT_EQ(buffer->GetSeconds()[0]->videoFrameCount, 1u);
-    EXPECT_EQ(buffer->GetSeconds()[0]->audioFrameCount, 0u);
-    EXPECT_EQ(buffer->GetSeconds()[1]->firstFrameTime, static_cast<uint64_t>(t + 1));
+    const auto buffers = TakeAll(0);
+    ASSERT_EQ(Times(buffers), Range(t, t + 1));
+    EXPECT_EQ(buffers[0]->GetSeconds()[0]->videoFrameCount, 1u);
+    EXPECT_EQ(buffers[0]->GetSeconds()[0]->audioFrameCount, 0u);
 }
 
 TEST_F(ProfileChunkTest, SecondsOutsideTheScheduleAreNotWritten) {
@@ -240,25 +259,112 @@ TEST_F(ProfileChunkTest, ContinuousIsMarkedAgainWhenSwitchedBackOn) {
     }
 }
 
-TEST_F(ProfileChunkTest, WriteBuffersAreRecycled) {
-    // One buffer is written while the next is packed: both are kept.
+TEST_F(ProfileChunkTest, TheBufferRecordedIntoIsHandedOverAndRecordedIntoAgain) {
     const int64_t t = kBeforeHour - 100;
+    // The first arena is opened before the rate is known; later ones fit it.
     PushSeconds(t, t + 1);
+    chunk_.ReleaseWriteBuffer(chunk_.TakeWriteBuffer(0));
+    PushSeconds(t + 2, t + 3);
     const auto first = chunk_.TakeWriteBuffer(0);
-    PushSeconds(t + 2, t + 2);
-    const auto second = chunk_.TakeWriteBuffer(0);
     ASSERT_NE(first, nullptr);
-    ASSERT_NE(second, nullptr);
+    EXPECT_EQ(Times(first), Range(t + 2, t + 3));
+    // The records lie where they were recorded: one after the other from the
+    // buffer's start, ready for the write.
+    const auto& seconds = first->GetSeconds();
+    EXPECT_EQ(seconds[1]->startOffset, seconds[0]->lastOffset + 1);
+    EXPECT_EQ(first->Length(), static_cast<int64_t>(seconds[1]->lastOffset + 1));
+    EXPECT_EQ(first->Data()[12 + kVideoInfoLength], 0x5A);
     chunk_.ReleaseWriteBuffer(first);
-    chunk_.ReleaseWriteBuffer(second);
-    PushSeconds(t + 3, t + 3);
+
+    PushSeconds(t + 4, t + 5);
     const auto again = chunk_.TakeWriteBuffer(0);
-    PushSeconds(t + 4, t + 4);
-    const auto andAgain = chunk_.TakeWriteBuffer(0);
     EXPECT_EQ(again, first);
-    EXPECT_EQ(andAgain, second);
-    EXPECT_EQ(Times(again), std::vector<uint64_t>{uint64_t(t + 3)});
+    EXPECT_EQ(Times(again), Range(t + 4, t + 5));
     EXPECT_EQ(again->TrackId(), 1u);
+}
+
+TEST_F(ProfileChunkTest, ARequestedHandOverClosesTheArenaWhereTheNextSecondBegins) {
+    const int64_t t = kBeforeHour - 100;
+    for (int64_t s = t; s <= t + 2; ++s) Push(s);
+    // Seconds of the arena being filled wait for it to close.
+    EXPECT_EQ(chunk_.TakeWriteBuffer(0, true), nullptr);
+    EXPECT_FALSE(chunk_.TakeHandOverReady());
+    chunk_.RequestHandOver();
+    Push(t + 2);  // not a new second: nothing yet
+    EXPECT_FALSE(chunk_.TakeHandOverReady());
+    Push(t + 3);
+    EXPECT_TRUE(chunk_.TakeHandOverReady());
+    EXPECT_FALSE(chunk_.TakeHandOverReady());
+    EXPECT_EQ(Times(TakeAll(0, true)), Range(t, t + 2));
+    EXPECT_EQ(chunk_.GetFinishedSecondCount(), 0u);
+    Push(t + 4);
+    chunk_.Flush();
+    EXPECT_EQ(Times(TakeAll(0, true)), Range(t + 3, t + 4));
+}
+
+TEST_F(ProfileChunkTest, AnArenaHoldsAboutSixteenSecondsOfTheRate) {
+    const int64_t t = kBeforeHour - 1000;
+    int readyAt = 0;
+    for (int64_t s = t; s < t + 40; ++s) {
+        Push(s, 1, 0, 100000);
+        if (chunk_.TakeHandOverReady() && readyAt == 0) readyAt = static_cast<int>(s - t);
+    }
+    chunk_.Flush();
+    // The first arena is made before the rate is known; it closes all the
+    // same once it holds what one for the rate would.
+    EXPECT_EQ(readyAt, 16);
+    const auto buffers = TakeAll(0, true);
+    ASSERT_EQ(buffers.size(), 3u);
+    EXPECT_EQ(Times(buffers[0]), Range(t, t + 15));
+    EXPECT_EQ(Times(buffers[1]), Range(t + 16, t + 31));
+    EXPECT_LT(buffers[1]->Capacity(), 17 * 100039u);
+}
+
+TEST_F(ProfileChunkTest, WaitingSecondsCountAsWholeBuffersAndKeptSecondsNever) {
+    const int64_t t = kBeforeHour - 1000;
+    const auto push = [this](int64_t from, int64_t to) {
+        for (int64_t s = from; s < to; ++s) Push(s, 1, 0, 10000);
+    };
+    push(t, t + 15);  // fourteen finished, the fifteenth current
+    EXPECT_EQ(chunk_.WholeBuffersWaiting(), 0u);
+    push(t + 15, t + 16);
+    EXPECT_EQ(chunk_.WholeBuffersWaiting(), 1u);  // fifteen seconds: one unit
+    EXPECT_FALSE(chunk_.TakeHandOverReady());
+    // The arena being filled never counts two by itself: at thirty seconds it
+    // is closed, a write buffer waiting for its job, and counts as one.
+    push(t + 16, t + 31);
+    EXPECT_TRUE(chunk_.TakeHandOverReady());
+    EXPECT_EQ(chunk_.WholeBuffersWaiting(), 1u);
+    push(t + 31, t + 47);
+    EXPECT_EQ(chunk_.WholeBuffersWaiting(), 2u);  // and fifteen more seconds
+
+    // Seconds kept back never count.
+    chunk_.SetKeepSeconds(40);
+    EXPECT_EQ(chunk_.WholeBuffersWaiting(), 0u);  // 46 finished, 40 kept
+    push(t + 47, t + 56);
+    EXPECT_EQ(chunk_.WholeBuffersWaiting(), 1u);  // 55 finished, 40 kept
+    ASSERT_FALSE(TakeAll(40).empty());
+    EXPECT_EQ(chunk_.WholeBuffersWaiting(), 0u);
+    EXPECT_EQ(chunk_.GetFinishedSecondCount(), 40u);
+}
+
+TEST_F(ProfileChunkTest, SecondsKeptForPreRecordAreCopiedOnceWhenDue) {
+    event_duration_s durations;
+    durations.slots[kSlotMotion].preRecTime = 3;
+    chunk_.SetEventRecordDuration(durations);
+    chunk_.SetKeepSeconds(3);
+    const int64_t t = kBeforeHour - 100;
+    PushSeconds(t, t + 9);
+    // The three newest stay; the rest go, copied out of the arena that still
+    // holds the kept ones.
+    const auto buffers = TakeAll(3);
+    EXPECT_EQ(Times(buffers), Range(t, t + 6));
+    EXPECT_EQ(chunk_.GetFinishedSecondCount(), 3u);
+    for (const auto& buffer : buffers) {
+        EXPECT_EQ(buffer->GetSeconds().front()->startOffset, 0u);
+        EXPECT_EQ(buffer->Data()[12 + kVideoInfoLength], 0x5A);
+    }
+    EXPECT_EQ(Times(TakeAll(0)), Range(t + 7, t + 9));
 }
 
 TEST_F(ProfileChunkTest, TheSecondsOfALongHandOverAreAllReused) {

@@ -323,22 +323,64 @@ TEST_F(RecorderTest, AManualEventEndsOnlyThirtySecondsAfterItsStart) {
     recorder_->StopRecording();
 }
 
-// A write posted but not yet running holds back the caller just as one on
-// the disk does, so a fast pusher cannot pile seconds up in memory.
-TEST_F(RecorderTest, AWriteNotYetStartedCountsAsAQueuedBuffer) {
+// Finished seconds count as whole buffers (fifteen seconds at the rate)
+// whether a writing job has taken them or not, so a pusher faster than the
+// disk is held; once it stops pushing, the writes under way let it go.
+TEST_F(RecorderTest, FinishedSecondsCountUntilTakenAndACallerThatStoppedIsLetGo) {
     ASSERT_TRUE(recorder_->StartRecording());
     std::promise<void> release;
     std::shared_future<void> released = release.get_future().share();
     for (int i = 0; i < 2; ++i) pool_.Post([released] { released.wait(); });
-    for (int64_t t = kStart; t < kStart + 6; ++t) PushSecond(t);
-    EXPECT_EQ(recorder_->GetWriteBufferCount(), 1u);
+    for (int64_t t = kStart; t < kStart + 32; ++t) PushSecond(t);
+    // 31 finished seconds of equal size, no job run yet: two whole units.
+    EXPECT_EQ(recorder_->GetWriteBufferCount(), 2u);
+    EXPECT_EQ(recorder_->WaitWriteBufferCount(1, 50), 2u);  // nothing moves meanwhile
     release.set_value();
-    for (int i = 0; i < 500 && recorder_->GetWriteBufferCount() > 0; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    EXPECT_EQ(recorder_->GetWriteBufferCount(), 0u);
+    EXPECT_LE(recorder_->WaitWriteBufferCount(1, 10'000), 1u);
     recorder_->StopRecording();
-    EXPECT_EQ(KeyTimes(kStart, kProfileNormal), Range(kStart, kStart + 5));
+    EXPECT_EQ(KeyTimes(kStart, kProfileNormal), Range(kStart, kStart + 31));
+}
+
+// Seconds kept back for pre-record never count: a keep longer than what a
+// caller may hold never holds it.
+TEST_F(RecorderTest, SecondsKeptForPreRecordNeverCount) {
+    event_duration_s durations;
+    durations.slots[kSlotMotion].preRecTime = 120;
+    recorder_->SetEventRecordDuration(durations);
+    ASSERT_TRUE(recorder_->StartRecording());
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    for (int i = 0; i < 2; ++i) pool_.Post([released] { released.wait(); });
+    int64_t t = kStart;
+    for (; t < kStart + 130; ++t) PushSecond(t);
+    EXPECT_EQ(recorder_->GetWriteBufferCount(), 0u);  // 129 finished, 120 kept
+    for (; t < kStart + 152; ++t) PushSecond(t);
+    EXPECT_EQ(recorder_->GetWriteBufferCount(), 2u);  // 151 finished, 120 kept
+    release.set_value();
+    EXPECT_LE(recorder_->WaitWriteBufferCount(1, 10'000), 1u);
+    recorder_->StopRecording();
+    EXPECT_EQ(KeyTimes(kStart, kProfileNormal), Range(kStart, t - 1));
+}
+
+// A caller pushing as fast as it may, with the converter's back-pressure,
+// while the pool is also busy elsewhere: it always runs to its end.
+TEST_F(RecorderTest, ACallerHeldByTheCountAlwaysRunsToItsEnd) {
+    event_duration_s durations;
+    durations.slots[kSlotAlarm].preRecTime = 20;
+    recorder_->SetEventRecordDuration(durations);
+    ASSERT_TRUE(recorder_->StartRecording());
+    const int64_t end = kStart + 300;
+    for (int64_t t = kStart; t < end; ++t) {
+        const auto held = std::chrono::steady_clock::now();
+        for (uint32_t count = recorder_->GetWriteBufferCount(); count > 1;
+             count = recorder_->WaitWriteBufferCount(1, 100)) {
+            ASSERT_LT(std::chrono::steady_clock::now() - held, std::chrono::seconds(10))
+                << "held at second " << t - kStart;
+        }
+        PushSecond(t);
+    }
+    recorder_->StopRecording();
+    EXPECT_EQ(KeyTimes(kStart, kProfileNormal), Range(kStart, end - 1));
 }
 
 TEST_F(RecorderTest, VideoLossRestartsTheRecordingAndIsReportedOnce) {

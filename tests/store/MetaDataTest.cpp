@@ -147,6 +147,51 @@ TEST_F(MetaDataTest, MissingHourIsAFailureThatLeavesTheOutputAlone) {
     EXPECT_FALSE(file->Insert({Frame(kTime, 1, "a")}));
 }
 
+TEST_F(MetaDataTest, ReadingCreatesNothingAndStepsThroughExtensionsInOrder) {
+    const fs::path path = TrackFolder() / "20240131230000.kvtmtd";
+    auto missing = MetaDataFile::Create(path, folders_);
+    EXPECT_FALSE(missing->OpenForReading());
+    EXPECT_FALSE(fs::exists(TrackFolder()));
+
+    auto file = OpenHour();
+    auto withExtension = [](int64_t utc, std::string extension, uint32_t dataType = 0) {
+        auto frame = Frame(utc, 0, "<x/>", dataType);
+        frame->extension.assign(extension.begin(), extension.end());
+        return frame;
+    };
+    ASSERT_TRUE(file->Insert({withExtension(kTime + 2, "c")}));
+    // One second's frames keep the order in which they were stored.
+    ASSERT_TRUE(file->Insert({withExtension(kTime + 1, "b1"), withExtension(kTime + 1, "other", 1),
+                              withExtension(kTime + 1, ""), withExtension(kTime + 1, "b3")}));
+    ASSERT_TRUE(file->Insert({withExtension(kTime, "a"), withExtension(kTime + 9, "outside")}));
+    writer_.reset();
+    file.reset();
+    const auto before = fs::last_write_time(path);
+
+    auto reader = MetaDataFile::Create(path, folders_);
+    ASSERT_TRUE(reader->OpenForReading());
+    std::vector<std::pair<int64_t, std::string>> seen;
+    reader->ReadExtensions(kTime, kTime + 5, [&](int64_t utc, const uint8_t* bytes, size_t size) {
+        EXPECT_EQ(bytes == nullptr, size == 0);
+        seen.emplace_back(utc, std::string(reinterpret_cast<const char*>(bytes), size));
+    });
+    using Seen = std::vector<std::pair<int64_t, std::string>>;
+    EXPECT_EQ(seen, (Seen{{kTime, "a"},
+                          {kTime + 1, "b1"},
+                          {kTime + 1, ""},
+                          {kTime + 1, "b3"},
+                          {kTime + 2, "c"}}));
+    // The reading connection refuses to write, and leaves no file behind.
+    EXPECT_FALSE(reader->Insert({Frame(kTime, 1, "x")}));
+    reader.reset();
+    EXPECT_EQ(fs::last_write_time(path), before);
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(TrackFolder())) {
+        names.push_back(entry.path().filename().string());
+    }
+    EXPECT_EQ(names, std::vector<std::string>{"20240131230000.kvtmtd"});
+}
+
 TEST_F(MetaDataTest, NewFileIsPreSizedAndAnExistingOneNeverShrunk) {
     auto file = OpenHour(1 << 20);
     EXPECT_GE(fs::file_size(file->Path()), 1u << 20);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "recorder/store/WriteBuffer.h"
@@ -124,26 +125,74 @@ TEST(WriteBufferTest, AnEmptyBufferFinalizesToASkipSectorAndTheEndSector) {
     EXPECT_EQ(HeaderAt(buffer, 4096).type, RECORD_TYPE_END);
 }
 
-TEST(WriteBufferTest, ResetKeepsTwentyPercentOverTheLastUse) {
+TEST(WriteBufferTest, ResetEmptiesTheBufferAndKeepsItsArray) {
     WriteBuffer buffer(4 * 1024 * 1024);
     buffer.SetTrackId(3);
     buffer.SetProfile(2);
     ASSERT_TRUE(buffer.Append(SecondOf(1, 100000)));
+    const uint8_t* array = buffer.Data();
     buffer.Reset();
-    EXPECT_EQ(buffer.Capacity(), 120000u);
+    EXPECT_EQ(buffer.Capacity(), 4u * 1024 * 1024);
+    EXPECT_EQ(buffer.Data(), array);
     EXPECT_EQ(buffer.Length(), 0);
     EXPECT_TRUE(buffer.GetSeconds().empty());
     EXPECT_EQ(buffer.TrackId(), 0u);
     EXPECT_EQ(buffer.Profile(), 2u);
 
-    // A buffer already within the margin keeps its array.
-    ASSERT_TRUE(buffer.Append(SecondOf(2, 110000)));
-    buffer.Reset();
-    EXPECT_EQ(buffer.Capacity(), 120000u);
-
     // A reset buffer takes new seconds from offset 0 again.
     ASSERT_TRUE(buffer.Append(SecondOf(3, 50)));
     EXPECT_EQ(buffer.GetSeconds()[0]->startOffset, 0u);
+}
+
+// Seconds recorded straight into the buffer's array behind its used bytes.
+struct PlacedSecond {
+    std::shared_ptr<FrameBuffer> frames = FrameBuffer::CreateEmpty();
+    uint64_t end = 0;
+};
+
+PlacedSecond Place(const std::shared_ptr<WriteBuffer>& buffer, uint64_t at, int64_t time,
+                   uint32_t size, uint8_t fill) {
+    PlacedSecond placed;
+    placed.frames->Place(buffer, at, buffer->Capacity() - at);
+    EXPECT_TRUE(Add(*placed.frames, MakeVideo(time, false, size / 2, fill)));
+    EXPECT_TRUE(Add(*placed.frames, MakeVideo(time, true, size / 2, fill)));
+    placed.end = at + placed.frames->Length();
+    return placed;
+}
+
+TEST(WriteBufferTest, ASecondPlacedAtTheEndIsAppendedWithoutACopyAndOneFurtherOnMoves) {
+    auto buffer = std::make_shared<WriteBuffer>(64 * 1024);
+    const PlacedSecond first = Place(buffer, 0, 10, 3000, 0x11);
+    const PlacedSecond dropped = Place(buffer, first.end, 11, 2000, 0x22);
+    const PlacedSecond third = Place(buffer, dropped.end, 12, 1000, 0x33);
+    const uint64_t thirdKey = third.frames->GetFrameInfo()->indexRow.keyOffset;
+    EXPECT_EQ(first.frames->Data(), buffer->Data());
+
+    ASSERT_TRUE(buffer->Append(first.frames));
+    ASSERT_TRUE(buffer->Append(third.frames));  // the second one is left out
+
+    const auto& seconds = buffer->GetSeconds();
+    ASSERT_EQ(seconds.size(), 2u);
+    EXPECT_EQ(seconds[1]->startOffset, first.end);
+    EXPECT_EQ(seconds[1]->indexRow.keyOffset, first.end + thirdKey);
+    EXPECT_EQ(buffer->Length(), static_cast<int64_t>(first.end + third.frames->Length()));
+    EXPECT_EQ(buffer->Data()[39], 0x11);
+    EXPECT_EQ(buffer->Data()[first.end + 39], 0x33);
+    EXPECT_EQ(buffer->Data()[buffer->Length() - 1], 0x33);
+}
+
+TEST(WriteBufferTest, AFramePastItsPlaceMovesTheSecondIntoAnArrayOfItsOwn) {
+    auto buffer = std::make_shared<WriteBuffer>(8192);
+    auto frames = FrameBuffer::CreateEmpty();
+    frames->Place(buffer, 0, 4096);
+    ASSERT_TRUE(Add(*frames, MakeVideo(5, true, 3000, 0x44)));
+    EXPECT_EQ(frames->Arena(), buffer);
+    ASSERT_TRUE(Add(*frames, MakeVideo(5, false, 3000, 0x55)));
+    EXPECT_EQ(frames->Arena(), nullptr);
+    EXPECT_NE(frames->Data(), buffer->Data());
+    EXPECT_EQ(frames->Data()[39], 0x44);
+    EXPECT_EQ(frames->Data()[3039 + 39], 0x55);
+    EXPECT_EQ(buffer.use_count(), 1);
 }
 
 TEST(WriteBufferTest, GrowsToHoldLargeSeconds) {
