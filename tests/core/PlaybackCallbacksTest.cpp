@@ -189,6 +189,25 @@ TEST_F(PlaybackCallbacksTest, DeletingABackupWhoseCallbacksCallTheEngine) {
     EXPECT_EQ(engine_->GetPlaybackMedia(3), nullptr);
 }
 
+// The usual end of an export: the final header's callback gives the medium
+// back, the last one, on the backup's worker thread.
+TEST_F(PlaybackCallbacksTest, ABackupDeletesItselfAtItsEnd) {
+    std::atomic<bool> deleted{false};
+    ASSERT_EQ(Open(1, "cam1", kS, kS + 3, "", false, true,
+                   [&](const Heard& h) {
+                       if (h.backup && h.size == 0) {
+                           engine_->DeletePlaybackMedia(1);
+                           deleted = true;
+                       }
+                   }),
+              MEDIA_ERROR_NONE);
+    ASSERT_TRUE(sink_.WaitFor([&] { return deleted.load(); }));
+    EXPECT_EQ(engine_->GetPlaybackMedia(1), nullptr);
+    EXPECT_EQ(ThreadCount(), base_);
+    EXPECT_EQ(sink_.Videos(1).size(), 4u * 25u);
+    EXPECT_EQ(Open(2, "cam1", kS, kLast, "", false, true), MEDIA_ERROR_NONE);
+}
+
 // Finalize stops playback while a callback on the timer thread calls into
 // the engine (which takes the engine lock): it neither waits forever nor
 // leaves a medium playing.
