@@ -18,6 +18,8 @@
 #include <thread>
 #include <vector>
 
+#include <boost/log/core.hpp>
+
 #include "platform/HostFolder.h"
 #include "recorder/api/MediaRecorder.h"
 #include "tests/recording/RecorderFrames.h"
@@ -168,6 +170,10 @@ inline bool WaitForThreadCount(size_t count) {
 class PlaybackEngineFixture : public ::testing::Test {
   protected:
     void SetUp() override {
+        // The logging core is made by the first log line; made here, before
+        // any engine thread logs, its (uninstrumented) set-up is not raced
+        // in the thread sanitizer's eyes.
+        boost::log::core::get();
         platform::SetHostFolder(host_.Str());
         const std::filesystem::path root = drives_.Path() / "D";
         std::filesystem::create_directories(root);
