@@ -13,6 +13,7 @@
 #include "common/AsioThreadPool.h"
 #include "common/Log.h"
 #include "recorder/playback/TimelineSearcher.h"
+#include "recorder/recording/DataFileSize.h"
 #include "recorder/recording/RecordDecisions.h"
 #include "recorder/store/HourFileName.h"
 #include "recorder/store/RecordFileInfo.h"
@@ -270,10 +271,13 @@ bool ArbRecorder::PrepareWriter(const WriteBuffer& buffer, int64_t first) {
         lowest = std::min(lowest, static_cast<int64_t>(second->firstFrameTime));
         highest = std::max(highest, static_cast<int64_t>(second->firstFrameTime));
     }
-    const int64_t seconds = highest - lowest + 1;
-    const int64_t required =
-        std::min(bytes / seconds * (ProfileChunk::SecondsLeftInHour(first) + kFileMarginSeconds),
-                 maxFileBytes_);
+    data_file_request_s request;
+    request.bytes = bytes;
+    request.spannedSeconds = highest - lowest + 1;
+    request.firstSecond = first;
+    request.marginSeconds = kFileMarginSeconds;
+    request.maxFileBytes = maxFileBytes_;
+    const int64_t required = DataFileSizeFor(request);
     writer_ = channel_->GetFileWriter(kProfileArb, static_cast<int32_t>(trackId_), first, required);
     return writer_ != nullptr;
 }

@@ -8,6 +8,7 @@
 #include <boost/asio/post.hpp>
 
 #include "common/Log.h"
+#include "recorder/recording/DataFileSize.h"
 #include "recorder/recording/MetadataXmlReader.h"
 #include "recorder/recording/Recorder.h"
 #include "recorder/store/HourFileName.h"
@@ -279,13 +280,15 @@ int64_t Recorder::RequiredDataSize(const WriteBuffer& buffer) const {
         earliest = std::min(earliest, time);
         latest = std::max(latest, time);
     }
+    data_file_request_s request;
+    request.bytes = static_cast<int64_t>(buffer.UsedLength());
     // Times pushed by a conversion may go backwards: the span is never 0.
-    const int64_t spanned = seconds.size() == 1 ? 1 : latest - earliest + 1;
-    const auto first = static_cast<int64_t>(seconds.front()->firstFrameTime);
-    const int64_t estimate = static_cast<int64_t>(buffer.UsedLength()) / spanned *
-                             (ProfileChunk::SecondsLeftInHour(first) + 120);
-    if (estimate > maxDataFileSize_) return maxDataFileSize_;
-    return std::max(estimate, kMinDataFileSize);
+    request.spannedSeconds = seconds.size() == 1 ? 1 : latest - earliest + 1;
+    request.firstSecond = static_cast<int64_t>(seconds.front()->firstFrameTime);
+    request.marginSeconds = 120;
+    request.maxFileBytes = maxDataFileSize_;
+    request.minFileBytes = kMinDataFileSize;
+    return DataFileSizeFor(request);
 }
 
 void Recorder::OnFileResult(Profile& profile, const std::shared_ptr<WriteBuffer>& buffer,
