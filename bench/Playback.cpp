@@ -4,13 +4,20 @@
 //   - open: the time from the open answer to the first delivered frame, the
 //     medium driven as the engine's playback timer drives it (one Process,
 //     then 1 ms of sleep), opened at several places of the hour;
+//   - on time: 64 media at speed 1 through MediaRecorder, all on the
+//     engine's one playback timer thread, each at its own place of the hour;
+//     the share of video frames delivered within 5 ms of their due time (the
+//     previous frame's delivery + the difference of their timestamps; the
+//     first frame of an open and a frame after a jump of the timestamps,
+//     where pacing starts afresh, are not counted);
 //   - backup: a backup (export) of the whole hour against raw unbuffered
 //     reads of the same data files from one thread, in reads of the read
 //     buffer's size, one in flight; raw and backup runs take turns.
-// Everything written is removed at the end. Last line:
-// backup_ratio=<median backup MB/s / median raw MB/s>.
+// Everything written is removed at the end. Last lines: ontime_ratio=<median
+// share>, then backup_ratio=<median backup MB/s / median raw MB/s>.
 //
-//   playback [folder] [--seconds S] [--kbps K] [--runs R]
+//   playback [folder] [--seconds S] [--kbps K] [--runs R] [--media M]
+//            [--play-seconds P]
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -33,6 +40,7 @@
 #include "common/AsioThreadPool.h"
 #include "platform/DirectFile.h"
 #include "platform/HostFolder.h"
+#include "recorder/api/MediaRecorder.h"
 #include "recorder/playback/PlaybackMediaImpl.h"
 #include "recorder/storage/Channel.h"
 #include "recorder/storage/Drive.h"
@@ -56,6 +64,8 @@ struct Options {
     int seconds = 3600;
     uint32_t kbps = 2000;
     int runs = 3;
+    int media = 64;
+    int playSeconds = 15;
 };
 
 Options Parse(int argc, char** argv) {
@@ -69,6 +79,10 @@ Options Parse(int argc, char** argv) {
             options.kbps = static_cast<uint32_t>(std::max(100, value()));
         } else if (arg == "--runs") {
             options.runs = std::max(1, value());
+        } else if (arg == "--media") {
+            options.media = std::clamp(value(), 1, 128);
+        } else if (arg == "--play-seconds") {
+            options.playSeconds = std::clamp(value(), 2, 50);
         } else {
             options.folder = arg;
         }
@@ -286,6 +300,79 @@ double BackupRate(const std::shared_ptr<recorder::Channel>& channel,
     return static_cast<double>(fileBytes) / seconds / 1e6;
 }
 
+// The video frames of one medium as its data callback sees them; every
+// callback runs on the engine's timer thread.
+struct Timeliness {
+    static constexpr int64_t kToleranceNs = 5'000'000;
+    static constexpr uint32_t kPacingRestartMs = 2000;  // larger jumps restart pacing
+
+    int64_t lastNs = 0;
+    uint32_t lastStamp = 0;
+    uint64_t counted = 0;
+    uint64_t onTime = 0;
+
+    void Heard(uint32_t stamp) {
+        const int64_t now =
+            std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch())
+                .count();
+        if (lastNs != 0 && stamp > lastStamp && stamp - lastStamp <= kPacingRestartMs) {
+            const int64_t due = lastNs + int64_t{stamp - lastStamp} * 1'000'000;
+            ++counted;
+            if (std::llabs(now - due) <= kToleranceNs) ++onTime;
+        }
+        lastNs = now;
+        lastStamp = stamp;
+    }
+};
+
+// Share of the frames on time, `media` media at speed 1 for `seconds`.
+double OnTimeRatio(recorder::MediaRecorder& engine, const Options& options, uint64_t& frames,
+                   uint64_t& late) {
+    std::vector<Timeliness> media(static_cast<size_t>(options.media));
+    std::atomic<int> answered{0};
+    std::string channel = "bench";
+    const int spread = std::max(1, options.seconds - options.playSeconds - 5);
+    for (int i = 0; i < options.media; ++i) {
+        const auto id = static_cast<unsigned>(i + 1);
+        const int64_t start = kHourStart + int64_t{spread} * i / options.media;
+        Timeliness* seen = &media[static_cast<size_t>(i)];
+        const auto result = engine.OpenMedia(
+            id, start, kHourStart + options.seconds, 1, id, channel, false, false, 4, "",
+            [seen](recorder::playback_media_header_s* header, long size, unsigned char*) {
+                if (header->kind == 1 && size > 0) seen->Heard(header->value);
+                return 0L;
+            },
+            [&answered](unsigned, unsigned result) {
+                if (result == 0) ++answered;
+            });
+        if (result != recorder::MEDIA_ERROR_NONE) {
+            std::cerr << "OpenMedia answered " << result << "\n";
+            std::exit(1);
+        }
+    }
+    std::this_thread::sleep_for(std::chrono::seconds(options.playSeconds));
+    // The callbacks end with the deletes.
+    for (int i = 0; i < options.media; ++i)
+        engine.DeletePlaybackMedia(static_cast<unsigned>(i + 1));
+    if (answered != options.media) {
+        std::cerr << "only " << answered << " opens answered\n";
+        std::exit(1);
+    }
+    uint64_t counted = 0;
+    uint64_t onTime = 0;
+    for (const auto& m : media) {
+        counted += m.counted;
+        onTime += m.onTime;
+    }
+    frames = counted;
+    late = counted - onTime;
+    if (counted == 0) {
+        std::cerr << "no frame played\n";
+        std::exit(1);
+    }
+    return static_cast<double>(onTime) / static_cast<double>(counted);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -315,6 +402,7 @@ int main(int argc, char** argv) {
     Figures raw;
     Figures backup;
     Figures ratio;
+    Figures onTime;
     {
         common::AsioThreadPool drivePool(8);
         common::AsioThreadPool workers(8);
@@ -342,6 +430,27 @@ int main(int argc, char** argv) {
             answer.values.push_back(answerMs);
         }
 
+        {
+            // The engine finds the channel on drive D by its folders.
+            recorder::MediaRecorder engine;
+            engine.Initialize();
+            for (int run = 0; run < options.runs; ++run) {
+                uint64_t frames = 0;
+                uint64_t late = 0;
+                const std::clock_t cpu = std::clock();
+                const auto start = Clock::now();
+                onTime.values.push_back(OnTimeRatio(engine, options, frames, late));
+                const double cpuShare =
+                    static_cast<double>(std::clock() - cpu) / CLOCKS_PER_SEC / Since(start);
+                std::printf(
+                    "run=%d media=%d frames=%llu off_time=%llu ontime=%.4f cpu_cores=%.2f\n",
+                    run + 1, options.media, static_cast<unsigned long long>(frames),
+                    static_cast<unsigned long long>(late), onTime.values.back(), cpuShare);
+                std::fflush(stdout);
+            }
+            engine.Finalize(true);
+        }
+
         const uint32_t block = recorder::kDefaultBufferSize;
         const uint64_t frames = uint64_t{kFramesPerSecond} * static_cast<uint64_t>(options.seconds);
         for (int run = 0; run < options.runs; ++run) {
@@ -366,10 +475,12 @@ int main(int argc, char** argv) {
     PrintFigures("raw_MBps", raw);
     PrintFigures("backup_MBps", backup);
     PrintFigures("run_ratio", ratio);
+    PrintFigures("ontime", onTime);
     platform::SetHostFolder("");
     std::error_code error;
     fs::remove_all(root, error);
     std::printf("open_ms=%.3f\n", open.Median());
+    std::printf("ontime_ratio=%.4f\n", onTime.Median());
     std::printf("backup_ratio=%.3f\n", backup.Median() / raw.Median());
     return 0;
 }

@@ -1,4 +1,5 @@
-#include <atomic>
+#include <memory>
+#include <mutex>
 
 #include <boost/log/attributes/current_thread_id.hpp>
 #include <boost/log/core.hpp>
@@ -13,8 +14,25 @@ namespace logging = boost::log;
 
 namespace {
 
-std::atomic<std::shared_ptr<LogSetting>>& ProcessSetting() {
-    static std::atomic<std::shared_ptr<LogSetting>> setting;
+// Guarded by a plain mutex: the standard library's atomic shared pointer of
+// this toolchain lets go of its inner lock without ordering a read before a
+// later store (the thread sanitizer reports it when a setting is released
+// while a pool thread logs).
+struct SharedSetting {
+    std::mutex mutex;
+    std::shared_ptr<LogSetting> setting;
+};
+
+SharedSetting& ProcessSetting() {
+    static SharedSetting shared;
+    return shared;
+}
+
+// The one replaced goes outside the lock.
+std::shared_ptr<LogSetting> SwapSetting(std::shared_ptr<LogSetting> setting) {
+    SharedSetting& shared = ProcessSetting();
+    std::lock_guard lock(shared.mutex);
+    shared.setting.swap(setting);
     return setting;
 }
 
@@ -52,15 +70,17 @@ void PushRecord(int severity, const std::string& text) {
 }  // namespace
 
 std::shared_ptr<LogSetting> CurrentLogSetting() {
-    return ProcessSetting().load();
+    SharedSetting& shared = ProcessSetting();
+    std::lock_guard lock(shared.mutex);
+    return shared.setting;
 }
 
 void InstallLogSetting(std::shared_ptr<LogSetting> setting) {
-    ProcessSetting().store(std::move(setting));
+    SwapSetting(std::move(setting));
 }
 
 void ReleaseLogSetting() {
-    ProcessSetting().store(nullptr);
+    SwapSetting(nullptr);
 }
 
 LogGate::LogGate(int severity) : setting_(CurrentLogSetting()) {

@@ -13,7 +13,10 @@ for fn in LOG_INIT LOG_SET_LEVEL LOG_ADD_CONSOLE_OUT LOG_ADD_VS_DEBUG_OUT LOG_AD
           'MediaRecorder::CreateArbRecorder' \
           'MediaRecorder::CreateTrackSearcher' 'MediaRecorder::CreateCalendarSearcher' \
           'MediaRecorder::CreateTimelineSearcher' 'MediaRecorder::DeleteTimelineSearcher' \
-          'MediaRecorder::CreateForensicSearcher' 'MediaRecorder::DeleteForensicSearcher'; do
+          'MediaRecorder::CreateForensicSearcher' 'MediaRecorder::DeleteForensicSearcher' \
+          'MediaRecorder::CreatePlaybackMedia' 'MediaRecorder::GetPlaybackMedia' \
+          'MediaRecorder::DeletePlaybackMedia' 'MediaRecorder::OpenMedia' \
+          'MediaRecorder::ControlMedia'; do
   if ! grep -q "orvale::recorder::$fn" <<<"$symbols"; then
     echo "missing export: orvale::recorder::$fn"; status=1
   fi

@@ -91,8 +91,8 @@ class OSTREL_API IArbRecorder {
 // one per tick of the engine's playback timer, except STOP, which is answered
 // inside ControlMedia; frames come through the data callback of OpenMedia.
 // Both happen on an engine thread (a backup on a worker thread) with the
-// medium's lock held, so a callback may control the medium but must not
-// delete it.
+// medium's lock held; a callback may control the medium and may delete it
+// through MediaRecorder::DeletePlaybackMedia.
 class OSTREL_API PlaybackMedia {
   public:
     virtual std::string GetChannelId() = 0;

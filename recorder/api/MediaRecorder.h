@@ -128,6 +128,37 @@ class OSTREL_API MediaRecorder {
     IForensicSearcher* CreateForensicSearcher(unsigned seqId, std::string& channelId);
     void DeleteForensicSearcher(unsigned seqId);
 
+    // Playback media, owned by the engine and given back through
+    // DeletePlaybackMedia (or DeleteChannel for the channel's media). A media
+    // id names one medium; media opened under one session name play in
+    // lock-step on one session time, the empty name is no session. Channels
+    // are looked up as for the searchers. Frames and answers come on the
+    // engine's playback thread (a backup's on a worker thread); a callback
+    // may create, open, control and delete media.
+    // Registers a medium for the caller to open through its own OpenMedia;
+    // null for an unknown channel or a media id in use.
+    PlaybackMedia* CreatePlaybackMedia(unsigned mediaId, unsigned trackId, std::string& channelId,
+                                       std::string session);
+    PlaybackMedia* GetPlaybackMedia(unsigned mediaId);
+    // No callback of the medium comes after this returns (from inside one of
+    // its callbacks: none after that callback).
+    void DeletePlaybackMedia(unsigned mediaId);
+    // Registers and opens a medium: at `start` at speed 1, or, in a session
+    // already playing, at the session's time and speed. A negative trackId
+    // takes the engine's. With 128 media registered the answer
+    // MEDIA_ERROR_TOO_MANY_MEDIA goes to `response` and nothing is made; a
+    // second backup while one is registered is refused.
+    media_error_e OpenMedia(unsigned seqId, long long start, long long end, int trackId,
+                            unsigned mediaId, std::string& channelId, bool pause, bool backup,
+                            unsigned profileType, std::string session, OpenMediaCallback data,
+                            OpenMediaResponseCallback response);
+    // A playback_control_type_e command for the medium, or, with a session
+    // name, for every medium of the session (the addressed one answers).
+    // True once handed on; the fifth argument is not used.
+    bool ControlMedia(unsigned seqId, unsigned controlType, unsigned mediaId, int speed, unsigned,
+                      long long time, unsigned profileType, std::string session,
+                      ControlMediaResponseCallback response);
+
     // Appends the RAID controller's disk states; nothing without its library.
     void getRaidChecker(media_raid_info_s& info);
 

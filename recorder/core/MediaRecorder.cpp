@@ -188,6 +188,36 @@ long long MediaRecorder::InsertLastRowId() {
     return Forward("InsertLastRowId", -1LL, [&] { return impl->InsertLastRowId(); });
 }
 
+PlaybackMedia* MediaRecorder::CreatePlaybackMedia(unsigned mediaId, unsigned trackId,
+                                                  std::string& channelId, std::string session) {
+    return Forward("CreatePlaybackMedia", static_cast<PlaybackMedia*>(nullptr),
+                   [&] { return impl->CreatePlaybackMedia(mediaId, trackId, channelId, session); });
+}
+PlaybackMedia* MediaRecorder::GetPlaybackMedia(unsigned mediaId) {
+    return Forward("GetPlaybackMedia", static_cast<PlaybackMedia*>(nullptr),
+                   [&] { return impl->GetPlaybackMedia(mediaId); });
+}
+void MediaRecorder::DeletePlaybackMedia(unsigned mediaId) {
+    Forward("DeletePlaybackMedia", [&] { impl->DeletePlaybackMedia(mediaId); });
+}
+media_error_e MediaRecorder::OpenMedia(unsigned seqId, long long start, long long end, int trackId,
+                                       unsigned mediaId, std::string& channelId, bool pause,
+                                       bool backup, unsigned profileType, std::string session,
+                                       OpenMediaCallback data, OpenMediaResponseCallback response) {
+    return Forward("OpenMedia", MEDIA_ERROR_OPEN_FAILED, [&] {
+        return impl->OpenMedia(seqId, start, end, trackId, mediaId, channelId, pause, backup,
+                               profileType, session, std::move(data), std::move(response));
+    });
+}
+bool MediaRecorder::ControlMedia(unsigned seqId, unsigned controlType, unsigned mediaId, int speed,
+                                 unsigned, long long time, unsigned profileType,
+                                 std::string session, ControlMediaResponseCallback response) {
+    return Forward("ControlMedia", false, [&] {
+        return impl->ControlMedia(seqId, controlType, mediaId, speed, time, profileType, session,
+                                  std::move(response));
+    });
+}
+
 ITrackSearcher* MediaRecorder::CreateTrackSearcher(unsigned seqId) {
     return Forward("CreateTrackSearcher", static_cast<ITrackSearcher*>(nullptr),
                    [&] { return impl->CreateTrackSearcher(seqId); });

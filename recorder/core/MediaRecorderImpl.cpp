@@ -53,6 +53,8 @@ MediaRecorderImpl::MediaRecorderImpl()
       calendarSearchers_(std::make_shared<SearcherRegistry<CalendarSearcher>>()),
       timelineSearchers_(std::make_shared<SearcherRegistry<TimelineSearcher>>()),
       forensicSearchers_(std::make_shared<SearcherRegistry<ForensicSearcher>>()),
+      playbackMedia_(PlaybackMediaContainer::Create()),
+      playbackTimer_(std::make_unique<PlaybackTimer>([media = playbackMedia_] { media->Tick(); })),
       maintenanceTimer_(std::make_shared<common::DeadlineTimer>(&servicePool_->IoService(),
                                                                 kMaintenancePeriodMs)),
       catalogue_(std::make_shared<QzDatabase>()),
@@ -76,6 +78,9 @@ MediaRecorderImpl::~MediaRecorderImpl() {
         StopStartedArbRecorders();
         recorders_->Clear();
         arbRecorders_->Clear();
+        // The timer thread goes first, then every medium stops (a backup
+        // would go on reading on the pools).
+        EndPlayback();
         ClearSearchers();
         channels_->Clear();
         unlistedChannels_->Clear();
@@ -109,6 +114,9 @@ void MediaRecorderImpl::Initialize() {
 }
 
 void MediaRecorderImpl::Finalize(bool removeFiles) {
+    // Before the engine lock: a callback on the timer thread holds the
+    // container's lock and may wait for the engine's.
+    playbackMedia_->StopAll();
     std::lock_guard lock(mutex_);
     try {
         maintenanceEnabled_ = false;

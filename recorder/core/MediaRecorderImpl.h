@@ -25,9 +25,12 @@
 #include "common/DeadlineTimer.h"
 #include "recorder/api/MediaTypes.h"
 #include "recorder/core/CatalogueFiles.h"
+#include "recorder/core/PlaybackTimer.h"
 #include "recorder/database/QzDatabase.h"
 #include "recorder/playback/CalendarSearcher.h"
 #include "recorder/playback/ForensicSearcher.h"
+#include "recorder/playback/PlaybackMediaContainer.h"
+#include "recorder/playback/PlaybackMediaImpl.h"
 #include "recorder/playback/TimelineSearcher.h"
 #include "recorder/playback/TrackSearcher.h"
 #include "recorder/recording/ArbRecorder.h"
@@ -128,6 +131,24 @@ class MediaRecorderImpl {
     // catalogue's, else one found on the drives without a catalogue row.
     std::shared_ptr<Channel> FindRecordedChannel(const std::string& channelId) const;
 
+    // --- playback media (PlaybackRegistry.cpp) ---
+    // At most this many media are registered (OpenMedia answers 0x445).
+    static constexpr uint64_t kMaxPlaybackMedia = 128;
+    // Null when the channel is unknown or the media id is taken anywhere.
+    PlaybackMedia* CreatePlaybackMedia(unsigned mediaId, unsigned trackId,
+                                       const std::string& channelId, const std::string& session);
+    PlaybackMedia* GetPlaybackMedia(unsigned mediaId);
+    // Stops the medium (no callback of it comes after this returns, unless
+    // called from one of its own); the last one ends the timer thread.
+    void DeletePlaybackMedia(unsigned mediaId);
+    media_error_e OpenMedia(unsigned seqId, long long start, long long end, int trackId,
+                            unsigned mediaId, const std::string& channelId, bool pause, bool backup,
+                            unsigned profileType, const std::string& session,
+                            OpenMediaCallback data, OpenMediaResponseCallback response);
+    bool ControlMedia(unsigned seqId, unsigned controlType, unsigned mediaId, int speed,
+                      long long time, unsigned profileType, const std::string& session,
+                      ControlMediaResponseCallback response);
+
     // The maintenance job, callable directly (tests run it without waiting).
     // Its steps (backup, drive refresh, the status of each recorder) run
     // one after another, each on its own: one that fails stops no other.
@@ -152,6 +173,16 @@ class MediaRecorderImpl {
     // Every channel FindRecordedChannel reaches, each id once.
     std::vector<std::shared_ptr<Channel>> AllRecordedChannels() const;
     void ClearSearchers();
+    // Under the playback container's hold: creates and registers a medium
+    // and starts the timer thread.
+    std::shared_ptr<PlaybackMediaImpl> RegisterMedium(unsigned mediaId, unsigned trackId,
+                                                      const std::string& channelId,
+                                                      const std::string& session,
+                                                      const std::shared_ptr<BufferPool>& buffers);
+    std::shared_ptr<BufferPool> ReadBufferPool() const;
+    // The playback timer thread stopped and joined, every medium stopped for
+    // good and forgotten: the engine's last playback step.
+    void EndPlayback();
     uint64_t DriveRecordRate(const Drive& drive, const ChannelTableRows& rows) const;
     void ForgetVanishedDrives(std::map<std::string, media_drive_s>& stored);
     std::vector<std::shared_ptr<Drive>> DrivesInUse() const;
@@ -190,6 +221,10 @@ class MediaRecorderImpl {
     std::shared_ptr<SearcherRegistry<CalendarSearcher>> calendarSearchers_;
     std::shared_ptr<SearcherRegistry<TimelineSearcher>> timelineSearchers_;
     std::shared_ptr<SearcherRegistry<ForensicSearcher>> forensicSearchers_;
+    // Playback: the container's lock is never taken under the engine lock
+    // (callbacks on the timer thread hold it and may call into the engine).
+    std::shared_ptr<PlaybackMediaContainer> playbackMedia_;
+    std::unique_ptr<PlaybackTimer> playbackTimer_;
     std::shared_ptr<common::DeadlineTimer> maintenanceTimer_;
     bool maintenanceEnabled_ = false;  // under mutex_
     std::shared_ptr<QzDatabase> catalogue_;

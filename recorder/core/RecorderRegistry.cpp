@@ -80,6 +80,9 @@ void MediaRecorderImpl::DeleteRecorder(const std::string& channelId) {
 bool MediaRecorderImpl::DeleteChannel(const std::string& channelId, bool removeData) {
     OLOG(kLogInfo) << "ready for delete channel[" << channelId << "]";
     if (!CheckChannelId(channelId, "DeleteChannel")) return false;
+    // Before the engine lock, which a playback callback holding the
+    // container's lock may be waiting for.
+    playbackMedia_->EraseByChannel(channelId);
     std::lock_guard lock(mutex_);
     if (const auto arb = arbRecorders_->Find(channelId)) {
         // One never started has nothing to write and nothing to report.

@@ -3,6 +3,7 @@
 // final header at the end.
 #include <chrono>
 #include <exception>
+#include <thread>
 
 #include "common/Log.h"
 #include "recorder/playback/PlaybackMediaImpl.h"
@@ -22,6 +23,7 @@ constexpr auto kReadPoll = std::chrono::milliseconds(1);
 void PlaybackMediaImpl::RunBackup(int seqID, OpenMediaResponseCallback response) {
     {
         std::lock_guard lock(mutex_);
+        if (retired_) return;
         PendingResponse answer;
         answer.seqID = static_cast<uint32_t>(seqID);
         answer.isOpen = true;
@@ -39,6 +41,7 @@ void PlaybackMediaImpl::RunBackup(int seqID, OpenMediaResponseCallback response)
                 waitFor = std::move(backupWait_);
             }
             if (!more) break;
+            while (lockWaiters_.load() > 0) std::this_thread::yield();
             if (waitFor) WaitForRead(*waitFor);
         }
     } catch (const std::exception& e) {

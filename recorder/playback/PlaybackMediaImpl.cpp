@@ -83,11 +83,18 @@ bool PlaybackMediaImpl::IsReadPending() const {
 }
 
 void PlaybackMediaImpl::Stop() {
-    std::lock_guard lock(mutex_);
+    OutsideLock lock(*this);
     OLOG(kLogDebug) << "MID[" << mediaId_ << "], Stop()";
     for (auto& buffer : readBuffers_) buffer->resized = 1;
     if (backup_ && opened_) EndBackup(0);
     StopReading();
+}
+
+void PlaybackMediaImpl::Retire() {
+    OutsideLock lock(*this);
+    Stop();
+    retired_ = true;
+    pending_.clear();
 }
 
 void PlaybackMediaImpl::StopReading() {
@@ -152,7 +159,7 @@ void PlaybackMediaImpl::AdvanceCounter() {
 bool PlaybackMediaImpl::OpenMedia(int seqID, int64_t start, int64_t end, int speed, bool pause,
                                   bool backup, unsigned profileType, OpenMediaCallback data,
                                   OpenMediaResponseCallback response) {
-    std::lock_guard lock(mutex_);
+    OutsideLock lock(*this);
     OLOG(kLogDebug) << "MID[" << mediaId_ << "], OpenMedia() STIME=" << start << ", ETIME=" << end
                     << ", Pause=" << (pause ? 1 : 0) << ", ProfileType=" << profileType;
     PendingResponse answer;
@@ -190,6 +197,7 @@ bool PlaybackMediaImpl::OpenMedia(int seqID, int64_t start, int64_t end, int spe
             pending_.push_back(std::move(answer));
         }
     }
+    if (!backup_) awake_ = true;
     OLOG(kLogDebug) << "MID[" << mediaId_ << "], OpenMedia End";
     return true;
 }
@@ -266,17 +274,18 @@ void PlaybackMediaImpl::ApplyStep(int64_t time, int speed, uint32_t& result) {
 
 bool PlaybackMediaImpl::ControlMedia(int seqID, unsigned controlType, int64_t time, int speed,
                                      unsigned profileType, ControlMediaResponseCallback response) {
-    std::lock_guard lock(mutex_);
+    OutsideLock lock(*this);
     OLOG(kLogDebug) << "MID[" << mediaId_ << "], ControlMedia(), SeqID=" << seqID
                     << ", controlType=" << controlType << ", Time=" << time << ", Speed=" << speed
                     << ", ProfileType=" << profileType;
     AdvanceCounter();
+    awake_ = true;
     if (controlType == PLAYBACK_CONTROL_STOP) {
         try {
             if (backup_ && opened_) EndBackup(0);
             StopReading();
             state_ = PLAYBACK_CONTROL_STOP;
-            if (response) {
+            if (response && !retired_) {
                 OLOG(kLogDebug) << "MID[" << mediaId_
                                 << "], ControlMedia() Response, SeqID=" << seqID;
                 response(static_cast<unsigned>(seqID), MEDIA_ERROR_NONE, responseCounter_);
@@ -338,7 +347,8 @@ void PlaybackMediaImpl::ApplyControl(unsigned controlType, int64_t time, int spe
 void PlaybackMediaImpl::CallData(playback_media_header_s& header, long size, const uint8_t* data) {
     // The callback may replace the medium's callback; this call keeps its own.
     const std::shared_ptr<OpenMediaCallback> callback = dataCallback_;
-    if (callback && *callback) (*callback)(&header, size, const_cast<unsigned char*>(data));
+    if (callback && *callback && !retired_)
+        (*callback)(&header, size, const_cast<unsigned char*>(data));
 }
 
 void PlaybackMediaImpl::StopAfterException(const char* what) {
@@ -348,7 +358,9 @@ void PlaybackMediaImpl::StopAfterException(const char* what) {
 }
 
 void PlaybackMediaImpl::Process(int64_t syncTime) {
-    if (backup_) return;
+    // A medium never opened nor controlled has nothing to do, and one that
+    // is about to become a backup is never locked by the ticking thread.
+    if (backup_ || retired_ || !awake_) return;
     std::lock_guard lock(mutex_);
     try {
         while (!backup_ && Step(syncTime)) {

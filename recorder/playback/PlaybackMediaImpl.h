@@ -89,7 +89,8 @@ class PlaybackMediaImpl : public PlaybackMedia,
     // One tick's work: answers at most one queued response per step and
     // delivers what is due. `syncTime` (seconds, 0 = none) is the session
     // time: frames before it are passed over, frames after it wait. Returns
-    // at once for a backup medium, without taking the lock.
+    // at once, without taking the lock, for a backup medium and for one not
+    // yet opened or controlled.
     void Process(int64_t syncTime);
     // The key-frame time at which playing from `time` in the direction of
     // `speed` (forward when >= 0) would start; 0 when there is none.
@@ -111,8 +112,34 @@ class PlaybackMediaImpl : public PlaybackMedia,
     // True while a read that was posted has not landed yet (tests wait for
     // it before the next tick, so that delivery does not depend on the disk).
     bool IsReadPending() const;
+    // The end of a medium the engine has let go of: stopped (a running
+    // backup ends with its final header 0), queued answers dropped, and no
+    // callback from then on; a backup not yet started never starts.
+    void Retire();
+    // Retire's promise without its lock, for a thread that may not wait for
+    // it: no callback starts after this returns. Retire follows.
+    void Mute() { retired_.store(true); }
+    bool IsRetired() const { return retired_.load(); }
 
   private:
+    // The lock as the caller's threads take it (open, control, stop): while
+    // one waits, a backup's worker lets it in between two steps, which it
+    // would otherwise take back at once.
+    class OutsideLock {
+      public:
+        explicit OutsideLock(const PlaybackMediaImpl& medium) : medium_(medium) {
+            ++medium_.lockWaiters_;
+            medium_.mutex_.lock();
+            --medium_.lockWaiters_;
+        }
+        ~OutsideLock() { medium_.mutex_.unlock(); }
+        OutsideLock(const OutsideLock&) = delete;
+        OutsideLock& operator=(const OutsideLock&) = delete;
+
+      private:
+        const PlaybackMediaImpl& medium_;
+    };
+
     struct PendingResponse {
         uint32_t seqID = 0;
         bool isOpen = false;
@@ -203,6 +230,7 @@ class PlaybackMediaImpl : public PlaybackMedia,
     void EndBackup(int32_t marker);
 
     mutable std::recursive_mutex mutex_;
+    mutable std::atomic<int> lockWaiters_{0};  // OutsideLock callers waiting for mutex_
     const uint32_t mediaId_;
     const uint32_t trackId_;
     common::AsioThreadPool* const threadPool_;
@@ -217,6 +245,8 @@ class PlaybackMediaImpl : public PlaybackMedia,
     bool pause_ = false;
     std::atomic<bool> backup_{false};
     std::atomic<bool> waitingForSync_{false};
+    std::atomic<bool> retired_{false};
+    std::atomic<bool> awake_{false};  // opened (not as a backup) or controlled once
     const std::shared_ptr<BufferPool> bufferPool_;
     std::deque<std::shared_ptr<ReadBuffer>> readBuffers_;
     std::shared_ptr<OpenMediaCallback> dataCallback_;

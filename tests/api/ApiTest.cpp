@@ -1,10 +1,14 @@
 // Uses the engine only through its shared library and exported header.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <iostream>
 #include <string>
+#include <thread>
 #include <type_traits>
 #include <vector>
 
@@ -55,6 +59,87 @@ TEST(ExportedApiTest, EngineStartsListsDrivesAndStops) {
         EXPECT_TRUE(std::filesystem::exists(host / "DB" / "orvale.kvtdb"));
         engine.Finalize(true);
         EXPECT_FALSE(std::filesystem::exists(host / "DB" / "orvale.kvtdb"));
+    }
+    ::unsetenv("OSTREL_DRIVES");
+    std::filesystem::remove_all(host);
+}
+
+// The README's playback example as it stands there: open a medium, steer
+// it, give it back.
+media_error_e ReadmePlaybackExample(MediaRecorder& engine) {
+    std::string channel = "cam1";
+    std::atomic<int> frames{0};  // counted on the engine's playback thread
+    auto onFrame = [&](playback_media_header_s* header, long size, unsigned char* data) {
+        if (header->kind == 1 && size > 0 && data != nullptr) ++frames;  // 2 audio, 3 metadata
+        return 0L;
+    };
+    auto onOpen = [](unsigned seqId, unsigned result) {
+        std::cout << seqId << ": " << result << "\n";
+    };
+    media_error_e opened = engine.OpenMedia(1, 1733824800, 1733828400, -1, 7, channel, false, false,
+                                            4, "", onFrame, onOpen);
+    engine.ControlMedia(2, PLAYBACK_CONTROL_PAUSE, 7, 1, 0, 0, 4, "", {});
+    engine.ControlMedia(3, PLAYBACK_CONTROL_PLAY, 7, 2, 0, 0, 4, "", {});  // on, at speed 2
+    engine.ControlMedia(4, PLAYBACK_CONTROL_SEEK, 7, 1, 0, 1733826000, 4, "", {});
+    engine.DeletePlaybackMedia(7);  // no callback of it comes after this returns
+    return opened;
+}
+
+// A channel recorded and played back through the exported interface only.
+TEST(ExportedApiTest, RecordsAndPlaysBack) {
+    const auto host = std::filesystem::temp_directory_path() / "ostrel-api-playback";
+    std::filesystem::remove_all(host);
+    std::filesystem::create_directories(host / "drive-d");
+    ::setenv("OSTREL_HOST_DIR", host.c_str(), 1);
+    ::setenv("OSTREL_DRIVES", ("D=" + (host / "drive-d").string()).c_str(), 1);
+    ::setenv("TZ", "UTC", 1);
+    constexpr int64_t kStart = 1733824800;  // 2024-12-10 10:00:00 UTC
+    {
+        MediaRecorder engine;
+        engine.Initialize();
+        std::string channel = "cam1";
+        std::string schedule = "1";
+        IRecorder* recorder = engine.CreateRecorder(channel, schedule, 0, false);
+        ASSERT_NE(recorder, nullptr);
+        media_schedule_s always;
+        std::fill(std::begin(always.table), std::end(always.table), uint8_t{1});
+        engine.SetSchedule(schedule, always, {});
+        recorder->SetUseFrameTime(true);
+        ASSERT_TRUE(recorder->StartRecording());
+        std::vector<uint8_t> frame(1000, 0x5A);
+        for (int64_t t = kStart; t < kStart + 3; ++t) {
+            for (uint32_t i = 0; i < 25; ++i) {
+                video_frame_header_s header;
+                header.codec = 0x1B;
+                header.frameType = i == 0 ? 1 : 2;
+                header.time = static_cast<uint64_t>(t);
+                header.timeMs = static_cast<uint32_t>(t * 1000 + i * 40);
+                ASSERT_TRUE(recorder->PushVideoFrame(header, frame.data(), 1000, 0));
+            }
+        }
+        recorder->StopRecording();
+
+        std::atomic<int> videos{0};
+        std::atomic<unsigned> answer{99};
+        ASSERT_EQ(engine.OpenMedia(
+                      5, kStart, kStart + 10, -1, 1, channel, false, false, 4, "",
+                      [&](playback_media_header_s* header, long size, unsigned char* data) {
+                          if (header->kind == 1 && size == 1000 && data[0] == 0x5A) ++videos;
+                          return 0L;
+                      },
+                      [&](unsigned, unsigned result) { answer = result; }),
+                  MEDIA_ERROR_NONE);
+        for (int i = 0; i < 5000 && videos < 10; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        EXPECT_EQ(answer.load(), 0u);
+        EXPECT_GE(videos.load(), 10);
+        engine.DeletePlaybackMedia(1);
+        EXPECT_EQ(engine.GetPlaybackMedia(1), nullptr);
+
+        EXPECT_EQ(ReadmePlaybackExample(engine), MEDIA_ERROR_NONE);
+        EXPECT_EQ(engine.GetPlaybackMedia(7), nullptr);
+        engine.Finalize(true);
     }
     ::unsetenv("OSTREL_DRIVES");
     std::filesystem::remove_all(host);
