@@ -41,6 +41,7 @@
 
 #include <boost/asio/io_context.hpp>
 
+#include "bench/BenchFigures.h"
 #include "converter/ConversionWorker.h"
 #include "converter/OldFolders.h"
 #include "platform/DirectFile.h"
@@ -53,7 +54,10 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace orvale;
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
+using bench::Since;
+using bench::Spread;
+using bench::SpreadOf;
 
 constexpr uint32_t kFramesPerSecond = 25;
 constexpr uint32_t kFrameBytes = 4'000'000 / 8 / kFramesPerSecond;
@@ -92,10 +96,6 @@ Options Parse(int argc, char** argv) {
         }
     }
     return options;
-}
-
-double Since(Clock::time_point start) {
-    return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
 std::string UtcText(uint32_t time, const char* format) {
@@ -269,20 +269,6 @@ Conversion Convert(const fs::path& root, const fs::path& host, const Options& op
     fs::remove_all(root / "KVTRecordData");
     fs::remove_all(host);
     return conversion;
-}
-
-struct Spread {
-    double min = 0;
-    double median = 0;
-    double max = 0;
-};
-
-Spread SpreadOf(std::vector<double> values) {
-    if (values.empty()) return {};
-    std::sort(values.begin(), values.end());
-    const size_t n = values.size();
-    const double median = n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-    return {values.front(), median, values.back()};
 }
 
 }  // namespace

@@ -31,6 +31,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchFigures.h"
 #include "common/AsioThreadPool.h"
 #include "platform/DirectFile.h"
 #include "platform/HostFolder.h"
@@ -42,7 +43,9 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace orvale;
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
+using bench::Median;
+using bench::Since;
 
 constexpr int64_t kFirstSecond = 1704067200;  // 2024-01-01 00:00:00 UTC
 constexpr int kObjects = RULE_FRAME_MAX_OBJECTS;
@@ -68,10 +71,6 @@ Options Parse(int argc, char** argv) {
         }
     }
     return options;
-}
-
-double Since(Clock::time_point start) {
-    return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
 float X(double gx) {
@@ -304,20 +303,11 @@ double RawReadSeconds(const std::vector<fs::path>& files, boost::asio::io_contex
     return seconds;
 }
 
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    const size_t n = values.size();
-    return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
     const Options options = Parse(argc, argv);
-    if (const char* drives = std::getenv("OSTREL_DRIVES"); drives != nullptr && *drives != '\0') {
-        std::cerr << "OSTREL_DRIVES would override the run's own drive D; unset it\n";
-        return 1;
-    }
+    if (!bench::DriveMapIsUnset()) return 1;
     const fs::path root = options.folder / "forensic";
     const fs::path drive = root / "D";
     fs::remove_all(root);

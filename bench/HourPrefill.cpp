@@ -17,18 +17,15 @@
 
 #include <SQLiteCpp/SQLiteCpp.h>
 
+#include "bench/BenchFigures.h"
 #include "platform/HostFolder.h"
 #include "recorder/store/IndexFile.h"
 
 namespace fs = std::filesystem;
+using orvale::bench::Median;
 using orvale::recorder::IndexFile;
 
 namespace {
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
 
 template <class Step>
 double Milliseconds(Step&& step) {

@@ -37,6 +37,7 @@
 
 #include <boost/log/core.hpp>
 
+#include "bench/BenchFigures.h"
 #include "common/AsioThreadPool.h"
 #include "platform/DirectFile.h"
 #include "platform/HostFolder.h"
@@ -53,7 +54,8 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace orvale;
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
+using bench::Since;
 
 constexpr int64_t kHourStart = 1704067200;  // 2024-01-01 00:00:00 UTC
 constexpr uint32_t kFramesPerSecond = 25;
@@ -95,20 +97,11 @@ double CpuPerGb(std::clock_t since, uint64_t bytes) {
     return seconds * 1e3 / (static_cast<double>(bytes) / 1e9);
 }
 
-double Since(Clock::time_point start) {
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
 struct Figures {
     std::vector<double> values;
     double Min() const { return *std::min_element(values.begin(), values.end()); }
     double Max() const { return *std::max_element(values.begin(), values.end()); }
-    double Median() const {
-        std::vector<double> sorted = values;
-        std::sort(sorted.begin(), sorted.end());
-        const size_t n = sorted.size();
-        return n % 2 == 1 ? sorted[n / 2] : (sorted[n / 2 - 1] + sorted[n / 2]) / 2;
-    }
+    double Median() const { return bench::Median(values); }
 };
 
 void PrintFigures(const char* name, const Figures& f) {
@@ -377,10 +370,7 @@ double OnTimeRatio(recorder::MediaRecorder& engine, const Options& options, uint
 
 int main(int argc, char** argv) {
     const Options options = Parse(argc, argv);
-    if (const char* drives = std::getenv("OSTREL_DRIVES"); drives != nullptr && *drives != '\0') {
-        std::cerr << "OSTREL_DRIVES would override the run's own drive D; unset it\n";
-        return 1;
-    }
+    if (!bench::DriveMapIsUnset()) return 1;
     // The engine's log lines are not what is measured.
     boost::log::core::get()->set_logging_enabled(false);
     const fs::path root = fs::absolute(options.folder) / "playback_bench";

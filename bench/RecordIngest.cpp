@@ -43,6 +43,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/BenchFigures.h"
 #include "bench/RawWrite.h"
 #include "common/AsioThreadPool.h"
 #include "platform/HostFolder.h"
@@ -54,7 +55,10 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace orvale;
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
+using bench::PrintSpread;
+using bench::Since;
+using bench::SpreadOf;
 
 constexpr uint32_t kFramesPerSecond = 25;
 constexpr uint32_t kFrameBytes = 4'000'000 / 8 / kFramesPerSecond;
@@ -133,10 +137,6 @@ struct ChannelTimes {
     double waitSeconds = 0;
     double inPush = 0;
 };
-
-double Since(Clock::time_point start) {
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
 
 void PushChannel(recorder::IRecorder& recorder, uint64_t seconds, uint64_t waitMs,
                  const std::vector<uint8_t>& payload, std::latch& go, Clock::time_point& start,
@@ -304,35 +304,11 @@ void Print(const RunResult& r) {
     std::fflush(stdout);
 }
 
-// min/median/max of a list of figures.
-struct Spread {
-    double min = 0;
-    double median = 0;
-    double max = 0;
-};
-
-Spread SpreadOf(std::vector<double> values) {
-    if (values.empty()) return {};
-    std::sort(values.begin(), values.end());
-    const size_t n = values.size();
-    const double median = n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-    return {values.front(), median, values.back()};
-}
-
-void PrintSpread(const char* name, const std::vector<double>& values) {
-    const Spread spread = SpreadOf(values);
-    std::printf("%s rounds=%zu min=%.3f median=%.3f max=%.3f\n", name, values.size(), spread.min,
-                spread.median, spread.max);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
     const Options options = Parse(argc, argv);
-    if (const char* drives = std::getenv("OSTREL_DRIVES"); drives != nullptr && *drives != '\0') {
-        std::cerr << "OSTREL_DRIVES would override the run's own drive D; unset it\n";
-        return 1;
-    }
+    if (!bench::DriveMapIsUnset()) return 1;
     const fs::path root = options.folder / "record_ingest";
     std::cout << "folder=" << fs::absolute(options.folder).string()
               << " seconds=" << options.seconds << " seconds_64=" << options.seconds64
