@@ -13,6 +13,7 @@
 #include "platform/HostFolder.h"
 #include "recorder/api/MediaRecorder.h"
 #include "tests/storage/FakeVolumeProvider.h"
+#include "tests/support/EngineOnFakeDrives.h"
 #include "tests/support/TempDir.h"
 
 namespace orvale::recorder {
@@ -21,22 +22,8 @@ namespace {
 namespace fs = std::filesystem;
 using test::kGiB;
 
-class CatalogueTextsTest : public ::testing::Test {
+class CatalogueTextsTest : public test::EngineOnFakeDrives {
   protected:
-    void SetUp() override {
-        platform::SetHostFolder(host_.Str());
-        const fs::path root = drives_.Path() / "D";
-        fs::create_directories(root);
-        volumes_->AddFixed('D', root.string(), 500 * kGiB, 200 * kGiB);
-        engine_ = std::make_unique<MediaRecorder>();
-        engine_->Initialize();
-    }
-    void TearDown() override {
-        engine_->Finalize(false);
-        engine_.reset();
-        platform::SetHostFolder("");
-    }
-
     long long InsertBookmark(const std::string& guid, const std::string& description) {
         media_bookmark_s bookmark;
         bookmark.guid = guid;
@@ -46,11 +33,6 @@ class CatalogueTextsTest : public ::testing::Test {
         engine_->RequestBookmark(bookmark, REQUEST_BOOKMARK_TYPE_INSERT);
         return engine_->InsertLastRowId();
     }
-
-    test::TempDir host_;
-    test::TempDir drives_;
-    test::InstalledFakeVolumes volumes_;
-    std::unique_ptr<MediaRecorder> engine_;
 };
 
 // Quotes, a NUL byte and bytes that are no UTF-8 come back as they went in,

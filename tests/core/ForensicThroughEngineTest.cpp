@@ -24,6 +24,7 @@
 #include "tests/playback/ForensicScenes.h"
 #include "tests/recording/RecorderFrames.h"
 #include "tests/storage/FakeVolumeProvider.h"
+#include "tests/support/EngineOnFakeDrives.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TreeSnapshot.h"
@@ -103,26 +104,8 @@ constexpr int64_t kCrossingFrame = 15;
 // The answer of a line that the crossing fires.
 const std::vector<Hit> kCrossed = {{kStart + kCrossingFrame, 41, 1}};
 
-class ForensicThroughEngineTest : public ::testing::Test {
+class ForensicThroughEngineTest : public test::EngineOnFakeDrives {
   protected:
-    void SetUp() override {
-        platform::SetHostFolder(host_.Str());
-        const fs::path root = drives_.Path() / "D";
-        fs::create_directories(root);
-        volumes_->AddFixed('D', root.string(), 500 * kGiB, 200 * kGiB);
-        Start();
-    }
-    void TearDown() override {
-        engine_->Finalize(false);
-        engine_.reset();
-        platform::SetHostFolder("");
-    }
-
-    void Start() {
-        engine_ = std::make_unique<MediaRecorder>();
-        engine_->Initialize();
-    }
-
     // Records frame i of `frames` at second first + i through the channel's
     // recorder: a small key frame and, unless `withMetadata` is false, the
     // metadata document of the frame's boxes.
@@ -175,11 +158,6 @@ class ForensicThroughEngineTest : public ::testing::Test {
         EXPECT_EQ(answers.Count(), 1u);
         return answer;
     }
-
-    test::TempDir host_;
-    test::TempDir drives_;
-    test::InstalledFakeVolumes volumes_;
-    std::unique_ptr<MediaRecorder> engine_;
 };
 
 TEST_F(ForensicThroughEngineTest, AMotionAreaFiresEveryFrameFromTheSecondOn) {
@@ -353,7 +331,7 @@ TEST_F(ForensicThroughEngineTest, TheRegistryKeepsOneSearcherPerSequenceId) {
 TEST_F(ForensicThroughEngineTest, AChannelFoundOnTheDrivesWithoutACatalogueRowIsSearched) {
     Record("cam1", kStart, kCrossing);
     engine_->Finalize(true);
-    Start();  // a catalogue that knows nothing of cam1
+    StartEngine();  // a catalogue that knows nothing of cam1
     IForensicSearcher* searcher = Searcher(1);
     ASSERT_NE(searcher, nullptr);
     EXPECT_EQ(Search(*searcher, kStart, kStart + 60, {}, {Line(kMiddleLine, 1)}), kCrossed);

@@ -24,7 +24,7 @@
 #include "recorder/api/MediaRecorder.h"
 #include "tests/recording/RecorderFrames.h"
 #include "tests/storage/FakeVolumeProvider.h"
-#include "tests/support/TempDir.h"
+#include "tests/support/EngineOnFakeDrives.h"
 
 namespace orvale::test {
 
@@ -167,24 +167,14 @@ inline bool WaitForThreadCount(size_t count) {
     return ThreadCount() == count;
 }
 
-class PlaybackEngineFixture : public ::testing::Test {
+class PlaybackEngineFixture : public EngineOnFakeDrives {
   protected:
     void SetUp() override {
         // The logging core is made by the first log line; made here, before
         // any engine thread logs, its (uninstrumented) set-up is not raced
         // in the thread sanitizer's eyes.
         boost::log::core::get();
-        platform::SetHostFolder(host_.Str());
-        const std::filesystem::path root = drives_.Path() / "D";
-        std::filesystem::create_directories(root);
-        volumes_->AddFixed('D', root.string(), 500 * kGiB, 200 * kGiB);
-        engine_ = std::make_unique<recorder::MediaRecorder>();
-        engine_->Initialize();
-    }
-    void TearDown() override {
-        if (engine_) engine_->Finalize(false);
-        engine_.reset();
-        platform::SetHostFolder("");
+        EngineOnFakeDrives::SetUp();
     }
 
     // Records the seconds of each [from, to] range of `channel`.
@@ -216,10 +206,6 @@ class PlaybackEngineFixture : public ::testing::Test {
                                      kMainProfileType, session, sink_.Answer());
     }
 
-    test::TempDir host_;
-    test::TempDir drives_;
-    test::InstalledFakeVolumes volumes_;
-    std::unique_ptr<recorder::MediaRecorder> engine_;
     Sink sink_;
 };
 

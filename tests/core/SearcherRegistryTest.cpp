@@ -22,6 +22,7 @@
 #include "recorder/api/MediaRecorder.h"
 #include "tests/recording/RecorderFrames.h"
 #include "tests/storage/FakeVolumeProvider.h"
+#include "tests/support/EngineOnFakeDrives.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/TempDir.h"
 
@@ -67,26 +68,11 @@ bool WaitFor(Done&& done) {
     return true;
 }
 
-class SearcherRegistryTest : public ::testing::Test {
+class SearcherRegistryTest : public test::EngineOnFakeDrives {
   protected:
     void SetUp() override {
-        platform::SetHostFolder(host_.Str());
-        for (const char letter : {'D', 'E'}) {
-            const fs::path root = drives_.Path() / std::string(1, letter);
-            fs::create_directories(root);
-            volumes_->AddFixed(letter, root.string(), 500 * kGiB, 200 * kGiB);
-        }
-        Start();
-    }
-    void TearDown() override {
-        engine_->Finalize(false);
-        engine_.reset();
-        platform::SetHostFolder("");
-    }
-
-    void Start() {
-        engine_ = std::make_unique<MediaRecorder>();
-        engine_->Initialize();
+        AddDrives({'D', 'E'});
+        StartEngine();
     }
 
     // Records the seconds [from, to] of channel `id` in one profile; with a
@@ -197,11 +183,6 @@ class SearcherRegistryTest : public ::testing::Test {
         EXPECT_EQ(inside->load(), kServiceThreads);
         for (int i = 0; i < kServiceThreads; ++i) engine_->DeleteTrackSearcher(firstSeqId + i);
     }
-
-    test::TempDir host_;
-    test::TempDir drives_;
-    test::InstalledFakeVolumes volumes_;
-    std::unique_ptr<MediaRecorder> engine_;
 };
 
 TEST_F(SearcherRegistryTest, SearchersOverNoKnownChannel) {
@@ -379,7 +360,7 @@ TEST_F(SearcherRegistryTest, AChannelFoundOnTheDrivesWithoutACatalogueRowIsSearc
     Record("cam1", kStart, kStart + 2);
     // A new engine whose catalogue knows nothing of cam1.
     engine_->Finalize(true);
-    Start();
+    StartEngine();
     std::vector<std::string> cam1 = {"cam1"};
     ICalendarSearcher* calendar = engine_->CreateCalendarSearcher(1, cam1);
     ASSERT_NE(calendar, nullptr);

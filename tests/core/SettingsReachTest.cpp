@@ -17,6 +17,7 @@
 #include "recorder/api/MediaRecorder.h"
 #include "tests/recording/RecorderFrames.h"
 #include "tests/storage/FakeVolumeProvider.h"
+#include "tests/support/EngineOnFakeDrives.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/TempDir.h"
 
@@ -31,21 +32,8 @@ constexpr int64_t kStart = 1733824800;  // 2024-12-10 10:00:00 UTC
 constexpr long long kLargestDataFileMiB = LLONG_MAX >> 20;
 
 // The exported engine with one fixed drive D of 500 GiB.
-class SettingsReachTest : public ::testing::Test {
+class SettingsReachTest : public test::EngineOnFakeDrives {
   protected:
-    void SetUp() override {
-        platform::SetHostFolder(host_.Str());
-        fs::create_directories(drives_.Path() / "D");
-        volumes_->AddFixed('D', (drives_.Path() / "D").string(), 500 * kGiB, 200 * kGiB);
-        engine_ = std::make_unique<MediaRecorder>();
-        engine_->Initialize();
-    }
-    void TearDown() override {
-        engine_->Finalize(false);
-        engine_.reset();
-        platform::SetHostFolder("");
-    }
-
     IRecorder* Create(std::string id) {
         std::string schedule = "1";
         return engine_->CreateRecorder(id, schedule, 0, false);
@@ -59,10 +47,6 @@ class SettingsReachTest : public ::testing::Test {
         return count;
     }
 
-    test::TempDir host_;
-    test::TempDir drives_;
-    test::InstalledFakeVolumes volumes_;
-    std::unique_ptr<MediaRecorder> engine_;
     std::string id_ = "cam1";
 };
 
