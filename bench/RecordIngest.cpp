@@ -127,6 +127,7 @@ struct RunResult {
     double waitSeconds = 0;  // summed over the channels
     double inPush = 0;       // summed time inside PushVideoFrame
     std::atomic<uint64_t> failures{0};
+    std::atomic<int32_t> lastFailure{0};  // the code of a failure heard, 0 if none
 };
 
 // What one pushing thread saw.
@@ -221,6 +222,7 @@ void RunChannels(const fs::path& root, uint64_t channels, uint64_t seconds, cons
                 if (code != recorder::RECORDER_STATUS_RECORDING &&
                     code != recorder::RECORDER_STATUS_NOT_RECORDING) {
                     ++result.failures;
+                    result.lastFailure = code;
                 }
             });
             recorders.push_back(recorder);
@@ -295,12 +297,12 @@ void Print(const RunResult& r) {
     std::printf(
         "channels=%llu frames=%llu MB=%.1f on_disk_MB=%.1f wall_s=%.3f push_s=%.3f stop_s=%.3f "
         "fps=%.0f MBps=%.1f cpu_us_per_frame=%.2f rss_mb_per_channel=%.1f waits=%llu "
-        "wait_s_per_channel=%.3f in_push_us_per_frame=%.1f status_errors=%llu\n",
+        "wait_s_per_channel=%.3f in_push_us_per_frame=%.1f status_errors=%llu last_error_code=%d\n",
         static_cast<unsigned long long>(r.channels), static_cast<unsigned long long>(r.frames),
         static_cast<double>(r.bytes) / 1e6, static_cast<double>(r.onDisk) / 1e6, r.wall, r.push,
         r.stop, frames / r.wall, Rate(r), r.cpu * 1e6 / frames, r.rssPerChannel / 1e6,
         static_cast<unsigned long long>(r.waits), r.waitSeconds / static_cast<double>(r.channels),
-        r.inPush * 1e6 / frames, static_cast<unsigned long long>(r.failures.load()));
+        r.inPush * 1e6 / frames, static_cast<unsigned long long>(r.failures.load()), r.lastFailure.load());
     std::fflush(stdout);
 }
 

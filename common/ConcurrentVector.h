@@ -1,8 +1,11 @@
 // A vector of shared pointers shared between threads (an owner's lists of
 // buffers and jobs). Walks run under the shared lock with copies of the
-// elements and stop at the first exception, returning false.
+// elements and stop at the first exception, returning false. Size is read
+// without the lock (callers ask for it once per pushed frame): it is the
+// count after the last change that completed.
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <utility>
 #include <vector>
@@ -23,6 +26,7 @@ class ConcurrentVector {
         ExclusiveLock lock(mutex_);
         try {
             items_.push_back(std::move(element));
+            Published();
             return true;
         } catch (const std::exception& e) {
             OLOG_AS(common::kLogFatal, "ConcurrentVector") << "Exception: " << e.what();
@@ -43,6 +47,7 @@ class ConcurrentVector {
         if (items_.empty()) return T();
         T front = std::move(items_.front());
         items_.erase(items_.begin());
+        Published();
         return front;
     }
 
@@ -52,20 +57,19 @@ class ConcurrentVector {
         for (auto it = items_.begin(); it != items_.end(); ++it) {
             if (*it == value) {
                 items_.erase(it);
+                Published();
                 return true;
             }
         }
         return false;
     }
 
-    size_t Size() const {
-        SharedLock lock(mutex_);
-        return items_.size();
-    }
+    size_t Size() const { return size_.load(std::memory_order_acquire); }
 
     void Clear() {
         ExclusiveLock lock(mutex_);
         items_.clear();
+        Published();
     }
 
     bool ForEach(const std::function<void(T)>& fn) const {
@@ -79,6 +83,9 @@ class ConcurrentVector {
     }
 
   private:
+    // Under the exclusive lock, after each change.
+    void Published() { size_.store(items_.size(), std::memory_order_release); }
+
     template <class It>
     static bool Walk(It first, It last, const std::function<void(T)>& fn) {
         try {
@@ -92,6 +99,7 @@ class ConcurrentVector {
 
     mutable ContainerMutex mutex_;
     std::vector<T> items_;
+    std::atomic<size_t> size_{0};
 };
 
 }  // namespace orvale::recorder

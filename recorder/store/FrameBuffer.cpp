@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "common/Log.h"
+#include "recorder/store/StreamCopy.h"
 #include "recorder/store/WriteBuffer.h"
 
 namespace orvale::recorder {
@@ -48,7 +49,7 @@ bool FrameBuffer::Accepts(const record_header_s& header, uint8_t type, uint16_t 
 }
 
 void FrameBuffer::Copy(const void* source, uint32_t size) {
-    std::memcpy(base_ + length_, source, size);
+    StreamCopy(base_ + length_, source, size);
     length_ += size;
 }
 

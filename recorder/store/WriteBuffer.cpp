@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "common/Log.h"
+#include "recorder/store/StreamCopy.h"
 
 namespace orvale::recorder {
 namespace {
@@ -55,7 +56,7 @@ bool WriteBuffer::Append(const std::shared_ptr<FrameBuffer>& frameBuffer) {
     seconds_.push_back(std::move(copy));
     uint8_t* target = bytes_.Data() + length;
     if (!own) {
-        std::memcpy(target, frameBuffer->Data(), added);
+        StreamCopy(target, frameBuffer->Data(), added);
     } else if (sourceAt != length) {
         std::memmove(target, bytes_.Data() + sourceAt, added);
     }
