@@ -12,6 +12,7 @@
 #include "recorder/database/CommonTable.h"
 #include "recorder/database/DatabaseFile.h"
 #include "recorder/database/SqliteSettings.h"
+#include "recorder/store/AlignedBytes.h"
 #include "recorder/store/IndexFile.h"
 #include "recorder/store/MetaDataFile.h"
 
@@ -124,6 +125,8 @@ void MediaRecorderImpl::Finalize(bool removeFiles) {
         StopAllRecorders();
         // A running ARB recorder's hour index is merged only when it stops.
         StopStartedArbRecorders();
+        // The write buffers kept for the next recorders have no taker now.
+        AlignedBytes::ReleaseSpares();
         ClearSearchers();
         catalogue_->Close();
         if (removeFiles) {

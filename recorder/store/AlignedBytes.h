@@ -7,7 +7,10 @@
 // seconds) is mapped from the system in whole large pages instead of taken
 // from the heap: its first touch then costs a few faults instead of one per
 // 4096 bytes, and freeing it does not fragment the heap. The rounding costs
-// less than half the capacity.
+// less than half the capacity. A large array given back is kept as a spare
+// (up to kSpareBytes in all, engine-wide) for the next array of the same
+// length: recorders close and open write buffers all the time, and a fresh
+// mapping costs the system zeroing every page of it on first touch.
 #pragma once
 
 #include <cstdint>
@@ -27,6 +30,7 @@ struct AlignedFree {
 class AlignedBytes {
   public:
     static constexpr uint64_t kLargeCapacity = uint64_t{4} * 1024 * 1024;
+    static constexpr uint64_t kSpareBytes = uint64_t{32} * 1024 * 1024;
 
     AlignedBytes() = default;
     explicit AlignedBytes(uint64_t capacity) { Reallocate(capacity, 0); }
@@ -42,6 +46,11 @@ class AlignedBytes {
     // The bytes an array of `capacity` bytes takes: whole sectors, or whole
     // large pages from kLargeCapacity on.
     static uint64_t Footprint(uint64_t capacity);
+
+    // Gives the kept spare arrays back to the system (when recording stops).
+    static void ReleaseSpares();
+    // Bytes of the spare arrays kept now.
+    static uint64_t SpareBytes();
 
   private:
     std::unique_ptr<uint8_t, AlignedFree> data_;

@@ -35,5 +35,40 @@ TEST(AlignedBytesTest, KeptBytesMoveBetweenSmallAndLargeArrays) {
     EXPECT_EQ(bytes.Capacity(), 0u);
 }
 
+// Recorders close and open write buffers all the time: a large array given
+// back is handed to the next one of its length instead of a fresh mapping,
+// within a bound, and the spares go when recording stops.
+TEST(AlignedBytesTest, LargeArraysGivenBackAreReusedWithinTheirBound) {
+    AlignedBytes::ReleaseSpares();
+    const uint64_t capacity = AlignedBytes::kLargeCapacity + kSectorSize;
+    const uint64_t footprint = AlignedBytes::Footprint(capacity);
+    const uint8_t* first = nullptr;
+    {
+        AlignedBytes bytes(capacity);
+        first = bytes.Data();
+        bytes.Data()[capacity - 1] = 1;
+    }
+    EXPECT_EQ(AlignedBytes::SpareBytes(), footprint);
+    {
+        AlignedBytes other(2 * AlignedBytes::kLargeCapacity + 1);  // another length
+        EXPECT_NE(other.Data(), first);
+        AlignedBytes again(capacity - kSectorSize + 1);  // same length in large pages
+        EXPECT_EQ(again.Data(), first);
+        EXPECT_TRUE(SectorAligned(again.Data()));
+        again.Data()[capacity - kSectorSize] = 2;  // the whole capacity is writable
+    }
+
+    AlignedBytes::ReleaseSpares();
+    std::vector<AlignedBytes> many;
+    const uint64_t count = AlignedBytes::kSpareBytes / footprint + 2;
+    for (uint64_t i = 0; i < count; ++i) many.emplace_back(capacity);
+    many.clear();
+    EXPECT_LE(AlignedBytes::SpareBytes(), AlignedBytes::kSpareBytes);
+    EXPECT_GT(AlignedBytes::SpareBytes(), AlignedBytes::kSpareBytes - footprint);
+
+    AlignedBytes::ReleaseSpares();
+    EXPECT_EQ(AlignedBytes::SpareBytes(), 0u);
+}
+
 }  // namespace
 }  // namespace orvale::recorder
