@@ -77,15 +77,26 @@ void AppendTrackMarks(std::vector<std::string>& out, const char* assignment,
 }
 
 // The timeline statement of one second, its time written as `time`.
-std::string TimelineUpdateText(const timeline_flags_s& flags, const std::string& time) {
-    std::string sql = "UPDATE [T_TIMELINE] SET UTC = " + time;
-    sql += flags.AnyBit() ? ", End = 0" : ", End = 1";
+// The SET list of a timeline update without its UTC assignment.
+std::string TimelineAssignments(const timeline_flags_s& flags) {
+    std::string sql = flags.AnyBit() ? ", End = 0" : ", End = 1";
     // Clear columns are not named, so a second written twice keeps what the
     // first write set.
     for (const auto& column : kTimelineColumns) {
         if (ColumnIsSet(column, flags)) sql += std::string(", ") + column.name + " = 1";
     }
-    return sql + " WHERE UTC = " + time;
+    return sql;
+}
+
+std::string TimelineUpdateText(const timeline_flags_s& flags, const std::string& time) {
+    return "UPDATE [T_TIMELINE] SET UTC = " + time + TimelineAssignments(flags) +
+           " WHERE UTC = " + time;
+}
+
+// The same update for every second from ?1 to ?2.
+std::string TimelineRangeText(const timeline_flags_s& flags) {
+    return "UPDATE [T_TIMELINE] SET UTC = UTC" + TimelineAssignments(flags) +
+           " WHERE UTC BETWEEN ?1 AND ?2";
 }
 
 void AppendTimeline(std::vector<std::string>& out, const std::vector<timeline_flags_s>& timeline) {
@@ -275,29 +286,38 @@ bool IndexFile::RunInTransaction(const std::vector<std::string>& statements) {
 
 // The statements of WriteSeconds, each the text the other writes build with
 // its numbers as parameters. A timeline statement names the columns set, so
-// there is one per set of columns (a handful per recording).
+// there is one per set of columns (a handful per recording). A run of
+// consecutive seconds that get the same update (every second of a write
+// buffer, as a rule) is updated by one ranged statement.
 struct IndexFile::WriteStatements {
     explicit WriteStatements(SQLite::Database& db)
         : database(db),
           insertNormal(db, InsertText("[T_INDEX] ")),
           insertLow(db, InsertText("[T_LOWINDEX] ")),
           markHigh(db, "UPDATE [T_DUALTRACKINDEX] SET HIGH = 1 WHERE UTC = ?1"),
-          markLow(db, "UPDATE [T_DUALTRACKINDEX] SET LOW = 1 WHERE UTC = ?1") {}
+          markLow(db, "UPDATE [T_DUALTRACKINDEX] SET LOW = 1 WHERE UTC = ?1"),
+          markHighRange(db, "UPDATE [T_DUALTRACKINDEX] SET HIGH = 1 WHERE UTC BETWEEN ?1 AND ?2"),
+          markLowRange(db, "UPDATE [T_DUALTRACKINDEX] SET LOW = 1 WHERE UTC BETWEEN ?1 AND ?2") {}
 
     static std::string InsertText(const char* table) {
         return std::string("INSERT OR REPLACE INTO ") + table +
                "VALUES(?1, ?2 , ?3 , ?4 , ?5 , ?6 , ?7)";
     }
 
-    SQLite::Statement& Timeline(const timeline_flags_s& flags) {
+    static uint64_t TimelineKey(const timeline_flags_s& flags) {
         uint64_t key = flags.AnyBit() ? 1 : 0;
         for (size_t i = 0; i < kTimelineColumns.size(); ++i) {
             if (ColumnIsSet(kTimelineColumns[i], flags)) key |= uint64_t{2} << i;
         }
-        auto& statement = timeline[key];
+        return key;
+    }
+
+    SQLite::Statement& Timeline(const timeline_flags_s& flags, bool range) {
+        const uint64_t key = TimelineKey(flags);
+        auto& statement = (range ? timelineRange : timeline)[key];
         if (!statement) {
-            statement =
-                std::make_unique<SQLite::Statement>(database, TimelineUpdateText(flags, "?1"));
+            statement = std::make_unique<SQLite::Statement>(
+                database, range ? TimelineRangeText(flags) : TimelineUpdateText(flags, "?1"));
         }
         return *statement;
     }
@@ -307,8 +327,31 @@ struct IndexFile::WriteStatements {
     SQLite::Statement insertLow;
     SQLite::Statement markHigh;
     SQLite::Statement markLow;
+    SQLite::Statement markHighRange;
+    SQLite::Statement markLowRange;
     std::unordered_map<uint64_t, std::unique_ptr<SQLite::Statement>> timeline;
+    std::unordered_map<uint64_t, std::unique_ptr<SQLite::Statement>> timelineRange;
 };
+
+namespace {
+
+// Calls `run(first, last, index)` for each run of consecutive seconds of
+// `items` (in their order) that `same` puts together; `index` is the run's
+// first item.
+template <class Item, class Time, class Same, class Run>
+void ForEachRun(const std::vector<Item>& items, Time time, Same same, Run run) {
+    for (size_t begin = 0; begin < items.size();) {
+        size_t end = begin + 1;
+        while (end < items.size() && time(items[end]) == time(items[end - 1]) + 1 &&
+               same(items[begin], items[end])) {
+            ++end;
+        }
+        run(time(items[begin]), time(items[end - 1]), begin);
+        begin = end;
+    }
+}
+
+}  // namespace
 
 bool IndexFile::WriteSeconds(int profile, const std::vector<dual_track_row_s>& seconds,
                              const std::vector<index_row_s>& rows, const std::string& dataFileName,
@@ -322,6 +365,18 @@ bool IndexFile::WriteSeconds(int profile, const std::vector<dual_track_row_s>& s
         statement.tryReset();
         bind(statement);
         statement.exec();
+    };
+    // Runs the one-second or the ranged statement for seconds first..last.
+    const auto update = [&run](SQLite::Statement& one, SQLite::Statement& ranged, int64_t first,
+                               int64_t last) {
+        if (first == last) {
+            run(one, [&](SQLite::Statement& s) { s.bind(1, first); });
+        } else {
+            run(ranged, [&](SQLite::Statement& s) {
+                s.bind(1, first);
+                s.bind(2, last);
+            });
+        }
     };
     try {
         if (!statements_) statements_ = std::make_unique<WriteStatements>(*database_);
@@ -339,14 +394,25 @@ bool IndexFile::WriteSeconds(int profile, const std::vector<dual_track_row_s>& s
                     insert.bind(7, static_cast<int64_t>(row.endTime));
                 });
         }
-        for (const auto& second : seconds) {
-            run(profile == 2 ? prepared.markLow : prepared.markHigh,
-                [&](SQLite::Statement& mark) { mark.bind(1, second.time); });
-        }
-        for (const auto& flags : timeline) {
-            run(prepared.Timeline(flags),
-                [&](SQLite::Statement& update) { update.bind(1, flags.time); });
-        }
+        ForEachRun(
+            seconds, [](const dual_track_row_s& second) { return second.time; },
+            [](const auto&, const auto&) { return true; },
+            [&](int64_t first, int64_t last, size_t) {
+                if (profile == 2) {
+                    update(prepared.markLow, prepared.markLowRange, first, last);
+                } else {
+                    update(prepared.markHigh, prepared.markHighRange, first, last);
+                }
+            });
+        ForEachRun(
+            timeline, [](const timeline_flags_s& flags) { return flags.time; },
+            [](const timeline_flags_s& a, const timeline_flags_s& b) {
+                return WriteStatements::TimelineKey(a) == WriteStatements::TimelineKey(b);
+            },
+            [&](int64_t first, int64_t last, size_t index) {
+                update(prepared.Timeline(timeline[index], false),
+                       prepared.Timeline(timeline[index], true), first, last);
+            });
         transaction.commit();
         return true;
     } catch (const std::exception& e) {

@@ -220,6 +220,63 @@ TEST_F(IndexFileTest, WrittenSecondsLandInTheirProfileTables) {
     EXPECT_EQ(Count(path, "SELECT ENDOFFSET FROM T_INDEX WHERE UTC = 1706742020"), 999);
 }
 
+// Every row of a table, in time order, as text.
+std::string Dump(const fs::path& file, const std::string& table) {
+    SQLite::Database db(file.string());
+    SQLite::Statement all(db, "SELECT * FROM " + table + " ORDER BY UTC");
+    std::string text;
+    while (all.executeStep()) {
+        for (int i = 0; i < all.getColumnCount(); ++i) text += all.getColumn(i).getString() + ",";
+        text += "\n";
+    }
+    return text;
+}
+
+// Runs of seconds with the same flags are updated together; the rows must
+// come out as if each second had been written on its own, with gaps, flag
+// changes and seconds out of order in the batch.
+TEST_F(IndexFileTest, ABatchLeavesTheRowsThatItsSecondsOneByOneWould) {
+    struct Second {
+        int64_t offset;
+        uint32_t event;
+    };
+    const std::vector<Second> batch = {{1, 0x4},  {2, 0x4},   {3, 0x4},  {4, 0x10},
+                                       {5, 0x10}, {8, 0x4},   {9, 0x0},  {10, 0x0},
+                                       {7, 0x4},  {11, 0x14}, {12, 0x4}, {3599, 0x4}};
+    for (const int profile : {1, 2}) {
+        std::vector<dual_track_row_s> seconds;
+        std::vector<index_row_s> rows;
+        std::vector<timeline_flags_s> timeline;
+        for (const Second& second : batch) {
+            seconds.push_back({kHour + second.offset, false, false});
+            rows.push_back(
+                Row(kHour + second.offset, static_cast<uint64_t>(second.offset) * 4096, 9));
+            timeline.push_back(Flags(kHour + second.offset, second.event));
+        }
+        const fs::path oneByOneTrack = Track().parent_path() / "0002";
+        fs::create_directories(oneByOneTrack);
+        const fs::path oneByOnePath = oneByOneTrack / IndexFile::MakeFileName(kHour);
+        {
+            auto together = OpenHour();
+            ASSERT_TRUE(together->WriteSeconds(profile, seconds, rows, "a.kvthdt", timeline));
+            IndexFile oneByOne(oneByOnePath, folders_);
+            ASSERT_TRUE(oneByOne.Open(kHour));
+            for (size_t i = 0; i < batch.size(); ++i) {
+                ASSERT_TRUE(oneByOne.WriteSeconds(profile, {seconds[i]}, {rows[i]}, "a.kvthdt",
+                                                  {timeline[i]}));
+            }
+        }
+        for (const char* table : {"T_TIMELINE", "T_DUALTRACKINDEX", "T_INDEX", "T_LOWINDEX"}) {
+            EXPECT_EQ(Dump(HourPath(), table), Dump(oneByOnePath, table))
+                << table << ", profile " << profile;
+        }
+        EXPECT_EQ(Count(HourPath(), "SELECT count(*) FROM T_TIMELINE WHERE End = 0"), 10);
+        fs::remove_all(Track());
+        fs::remove_all(oneByOneTrack);
+        fs::create_directories(Track());
+    }
+}
+
 // A batch is all or nothing, and a failed one is logged with its statement.
 TEST_F(IndexFileTest, AFailedBatchWritesNothingAndNamesItsStatement) {
     test::LogCapture log;
