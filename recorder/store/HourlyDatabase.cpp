@@ -1,6 +1,7 @@
 #include "recorder/store/HourlyDatabase.h"
 
 #include <atomic>
+#include <fstream>
 #include <mutex>
 #include <random>
 #include <sstream>
@@ -38,8 +39,8 @@ std::mutex g_placeMutex;
 // flush of its own: it is flushed once, whole, before it is moved into place.
 // Write-ahead logging is switched on here, before that flush, so that the
 // first connection to the placed file finds it on and writes nothing.
-void Build(const fs::path& building, const HourFileRecipe& recipe) {
-    {
+void Build(const fs::path& building, const HourFileRecipe& recipe, bool filled) {
+    if (!filled) {
         // Private to this thread: no connection mutex either.
         SQLite::Database db(building.string(), SQLite::OPEN_READWRITE | SQLite::OPEN_NOMUTEX);
         db.exec("pragma journal_mode = OFF");
@@ -58,7 +59,53 @@ void Build(const fs::path& building, const HourFileRecipe& recipe) {
     }
 }
 
+bool WriteImage(const HourImageCache::Image& image, const fs::path& path) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(image->data(), static_cast<std::streamsize>(image->size()));
+    out.close();
+    return static_cast<bool>(out);
+}
+
+HourImageCache::Image ReadImage(const fs::path& path) {
+    std::error_code error;
+    const uintmax_t size = fs::file_size(path, error);
+    if (error || size == 0) return nullptr;
+    auto bytes = std::make_shared<std::vector<char>>(size);
+    std::ifstream in(path, std::ios::binary);
+    in.read(bytes->data(), static_cast<std::streamsize>(size));
+    if (!in || in.gcount() != static_cast<std::streamsize>(size)) return nullptr;
+    return bytes;
+}
+
+// The file at `building` starts as the cached image of its hour (true), a
+// copy of the template or fresh tables (false); throws when none can be made.
+bool StartFile(const fs::path& building, const HourFileRecipe& recipe) {
+    const HourImageCache::Image image =
+        recipe.cache != nullptr ? recipe.cache->Find(recipe.hourStart) : nullptr;
+    if (image && WriteImage(image, building)) return true;
+    RemoveDatabaseFiles(building);
+    if (CopyDatabaseTemplate(recipe.templatePath, building) ||
+        (recipe.createTables && recipe.createTables(building))) {
+        return false;
+    }
+    RemoveDatabaseFiles(building);
+    throw std::runtime_error("failed to make " + building.string());
+}
+
 }  // namespace
+
+HourImageCache::Image HourImageCache::Find(int64_t hourStart) const {
+    std::lock_guard lock(mutex_);
+    const auto found = images_.find(hourStart);
+    return found == images_.end() ? nullptr : found->second;
+}
+
+void HourImageCache::Keep(int64_t hourStart, Image image) {
+    if (!image) return;
+    std::lock_guard lock(mutex_);
+    images_[hourStart] = std::move(image);
+    while (images_.size() > kHours) images_.erase(images_.begin());
+}
 
 std::unique_ptr<SQLite::Database> OpenHourlyDatabase(const fs::path& path) {
     auto db = std::make_unique<SQLite::Database>(path.string(), SQLite::OPEN_READWRITE);
@@ -89,13 +136,12 @@ bool CopyDatabaseTemplate(const fs::path& templatePath, const fs::path& path) {
 bool CreateHourlyDatabase(const fs::path& path, const HourFileRecipe& recipe) {
     const fs::path building = TemporaryName(path);
     RemoveDatabaseFiles(building);
-    if (!CopyDatabaseTemplate(recipe.templatePath, building) &&
-        !(recipe.createTables && recipe.createTables(building))) {
-        RemoveDatabaseFiles(building);
-        throw std::runtime_error("failed to make " + building.string());
-    }
+    const bool fromImage = StartFile(building, recipe);
     try {
-        Build(building, recipe);
+        Build(building, recipe, fromImage);
+        if (!fromImage && recipe.cache != nullptr) {
+            recipe.cache->Keep(recipe.hourStart, ReadImage(building));
+        }
     } catch (...) {
         RemoveDatabaseFiles(building);
         throw;

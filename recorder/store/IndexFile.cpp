@@ -247,9 +247,11 @@ bool IndexFile::Open(int64_t hourStart) {
     try {
         bool created = false;
         if (!Exists()) {
+            static HourImageCache images;
             created = CreateHourlyDatabase(
                 path_, {TemplatePath(), CreateTables,
-                        [hourStart](SQLite::Database& db) { FillHour(db, hourStart); }, 0});
+                        [hourStart](SQLite::Database& db) { FillHour(db, hourStart); }, 0, &images,
+                        hourStart});
         }
         if (!database_) Connect();
         if (!created && !HourIsFilled(*database_, hourStart)) {

@@ -156,9 +156,12 @@ TEST_F(IndexFileTest, NewHourIsPreFilledFromItsHourStart) {
 
 TEST_F(IndexFileTest, ExistingHourGetsNoRowsAndMissingTemplateStillWorks) {
     fs::remove(IndexFile::TemplatePath());
-    auto first = OpenHour();
-    Write(*first, 1, kHour, kHour, 0x4);
-    auto second = OpenHour();
+    // An hour that no file of this process was made for yet, so that nothing
+    // but the missing template's fallback makes it.
+    const int64_t unseen = kHour + int64_t{3600} * 24 * 400;
+    auto first = OpenHour(unseen);
+    Write(*first, 1, unseen, unseen, 0x4);
+    auto second = OpenHour(unseen);
     EXPECT_EQ(Count(HourPath(), "SELECT count(*) FROM T_DUALTRACKINDEX"), 3600);
     EXPECT_EQ(Count(HourPath(), "SELECT count(*) FROM T_INDEX"), 1);
 }
@@ -275,6 +278,41 @@ TEST_F(IndexFileTest, ABatchLeavesTheRowsThatItsSecondsOneByOneWould) {
         fs::remove_all(oneByOneTrack);
         fs::create_directories(Track());
     }
+}
+
+// The channels of an hour after the first get a copy of the file the first
+// one made when it was new: the same tables and rows, none of what the first
+// channel wrote since, and a new hour still gets its own rows.
+TEST_F(IndexFileTest, LaterFilesOfAnHourAreCopiesOfTheFirstAsItWasMade) {
+    const fs::path first = Track().parent_path() / "0002" / IndexFile::MakeFileName(kHour);
+    fs::create_directories(first.parent_path());
+    {
+        IndexFile file(first, folders_);
+        ASSERT_TRUE(file.Open(kHour + 5));
+        Write(file, 1, kHour + 1, kHour + 3, 0x4);
+    }
+    auto later = OpenHour(kHour + 100);
+    later.reset();
+    for (const char* table : {"T_TIMELINE", "T_DUALTRACKINDEX", "T_VER"}) {
+        EXPECT_EQ(Count(HourPath(), std::string("SELECT count(*) FROM ") + table),
+                  Count(first, std::string("SELECT count(*) FROM ") + table))
+            << table;
+    }
+    EXPECT_EQ(Count(HourPath(), "SELECT count(*) FROM T_INDEX"), 0);
+    EXPECT_EQ(Count(HourPath(), "SELECT count(*) FROM T_DUALTRACKINDEX WHERE HIGH = 1"), 0);
+    EXPECT_EQ(Count(HourPath(), "SELECT count(*) FROM T_TIMELINE WHERE End = 0"), 0);
+    EXPECT_EQ(Count(HourPath(), "SELECT min(UTC) FROM T_DUALTRACKINDEX"), kHour);
+    {
+        SQLite::Database db(HourPath().string());
+        EXPECT_EQ(db.execAndGet("PRAGMA journal_mode").getString(), "wal");
+    }
+
+    const fs::path next = Track().parent_path() / "0003" / IndexFile::MakeFileName(kHour + 3600);
+    fs::create_directories(next.parent_path());
+    IndexFile nextHour(next, folders_);
+    ASSERT_TRUE(nextHour.Open(kHour + 3600));
+    EXPECT_EQ(Count(next, "SELECT min(UTC) FROM T_DUALTRACKINDEX"), kHour + 3600);
+    EXPECT_EQ(Count(next, "SELECT max(UTC) FROM T_TIMELINE"), kHour + 7200);
 }
 
 // A batch is all or nothing, and a failed one is logged with its statement.
