@@ -5,7 +5,6 @@
 #include <limits>
 
 #include "common/Log.h"
-#include "recorder/store/StreamCopy.h"
 
 namespace orvale::recorder {
 namespace {
@@ -56,7 +55,9 @@ bool WriteBuffer::Append(const std::shared_ptr<FrameBuffer>& frameBuffer) {
     seconds_.push_back(std::move(copy));
     uint8_t* target = bytes_.Data() + length;
     if (!own) {
-        StreamCopy(target, frameBuffer->Data(), added);
+        // A plain copy: streaming stores here made the data-file writes
+        // about 7 % slower (the second copy reads what the first just wrote).
+        std::memcpy(target, frameBuffer->Data(), added);
     } else if (sourceAt != length) {
         std::memmove(target, bytes_.Data() + sourceAt, added);
     }
