@@ -28,6 +28,13 @@ uint32_t ReadCommandHandler::GetQueueLoad(unsigned q) const {
     return q < kQueueCount ? queues_.Load(q) : 0;
 }
 
+size_t ReadCommandHandler::PendingCount() const {
+    SharedLock lock(mutex_);
+    size_t pending = 0;
+    for (unsigned q = 0; q < kQueueCount; ++q) pending += queues_.Pending(q);
+    return pending;
+}
+
 bool ReadCommandHandler::Enqueue(const std::string& key, ReadCommand command) {
     ExclusiveLock lock(mutex_);
     queues_.Enqueue(queues_.Bind(key), std::move(command));

@@ -35,6 +35,8 @@ class ReadCommandHandler : public std::enable_shared_from_this<ReadCommandHandle
 
     // Number of keys bound to queue q.
     uint32_t GetQueueLoad(unsigned q) const;
+    // Commands queued or running, over every queue.
+    size_t PendingCount() const;
 
   private:
     Done MakeDone(unsigned q, uint64_t ticket);
