@@ -306,7 +306,8 @@ void Print(const RunResult& r) {
         static_cast<double>(r.bytes) / 1e6, static_cast<double>(r.onDisk) / 1e6, r.wall, r.push,
         r.stop, frames / r.wall, Rate(r), r.cpu * 1e6 / frames, r.rssPerChannel / 1e6,
         static_cast<unsigned long long>(r.waits), r.waitSeconds / static_cast<double>(r.channels),
-        r.inPush * 1e6 / frames, static_cast<unsigned long long>(r.failures.load()), r.lastFailure.load());
+        r.inPush * 1e6 / frames, static_cast<unsigned long long>(r.failures.load()),
+        r.lastFailure.load());
     std::fflush(stdout);
 }
 
