@@ -287,7 +287,7 @@ TEST_F(ForensicThroughEngineTest, SearchesThatFindNothingAnswerOnceAndChangeNoth
     Record("cam1", kStart, kCrossing);
     Record("cam2", kStart, kCrossing, false);  // video only
     const fs::path root = drives_.Path() / "D" / "KVTRecordData";
-    const test::TreeSnapshot before = test::SnapshotTree(root);
+    const test::TreeSnapshot before = test::SettledTree(root);
     ASSERT_FALSE(before.empty());
 
     IForensicSearcher* cam1 = Searcher(1);
@@ -298,7 +298,7 @@ TEST_F(ForensicThroughEngineTest, SearchesThatFindNothingAnswerOnceAndChangeNoth
     EXPECT_EQ(Search(*cam1, kStart, kStart + 60, everywhere, line, 5), std::vector<Hit>{});
     EXPECT_EQ(Search(*cam2, kStart, kStart + 60, everywhere, line), std::vector<Hit>{});
     EXPECT_EQ(Search(*cam1, kStart + 3600, kStart + 7200, everywhere, line), std::vector<Hit>{});
-    EXPECT_EQ(test::SnapshotTree(root), before);
+    EXPECT_EQ(test::SettledTree(root), before);
 }
 
 TEST_F(ForensicThroughEngineTest, TheRegistryKeepsOneSearcherPerSequenceId) {

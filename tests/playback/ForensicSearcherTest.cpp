@@ -202,13 +202,13 @@ TEST_F(ForensicSearcherTest, HoursWithoutAUsableDatabaseAreSkippedAndLeftAsTheyA
     }
     Store(kDay1 + 13 * kHour, std::vector<Frame>(3, kStanding));
     const fs::path root = drives_.at('D')->GetRootPath();
-    const test::TreeSnapshot before = test::SnapshotTree(root);
+    const test::TreeSnapshot before = test::SettledTree(root);
 
     log_.Clear();
     const auto searcher = MakeSearcher();
     EXPECT_EQ(Search(*searcher, kDay1 + 10 * kHour, kDay1 + 14 * kHour),
               MotionEach(kDay1 + 13 * kHour + 1, kDay1 + 13 * kHour + 2));
-    EXPECT_EQ(test::SnapshotTree(root), before);
+    EXPECT_EQ(test::SettledTree(root), before);
     EXPECT_FALSE(fs::exists(MetaFile(kDay1 + 10 * kHour)));
     EXPECT_EQ(log_.Count(MetaDataFile::MakeFileName(kDay1 + 11 * kHour)), 1u);
     EXPECT_EQ(log_.Count("no T_METADATA table"), 1u);

@@ -4,10 +4,12 @@
 // and removes its log files beside it.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <map>
 #include <string>
+#include <thread>
 #include <utility>
 
 namespace orvale::test {
@@ -23,6 +25,30 @@ inline TreeSnapshot SnapshotTree(const std::filesystem::path& root) {
         } else {
             tree[name] = {};
         }
+    }
+    return tree;
+}
+
+// The tree once every database below the root has been let go: a recorder
+// closes its hour files on a job of its own after StopRecording returns, and
+// the last connection to a file takes its write-ahead log and shared-memory
+// file away (and may write the file once more). Waits up to 10 s.
+inline TreeSnapshot SettledTree(const std::filesystem::path& root) {
+    const auto open = [](const TreeSnapshot& tree) {
+        for (const auto& [name, file] : tree) {
+            const std::filesystem::path path(name);
+            if (path.extension().string().find("-wal") != std::string::npos ||
+                path.extension().string().find("-shm") != std::string::npos) {
+                return true;
+            }
+        }
+        return false;
+    };
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    TreeSnapshot tree = SnapshotTree(root);
+    while (open(tree) && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        tree = SnapshotTree(root);
     }
     return tree;
 }
