@@ -88,6 +88,15 @@ MediaRecorderImpl::~MediaRecorderImpl() {
         servicePool_.reset();
         recorderPool_.reset();
         drivePool_.reset();
+        // A transfer the pools dropped unfinished left its command queued on
+        // its drive, holding what holds the drive.
+        std::vector<std::shared_ptr<Drive>> drives;
+        drives_->ForEach([&drives](std::shared_ptr<Drive> drive) { drives.push_back(drive); });
+        for (const auto& drive : drives) {
+            drive->GetReadCommandHandler()->DropCommands();
+            drive->GetWriteCommandHandler()->DropCommands();
+        }
+        drives.clear();
         drives_->Clear();
     } catch (...) {
         // Only a broken lock can throw here; the members go in their order.

@@ -35,6 +35,7 @@
 #include <type_traits>
 #include <unordered_map>
 #include <utility>
+#include <vector>
 
 #include "common/Log.h"
 
@@ -126,6 +127,19 @@ class CommandQueues {
         return false;
     }
     uint32_t Load(unsigned q) const { return load_[q]; }
+
+    // Takes every command out of every queue, started or not, calling
+    // nothing: for an owner whose commands can no longer be done (the pool
+    // that ran their transfers is gone). Their functions may hold what holds
+    // the owner, so the caller lets them go outside its lock. Keys stay bound.
+    std::vector<Command> TakeAll() {
+        std::vector<Command> taken;
+        for (Queue& queue : queues_) {
+            for (Entry& entry : queue.entries) taken.push_back(std::move(entry.command));
+            queue.entries.clear();
+        }
+        return taken;
+    }
     size_t Pending(unsigned q) const { return queues_[q].entries.size(); }
 
   private:

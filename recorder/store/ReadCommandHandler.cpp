@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <utility>
+#include <vector>
 
 namespace orvale::recorder {
 
@@ -33,6 +34,16 @@ size_t ReadCommandHandler::PendingCount() const {
     size_t pending = 0;
     for (unsigned q = 0; q < kQueueCount; ++q) pending += queues_.Pending(q);
     return pending;
+}
+
+void ReadCommandHandler::DropCommands() {
+    std::vector<ReadCommand> dropped;
+    {
+        ExclusiveLock lock(mutex_);
+        dropped = queues_.TakeAll();
+    }
+    // Destroyed here, outside the lock: the last of them may take this
+    // handler's owner with it.
 }
 
 bool ReadCommandHandler::Enqueue(const std::string& key, ReadCommand command) {

@@ -35,6 +35,10 @@ class ReadCommandHandler : public std::enable_shared_from_this<ReadCommandHandle
 
     // Number of keys bound to queue q.
     uint32_t GetQueueLoad(unsigned q) const;
+    // Lets go of every queued or running command without finishing it, once
+    // the pools that would finish them are gone: their functions can hold
+    // what holds this handler, and would keep both alive for good.
+    void DropCommands();
     // Commands queued or running, over every queue.
     size_t PendingCount() const;
 

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <utility>
+#include <vector>
 
 namespace orvale::recorder {
 
@@ -16,6 +17,16 @@ WriteCommandHandler::WriteCommandHandler()
 unsigned WriteCommandHandler::SelectQueue(const std::string& key) {
     std::lock_guard lock(mutex_);
     return queues_.Bind(key);
+}
+
+void WriteCommandHandler::DropCommands() {
+    std::vector<Command> dropped;
+    {
+        std::lock_guard lock(mutex_);
+        dropped = queues_.TakeAll();
+    }
+    // Destroyed here, outside the lock: the last of them may take this
+    // handler's owner with it.
 }
 
 uint32_t WriteCommandHandler::GetQueueLoad(unsigned q) const {

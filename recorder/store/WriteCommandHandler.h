@@ -50,6 +50,10 @@ class WriteCommandHandler : public std::enable_shared_from_this<WriteCommandHand
     uint64_t GetWrittenBytes() const { return writtenBytes_.load(); }
     // Number of keys bound to queue q.
     uint32_t GetQueueLoad(unsigned q) const;
+    // Lets go of every queued or running command without finishing it, once
+    // the pools that would finish them are gone: their functions can hold
+    // what holds this handler, and would keep both alive for good.
+    void DropCommands();
 
   private:
     Done MakeDone(unsigned q, uint64_t ticket);

@@ -423,5 +423,55 @@ TEST(CommandHandlerTest, OverlappingWritesStartOnlyBehindReleasedOnesAndFinishIn
     EXPECT_EQ(handler->GetWrittenBytes(), 12u * 60u * 100u);
 }
 
+// What a drive's reader holds: the drive, and so its queues.
+struct Holder {
+    std::shared_ptr<ReadCommandHandler> reads;
+    std::shared_ptr<WriteCommandHandler> writes;
+};
+
+// A transfer whose pool went away never calls its done; its command, and the
+// one queued behind it, hold what holds the queues. Dropping the commands
+// lets both go, calls no completion, and a done that turns up late is
+// refused.
+TEST(CommandHandlerTest, DroppedCommandsLetGoOfWhatTheyHeldAndCompleteNothing) {
+    auto holder = std::make_shared<Holder>();
+    holder->reads = std::make_shared<ReadCommandHandler>();
+    holder->writes = std::make_shared<WriteCommandHandler>();
+    const std::weak_ptr<Holder> watched = holder;
+    int completions = 0;
+    ReadDone lateRead;
+    WriteDone lateWrite;
+    // Each completion holds the holder, as a reader's holds its drive.
+    const auto readCompletion = [&completions](std::shared_ptr<Holder> held) {
+        return [held, &completions](uint32_t, uint32_t, uint64_t) { ++completions; };
+    };
+    const auto writeCompletion = [&completions](std::shared_ptr<Holder> held) {
+        return [held, &completions](uint32_t, int32_t, const std::string&, uint64_t, int64_t,
+                                    int32_t) { ++completions; };
+    };
+    holder->reads->Enqueue("cam", {[&](unsigned, ReadDone done) { lateRead = std::move(done); },
+                                   readCompletion(holder)});
+    holder->reads->Enqueue("cam", {[](unsigned, ReadDone) {}, readCompletion(holder)});
+    holder->writes->Enqueue("cam", {[&](unsigned, WriteDone done) { lateWrite = std::move(done); },
+                                    writeCompletion(holder)});
+    holder->writes->Enqueue("cam", {[](unsigned, WriteDone) {}, writeCompletion(holder)});
+    ASSERT_EQ(holder->reads->PendingCount(), 2u);
+    const auto reads = holder->reads;
+    const auto writes = holder->writes;
+    holder.reset();
+    ASSERT_FALSE(watched.expired());  // the queued completions hold it
+
+    reads->DropCommands();
+    writes->DropCommands();
+    EXPECT_TRUE(watched.expired());
+    EXPECT_EQ(reads->PendingCount(), 0u);
+
+    test::LogCapture log;
+    lateRead(0, 0, 10);
+    lateWrite(0, 0, "", 10, 0, 0);
+    EXPECT_EQ(completions, 0);
+    EXPECT_EQ(log.Count("A command was done twice or after it was finished."), 2u);
+}
+
 }  // namespace
 }  // namespace orvale::recorder
