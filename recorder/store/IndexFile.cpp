@@ -76,7 +76,6 @@ void AppendTrackMarks(std::vector<std::string>& out, const char* assignment,
     }
 }
 
-// The timeline statement of one second, its time written as `time`.
 // The SET list of a timeline update without its UTC assignment.
 std::string TimelineAssignments(const timeline_flags_s& flags) {
     std::string sql = flags.AnyBit() ? ", End = 0" : ", End = 1";
@@ -88,6 +87,7 @@ std::string TimelineAssignments(const timeline_flags_s& flags) {
     return sql;
 }
 
+// The timeline statement of one second, its time written as `time`.
 std::string TimelineUpdateText(const timeline_flags_s& flags, const std::string& time) {
     return "UPDATE [T_TIMELINE] SET UTC = " + time + TimelineAssignments(flags) +
            " WHERE UTC = " + time;
@@ -368,13 +368,13 @@ bool IndexFile::WriteSeconds(int profile, const std::vector<dual_track_row_s>& s
         bind(statement);
         statement.exec();
     };
-    // Runs the one-second or the ranged statement for seconds first..last.
-    const auto update = [&run](SQLite::Statement& one, SQLite::Statement& ranged, int64_t first,
-                               int64_t last) {
+    // Runs, for seconds first..last, the one-second statement or the ranged
+    // one that `statement(ranged)` gives.
+    const auto update = [&run](const auto& statement, int64_t first, int64_t last) {
         if (first == last) {
-            run(one, [&](SQLite::Statement& s) { s.bind(1, first); });
+            run(statement(false), [&](SQLite::Statement& s) { s.bind(1, first); });
         } else {
-            run(ranged, [&](SQLite::Statement& s) {
+            run(statement(true), [&](SQLite::Statement& s) {
                 s.bind(1, first);
                 s.bind(2, last);
             });
@@ -400,11 +400,11 @@ bool IndexFile::WriteSeconds(int profile, const std::vector<dual_track_row_s>& s
             seconds, [](const dual_track_row_s& second) { return second.time; },
             [](const auto&, const auto&) { return true; },
             [&](int64_t first, int64_t last, size_t) {
-                if (profile == 2) {
-                    update(prepared.markLow, prepared.markLowRange, first, last);
-                } else {
-                    update(prepared.markHigh, prepared.markHighRange, first, last);
-                }
+                const auto mark = [&](bool ranged) -> SQLite::Statement& {
+                    if (profile == 2) return ranged ? prepared.markLowRange : prepared.markLow;
+                    return ranged ? prepared.markHighRange : prepared.markHigh;
+                };
+                update(mark, first, last);
             });
         ForEachRun(
             timeline, [](const timeline_flags_s& flags) { return flags.time; },
@@ -412,8 +412,11 @@ bool IndexFile::WriteSeconds(int profile, const std::vector<dual_track_row_s>& s
                 return WriteStatements::TimelineKey(a) == WriteStatements::TimelineKey(b);
             },
             [&](int64_t first, int64_t last, size_t index) {
-                update(prepared.Timeline(timeline[index], false),
-                       prepared.Timeline(timeline[index], true), first, last);
+                update(
+                    [&](bool ranged) -> SQLite::Statement& {
+                        return prepared.Timeline(timeline[index], ranged);
+                    },
+                    first, last);
             });
         transaction.commit();
         return true;

@@ -15,6 +15,7 @@
 #include "tests/converter/DialogTestSupport.h"
 #include "tests/storage/FakeVolumeProvider.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/WaitFor.h"
 #include "tools/oldformat/OldFormatWriter.h"
 
 namespace orvale::converter {
@@ -37,14 +38,6 @@ bool SpinUntil(const std::function<bool()>& done) {
     }
     QCoreApplication::processEvents();
     return true;
-}
-
-// Waits off the UI thread (for a worker to reach a point); false after 10 s.
-bool WaitFor(const std::function<bool()>& done) {
-    for (int i = 0; i < 10000 && !done(); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return done();
 }
 
 class MainDialogTest : public ::testing::Test {
@@ -227,13 +220,13 @@ TEST_F(MainDialogTest, CancelStopsTheRunBetweenFiles) {
     engine_.onNewRecorder = [&](test::FakeRecorder& recorder) {
         recorder.onVideoFrame = [&] {
             inFrame = true;
-            WaitFor([&] { return !dialog->Worker().IsRunning(); });
+            test::WaitFor([&] { return !dialog->Worker().IsRunning(); }, std::chrono::seconds(10));
         };
     };
     TickAll(*dialog);
     bool clicked = false;
     QTimer::singleShot(0, [&] {
-        ASSERT_TRUE(WaitFor([&] { return inFrame.load(); }));
+        ASSERT_TRUE(test::WaitFor([&] { return inFrame.load(); }, std::chrono::seconds(10)));
         auto* progress = qobject_cast<ProgressDialog*>(QApplication::activeModalWidget());
         ASSERT_NE(progress, nullptr);
         for (auto* button : progress->findChildren<QPushButton*>()) {

@@ -28,6 +28,7 @@
 #include "tests/support/LogCapture.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TreeSnapshot.h"
+#include "tests/support/WaitFor.h"
 
 namespace orvale::recorder {
 namespace {
@@ -337,17 +338,6 @@ TEST_F(ForensicThroughEngineTest, AChannelFoundOnTheDrivesWithoutACatalogueRowIs
     EXPECT_EQ(Search(*searcher, kStart, kStart + 60, {}, {Line(kMiddleLine, 1)}), kCrossed);
 }
 
-// Waits until `done` holds, at most for kPatience.
-template <class Done>
-bool WaitFor(Done&& done) {
-    const auto deadline = std::chrono::steady_clock::now() + kPatience;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
-
 TEST_F(ForensicThroughEngineTest, SearchersGoneBeforeTheirSearchRunsNeverAnswer) {
     Record("cam1", kStart, kCrossing);
     const std::list<forensic_search_line_s> line = {Line(kMiddleLine, 1)};
@@ -365,7 +355,7 @@ TEST_F(ForensicThroughEngineTest, SearchersGoneBeforeTheirSearchRunsNeverAnswer)
                                opened.wait();
                            }));
     }
-    ASSERT_TRUE(WaitFor([&] { return *inside == kServiceThreads; }));
+    ASSERT_TRUE(test::WaitFor([&] { return *inside == kServiceThreads; }));
 
     Answers deleted, dropped;
     ASSERT_TRUE(Searcher(1)->Search(kStart, kStart + 60, 1, {}, line, deleted.Callback()));

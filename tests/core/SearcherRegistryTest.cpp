@@ -25,6 +25,7 @@
 #include "tests/support/EngineOnFakeDrives.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/WaitFor.h"
 
 namespace orvale::recorder {
 namespace {
@@ -55,17 +56,6 @@ T Await(std::future<T>& future) {
         return T{};
     }
     return future.get();
-}
-
-// Waits until `done` holds, at most for kPatience.
-template <class Done>
-bool WaitFor(Done&& done) {
-    const auto deadline = std::chrono::steady_clock::now() + kPatience;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
 }
 
 class SearcherRegistryTest : public test::EngineOnFakeDrives {
@@ -145,7 +135,7 @@ class SearcherRegistryTest : public test::EngineOnFakeDrives {
                                      opened.wait();
                                  });
             }
-            EXPECT_TRUE(WaitFor([this] { return *inside_ == kServiceThreads; }));
+            EXPECT_TRUE(test::WaitFor([this] { return *inside_ == kServiceThreads; }));
         }
         ~PoolGate() { Open(); }
         PoolGate(const PoolGate&) = delete;
@@ -175,7 +165,7 @@ class SearcherRegistryTest : public test::EngineOnFakeDrives {
             searcher->Search(0, 0,
                              [inside, leaving](unsigned, int64_t, int64_t, const std::list<int>&) {
                                  ++*inside;
-                                 WaitFor([&] { return *inside == kServiceThreads; });
+                                 test::WaitFor([&] { return *inside == kServiceThreads; });
                                  leaving->set_value();
                              });
         }

@@ -21,6 +21,7 @@
 #include "recorder/recording/Recorder.h"
 #include "tests/recording/RecorderFrames.h"
 #include "tests/storage/ChannelFixture.h"
+#include "tests/support/WaitFor.h"
 
 namespace orvale::test {
 
@@ -80,12 +81,10 @@ class PlaybackFixture : public ChannelFixture {
     // and the queue entry holding it keeps the drive and channel it reaches
     // alive for good: the reads a test left behind end first.
     void TearDown() override {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
         for (const auto& [letter, drive] : drives_) {
-            while (drive->GetReadCommandHandler()->PendingCount() > 0 &&
-                   std::chrono::steady_clock::now() < deadline) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            }
+            test::WaitFor(
+                [&drive = drive] { return drive->GetReadCommandHandler()->PendingCount() == 0; },
+                std::chrono::seconds(10));
         }
         ChannelFixture::TearDown();
     }

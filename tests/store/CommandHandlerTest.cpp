@@ -282,62 +282,81 @@ TEST(CommandHandlerTest, EachOverlappingCommandWaitsForTheReleaseAheadOfIt) {
     EXPECT_EQ(order, (std::vector<int>{0, 1, 2}));
 }
 
-// Many channels, enqueued from several threads, completed on pool threads
-// after random delays: every channel's commands finish in their order and no
-// two commands of one queue ever run at once.
+// Many channels' commands, enqueued from several threads and completed on
+// pool threads after random delays. Each test makes the commands; the run
+// checks that every channel's completions come in its order.
+class OrderStress {
+  public:
+    static constexpr int kChannels = 12;
+    static constexpr int kCommands = 60;
+
+    // Enqueues channel `channel`'s commands with `enqueue(channel, i, random)`
+    // from three producer threads, and waits until every completion came.
+    template <class Enqueue>
+    void Run(const Enqueue& enqueue) {
+        std::vector<std::thread> producers;
+        producers.reserve(3);
+        for (int t = 0; t < 3; ++t) {
+            producers.emplace_back([&, t] {
+                for (int channel = t; channel < kChannels; channel += 3) {
+                    std::mt19937 random(static_cast<unsigned>(channel));
+                    for (int i = 0; i < kCommands; ++i) enqueue(channel, i, random);
+                }
+            });
+        }
+        for (auto& producer : producers) producer.join();
+        ASSERT_EQ(all_.get_future().wait_for(std::chrono::seconds(60)), std::future_status::ready);
+        for (int channel = 0; channel < kChannels; ++channel) {
+            const auto& order = finished_[channel];
+            ASSERT_EQ(order.size(), static_cast<size_t>(kCommands));
+            for (int i = 0; i < kCommands; ++i) EXPECT_EQ(order[i], i) << "channel " << channel;
+        }
+    }
+
+    // The completion of command i of `channel`.
+    auto Completion(int channel, int i) {
+        return [this, channel, i](auto...) {
+            {
+                std::lock_guard lock(mutex_);
+                finished_[channel].push_back(i);
+            }
+            if (--remaining_ == 0) all_.set_value();
+        };
+    }
+
+  private:
+    std::mutex mutex_;
+    std::map<int, std::vector<int>> finished_;
+    std::atomic<int> remaining_{kChannels * kCommands};
+    std::promise<void> all_;
+
+  public:
+    // Last, so that its threads are gone before what they touch.
+    common::AsioThreadPool pool{4};
+};
+
+// No two commands of one queue ever run at once.
 template <class Handler, class Done, class Command, class Finish>
 void RunOrderStress(const std::shared_ptr<Handler>& handler, unsigned queueCount,
                     const Finish& finish) {
-    constexpr int kChannels = 12;
-    constexpr int kCommands = 60;
     std::vector<std::atomic<int>> running(queueCount);
-    std::mutex mutex;
-    std::map<int, std::vector<int>> finished;
     std::atomic<int> overlaps{0};
-    std::atomic<int> remaining{kChannels * kCommands};
-    std::promise<void> all;
-    // Last, so that its threads are gone before what they touch.
-    common::AsioThreadPool pool(4);
-
-    auto enqueueChannel = [&](int channel) {
-        std::mt19937 random(static_cast<unsigned>(channel));
-        for (int i = 0; i < kCommands; ++i) {
-            const auto delay = std::chrono::microseconds(random() % 300);
-            Command command;
-            command.start = [&, delay](unsigned q, Done done) {
-                if (running[q].fetch_add(1) != 0) ++overlaps;
-                pool.Post([&, q, delay, done = std::move(done)] {
-                    std::this_thread::sleep_for(delay);
-                    running[q].fetch_sub(1);
-                    finish(done, q);
-                });
-            };
-            command.completion = [&, channel, i](auto...) {
-                {
-                    std::lock_guard lock(mutex);
-                    finished[channel].push_back(i);
-                }
-                if (--remaining == 0) all.set_value();
-            };
-            handler->Enqueue("channel-" + std::to_string(channel), std::move(command));
-        }
-    };
-    std::vector<std::thread> producers;
-    producers.reserve(3);
-    for (int t = 0; t < 3; ++t) {
-        producers.emplace_back([&, t] {
-            for (int channel = t; channel < kChannels; channel += 3) enqueueChannel(channel);
-        });
-    }
-    for (auto& producer : producers) producer.join();
-    ASSERT_EQ(all.get_future().wait_for(std::chrono::seconds(60)), std::future_status::ready);
-
+    OrderStress stress;
+    stress.Run([&](int channel, int i, std::mt19937& random) {
+        const auto delay = std::chrono::microseconds(random() % 300);
+        Command command;
+        command.start = [&, delay](unsigned q, Done done) {
+            if (running[q].fetch_add(1) != 0) ++overlaps;
+            stress.pool.Post([&, q, delay, done = std::move(done)] {
+                std::this_thread::sleep_for(delay);
+                running[q].fetch_sub(1);
+                finish(done, q);
+            });
+        };
+        command.completion = stress.Completion(channel, i);
+        handler->Enqueue("channel-" + std::to_string(channel), std::move(command));
+    });
     EXPECT_EQ(overlaps.load(), 0);
-    for (int channel = 0; channel < kChannels; ++channel) {
-        const auto& order = finished[channel];
-        ASSERT_EQ(order.size(), static_cast<size_t>(kCommands));
-        for (int i = 0; i < kCommands; ++i) EXPECT_EQ(order[i], i) << "channel " << channel;
-    }
 }
 
 TEST(CommandHandlerTest, WritesOfEveryChannelRunInOrderOneAtATimePerQueue) {
@@ -360,66 +379,35 @@ TEST(CommandHandlerTest, ReadsOfEveryChannelRunInOrderOneAtATimePerQueue) {
 // when every one ahead of it has released the queue or is done, and the
 // completions of every channel keep their order.
 TEST(CommandHandlerTest, OverlappingWritesStartOnlyBehindReleasedOnesAndFinishInOrder) {
-    constexpr int kChannels = 12;
-    constexpr int kCommands = 60;
     auto handler = std::make_shared<WriteCommandHandler>();
     // Commands started and neither released nor done, per queue.
     std::array<std::atomic<int>, WriteCommandHandler::kQueueCount> holding{};
     std::atomic<int> overlaps{0};
-    std::mutex mutex;
-    std::map<int, std::vector<int>> finished;
-    std::atomic<int> remaining{kChannels * kCommands};
-    std::promise<void> all;
-    common::AsioThreadPool pool(4);
-
-    auto enqueueChannel = [&](int channel) {
-        std::mt19937 random(static_cast<unsigned>(channel));
-        for (int i = 0; i < kCommands; ++i) {
-            const auto untilRelease = std::chrono::microseconds(random() % 200);
-            const auto untilDone = std::chrono::microseconds(random() % 200);
-            const bool releases = random() % 4 != 0;  // some are done without a release
-            WriteCommandHandler::Command command;
-            command.startOverlapping = [&, untilRelease, untilDone, releases](
-                                           unsigned q, WriteDone done,
-                                           WriteCommandHandler::Release release) {
-                if (holding[q].fetch_add(1) != 0) ++overlaps;
-                pool.Post([&, q, untilRelease, untilDone, releases, done = std::move(done),
-                           release = std::move(release)] {
-                    std::this_thread::sleep_for(untilRelease);
-                    --holding[q];
-                    if (releases) {
-                        release();
-                        std::this_thread::sleep_for(untilDone);
-                    }
-                    done(q, 0, "", 100, 0, 1);
-                });
-            };
-            command.completion = [&, channel, i](auto...) {
-                {
-                    std::lock_guard lock(mutex);
-                    finished[channel].push_back(i);
+    OrderStress stress;
+    stress.Run([&](int channel, int i, std::mt19937& random) {
+        const auto untilRelease = std::chrono::microseconds(random() % 200);
+        const auto untilDone = std::chrono::microseconds(random() % 200);
+        const bool releases = random() % 4 != 0;  // some are done without a release
+        WriteCommandHandler::Command command;
+        command.startOverlapping = [&, untilRelease, untilDone, releases](
+                                       unsigned q, WriteDone done,
+                                       WriteCommandHandler::Release release) {
+            if (holding[q].fetch_add(1) != 0) ++overlaps;
+            stress.pool.Post([&, q, untilRelease, untilDone, releases, done = std::move(done),
+                              release = std::move(release)] {
+                std::this_thread::sleep_for(untilRelease);
+                --holding[q];
+                if (releases) {
+                    release();
+                    std::this_thread::sleep_for(untilDone);
                 }
-                if (--remaining == 0) all.set_value();
-            };
-            handler->Enqueue("channel-" + std::to_string(channel), std::move(command));
-        }
-    };
-    std::vector<std::thread> producers;
-    producers.reserve(3);
-    for (int t = 0; t < 3; ++t) {
-        producers.emplace_back([&, t] {
-            for (int channel = t; channel < kChannels; channel += 3) enqueueChannel(channel);
-        });
-    }
-    for (auto& producer : producers) producer.join();
-    ASSERT_EQ(all.get_future().wait_for(std::chrono::seconds(60)), std::future_status::ready);
-
+                done(q, 0, "", 100, 0, 1);
+            });
+        };
+        command.completion = stress.Completion(channel, i);
+        handler->Enqueue("channel-" + std::to_string(channel), std::move(command));
+    });
     EXPECT_EQ(overlaps.load(), 0);
-    for (int channel = 0; channel < kChannels; ++channel) {
-        const auto& order = finished[channel];
-        ASSERT_EQ(order.size(), static_cast<size_t>(kCommands));
-        for (int i = 0; i < kCommands; ++i) EXPECT_EQ(order[i], i) << "channel " << channel;
-    }
     EXPECT_EQ(handler->GetWrittenBytes(), 12u * 60u * 100u);
 }
 

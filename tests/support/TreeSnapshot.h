@@ -9,8 +9,9 @@
 #include <filesystem>
 #include <map>
 #include <string>
-#include <thread>
 #include <utility>
+
+#include "tests/support/WaitFor.h"
 
 namespace orvale::test {
 
@@ -44,12 +45,13 @@ inline TreeSnapshot SettledTree(const std::filesystem::path& root) {
         }
         return false;
     };
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    TreeSnapshot tree = SnapshotTree(root);
-    while (open(tree) && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        tree = SnapshotTree(root);
-    }
+    TreeSnapshot tree;
+    WaitFor(
+        [&] {
+            tree = SnapshotTree(root);
+            return !open(tree);
+        },
+        std::chrono::seconds(10));
     return tree;
 }
 
