@@ -7,13 +7,11 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "platform/HostFolder.h"
@@ -72,13 +70,13 @@ class OverwriteThroughEngineTest : public ::testing::TestWithParam<OverwriteCase
     }
 
     // Seconds [from, from + count) of video, each pushed once the writes
-    // before it are done, so that no write buffer outgrows a data file.
+    // before it are done, so that no write buffer outgrows a data file. Once
+    // they are, the count is at most 1 (the buffer being filled), so waiting
+    // for 0 would only wait out the timeout.
     static void Record(IRecorder& recorder, int64_t from, int64_t count) {
         for (int64_t t = from; t < from + count; ++t) {
             test::PushSecond(recorder, t);
-            for (int i = 0; i < 2000 && recorder.GetWriteBufferCount() > 0; ++i) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            }
+            recorder.WaitWriteBufferCount(1, 2000);
         }
     }
 
