@@ -41,6 +41,9 @@ struct OverwriteCase {
     bool onAtCreation;
     bool onWhileRecording;
 };
+void PrintTo(const OverwriteCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class OverwriteThroughEngineTest : public ::testing::TestWithParam<OverwriteCase> {
   protected:

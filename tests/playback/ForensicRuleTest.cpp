@@ -65,6 +65,9 @@ struct TableCase {
     Counts counts;
     const char* warning;  // logged once, or null for none
 };
+void PrintTo(const TableCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 std::list<forensic_search_area_s> Repeat(const forensic_search_area_s& area, int times) {
     return std::list<forensic_search_area_s>(static_cast<size_t>(times), area);

@@ -35,6 +35,9 @@ struct BoxCase {
     int32_t count;
     rule_object_s first;
 };
+void PrintTo(const BoxCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class MetadataXmlBoxes : public ::testing::TestWithParam<BoxCase> {};
 

@@ -119,6 +119,9 @@ struct MinuteCase {
     bool recordable;
     std::vector<uint8_t> slots;
 };
+void PrintTo(const MinuteCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class ScheduleMinutes : public ::testing::TestWithParam<MinuteCase> {};
 
