@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "recorder/api/MediaRecorder.h"
+#include "tests/api/ReadmeExamples.h"
 
 namespace {
 
@@ -62,27 +63,6 @@ TEST(ExportedApiTest, EngineStartsListsDrivesAndStops) {
     }
     ::unsetenv("OSTREL_DRIVES");
     std::filesystem::remove_all(host);
-}
-
-// The README's playback example as it stands there: open a medium, steer
-// it, give it back.
-media_error_e ReadmePlaybackExample(MediaRecorder& engine) {
-    std::string channel = "cam1";
-    std::atomic<int> frames{0};  // counted on the engine's playback thread
-    auto onFrame = [&](playback_media_header_s* header, long size, unsigned char* data) {
-        if (header->kind == 1 && size > 0 && data != nullptr) ++frames;  // 2 audio, 3 metadata
-        return 0L;
-    };
-    auto onOpen = [](unsigned seqId, unsigned result) {
-        std::cout << seqId << ": " << result << "\n";
-    };
-    media_error_e opened = engine.OpenMedia(1, 1733824800, 1733828400, -1, 7, channel, false, false,
-                                            4, "", onFrame, onOpen);
-    engine.ControlMedia(2, PLAYBACK_CONTROL_PAUSE, 7, 1, 0, 0, 4, "", {});
-    engine.ControlMedia(3, PLAYBACK_CONTROL_PLAY, 7, 2, 0, 0, 4, "", {});  // on, at speed 2
-    engine.ControlMedia(4, PLAYBACK_CONTROL_SEEK, 7, 1, 0, 1733826000, 4, "", {});
-    engine.DeletePlaybackMedia(7);  // no callback of it comes after this returns
-    return opened;
 }
 
 // A channel recorded and played back through the exported interface only.
@@ -137,8 +117,55 @@ TEST(ExportedApiTest, RecordsAndPlaysBack) {
         engine.DeletePlaybackMedia(1);
         EXPECT_EQ(engine.GetPlaybackMedia(1), nullptr);
 
-        EXPECT_EQ(ReadmePlaybackExample(engine), MEDIA_ERROR_NONE);
+        orvale::readme::Playback(engine);
         EXPECT_EQ(engine.GetPlaybackMedia(7), nullptr);
+        engine.Finalize(true);
+    }
+    ::unsetenv("OSTREL_DRIVES");
+    std::filesystem::remove_all(host);
+}
+
+// The README's recording example stores every frame it pushed: its ten
+// seconds play back with their video and audio, and its status callback
+// heard the recording start.
+TEST(ExportedApiTest, TheReadmeRecordingExampleRecords) {
+    const auto host = std::filesystem::temp_directory_path() / "ostrel-api-readme";
+    std::filesystem::remove_all(host);
+    std::filesystem::create_directories(host / "drive-d");
+    ::setenv("OSTREL_HOST_DIR", host.c_str(), 1);
+    ::setenv("OSTREL_DRIVES", ("D=" + (host / "drive-d").string()).c_str(), 1);
+    ::setenv("TZ", "UTC", 1);
+    {
+        MediaRecorder engine;
+        ::testing::internal::CaptureStdout();
+        orvale::readme::Recording(engine);
+        EXPECT_NE(::testing::internal::GetCapturedStdout().find("cam1: status 1 at 17338248"),
+                  std::string::npos);
+    }
+    {
+        MediaRecorder engine;
+        engine.Initialize();
+        std::string channel = "cam1";
+        std::atomic<int> videos{0};
+        std::atomic<int> audios{0};
+        std::atomic<unsigned> answer{99};
+        // Exported (a backup medium), the seconds come as fast as they are read.
+        ASSERT_EQ(engine.OpenMedia(
+                      5, 1733824800, 1733824810, -1, 1, channel, false, true, 4, "",
+                      [&](playback_media_header_s* header, long size, unsigned char* data) {
+                          if (header->kind == 1 && size == 20000 && data[0] == 0x5A) ++videos;
+                          if (header->kind == 2 && size == 320 && data[0] == 0x11) ++audios;
+                          return 0L;
+                      },
+                      [&](unsigned, unsigned result) { answer = result; }),
+                  MEDIA_ERROR_NONE);
+        for (int i = 0; i < 10000 && (videos < 250 || audios < 250); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        EXPECT_EQ(answer.load(), 0u);
+        EXPECT_EQ(videos.load(), 250);
+        EXPECT_EQ(audios.load(), 250);
+        engine.DeletePlaybackMedia(1);
         engine.Finalize(true);
     }
     ::unsetenv("OSTREL_DRIVES");
