@@ -22,6 +22,28 @@ using namespace orvale::recorder;
 static_assert(!std::is_copy_constructible_v<MediaRecorder>);
 static_assert(!std::is_copy_assignable_v<MediaRecorder>);
 
+// A host folder of the test's own with drive D in it, set up for the
+// engines made while it lives, and removed with it.
+class HostWithDriveD {
+  public:
+    explicit HostWithDriveD(const std::string& name)
+        : path_(std::filesystem::temp_directory_path() / name) {
+        std::filesystem::remove_all(path_);
+        std::filesystem::create_directories(path_ / "drive-d");
+        ::setenv("OSTREL_HOST_DIR", path_.c_str(), 1);
+        ::setenv("OSTREL_DRIVES", ("D=" + (path_ / "drive-d").string()).c_str(), 1);
+        ::setenv("TZ", "UTC", 1);
+    }
+    ~HostWithDriveD() {
+        ::unsetenv("OSTREL_DRIVES");
+        std::filesystem::remove_all(path_);
+    }
+    const std::filesystem::path& Path() const { return path_; }
+
+  private:
+    std::filesystem::path path_;
+};
+
 TEST(ExportedApiTest, HostSetsUpLoggingAndCreatesTheEngine) {
     const auto host = std::filesystem::temp_directory_path() / "ostrel-api-test";
     std::filesystem::create_directories(host);
@@ -43,11 +65,7 @@ TEST(ExportedApiTest, HostSetsUpLoggingAndCreatesTheEngine) {
 }
 
 TEST(ExportedApiTest, EngineStartsListsDrivesAndStops) {
-    const auto host = std::filesystem::temp_directory_path() / "ostrel-api-engine";
-    std::filesystem::remove_all(host);
-    std::filesystem::create_directories(host / "drive-d");
-    ::setenv("OSTREL_HOST_DIR", host.c_str(), 1);
-    ::setenv("OSTREL_DRIVES", ("D=" + (host / "drive-d").string()).c_str(), 1);
+    const HostWithDriveD host("ostrel-api-engine");
     {
         MediaRecorder engine;
         engine.Initialize();
@@ -57,22 +75,15 @@ TEST(ExportedApiTest, EngineStartsListsDrivesAndStops) {
         EXPECT_EQ(drives[0].name, "D");
         engine.SetUseOverwrite(false);
         EXPECT_FALSE(engine.GetUseOverwrite());
-        EXPECT_TRUE(std::filesystem::exists(host / "DB" / "orvale.kvtdb"));
+        EXPECT_TRUE(std::filesystem::exists(host.Path() / "DB" / "orvale.kvtdb"));
         engine.Finalize(true);
-        EXPECT_FALSE(std::filesystem::exists(host / "DB" / "orvale.kvtdb"));
+        EXPECT_FALSE(std::filesystem::exists(host.Path() / "DB" / "orvale.kvtdb"));
     }
-    ::unsetenv("OSTREL_DRIVES");
-    std::filesystem::remove_all(host);
 }
 
 // A channel recorded and played back through the exported interface only.
 TEST(ExportedApiTest, RecordsAndPlaysBack) {
-    const auto host = std::filesystem::temp_directory_path() / "ostrel-api-playback";
-    std::filesystem::remove_all(host);
-    std::filesystem::create_directories(host / "drive-d");
-    ::setenv("OSTREL_HOST_DIR", host.c_str(), 1);
-    ::setenv("OSTREL_DRIVES", ("D=" + (host / "drive-d").string()).c_str(), 1);
-    ::setenv("TZ", "UTC", 1);
+    const HostWithDriveD host("ostrel-api-playback");
     constexpr int64_t kStart = 1733824800;  // 2024-12-10 10:00:00 UTC
     {
         MediaRecorder engine;
@@ -121,20 +132,13 @@ TEST(ExportedApiTest, RecordsAndPlaysBack) {
         EXPECT_EQ(engine.GetPlaybackMedia(7), nullptr);
         engine.Finalize(true);
     }
-    ::unsetenv("OSTREL_DRIVES");
-    std::filesystem::remove_all(host);
 }
 
 // The README's recording example stores every frame it pushed: its ten
 // seconds play back with their video and audio, and its status callback
 // heard the recording start.
 TEST(ExportedApiTest, TheReadmeRecordingExampleRecords) {
-    const auto host = std::filesystem::temp_directory_path() / "ostrel-api-readme";
-    std::filesystem::remove_all(host);
-    std::filesystem::create_directories(host / "drive-d");
-    ::setenv("OSTREL_HOST_DIR", host.c_str(), 1);
-    ::setenv("OSTREL_DRIVES", ("D=" + (host / "drive-d").string()).c_str(), 1);
-    ::setenv("TZ", "UTC", 1);
+    const HostWithDriveD host("ostrel-api-readme");
     {
         MediaRecorder engine;
         ::testing::internal::CaptureStdout();
@@ -168,8 +172,6 @@ TEST(ExportedApiTest, TheReadmeRecordingExampleRecords) {
         engine.DeletePlaybackMedia(1);
         engine.Finalize(true);
     }
-    ::unsetenv("OSTREL_DRIVES");
-    std::filesystem::remove_all(host);
 }
 
 TEST(ExportedApiTest, DriveText) {
