@@ -107,7 +107,7 @@ void ForensicSearcher::SearchHour(MetaDataFile& file, const Job& job,
                                   std::vector<forensic_event_s>& hits) const {
     if (!file.OpenForReading()) return;
     std::array<rule_event_s, kMaxFrameEvents> events{};
-    RuleFrameRoom room;
+    RuleFrameRoom room{};
     size_t incomplete = 0;
     file.ReadExtensions(job.start, job.end, [&](int64_t, const uint8_t* bytes, size_t size) {
         if (size == 0) return;

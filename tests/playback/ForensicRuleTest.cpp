@@ -292,7 +292,7 @@ TEST(RuleFrameTest, OnlyCompleteFramesAreTaken) {
         {"thirty-two objects less a byte", shortOf(crowd(32)), false},
     };
     for (const Case& c : cases) {
-        ForensicSearcher::RuleFrameRoom room;
+        ForensicSearcher::RuleFrameRoom room{};
         const bool taken = ForensicSearcher::ReadRuleFrame(c.bytes.data(), c.bytes.size(), room);
         EXPECT_EQ(taken, c.taken) << c.name;
         const rule_frame_s& frame = room.frame;
@@ -306,7 +306,7 @@ TEST(RuleFrameTest, OnlyCompleteFramesAreTaken) {
             EXPECT_EQ(room.beyond[last - 30].objectId, last + 1) << c.name;
         }
     }
-    ForensicSearcher::RuleFrameRoom room;
+    ForensicSearcher::RuleFrameRoom room{};
     EXPECT_FALSE(ForensicSearcher::ReadRuleFrame(nullptr, 0, room));
 }
 
