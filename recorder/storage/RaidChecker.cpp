@@ -57,12 +57,13 @@ int32_t StatusOf(const uint8_t* field, size_t size) {
     return length == 2 && field[0] == 'O' && field[1] == 'K' ? 0 : 1;
 }
 
-bool Allocate(std::vector<uint8_t>& buffer, size_t size, const char* failure = "pDataBuf") {
+bool Allocate(std::vector<uint8_t>& buffer, size_t size,
+              const char* failure = "pDataBuf malloc fail") {
     try {
         buffer.assign(size, 0);
         return true;
     } catch (const std::bad_alloc&) {
-        OLOG(kLogError) << failure << " malloc fail";
+        OLOG(kLogError) << failure;
         return false;
     }
 }
@@ -120,7 +121,7 @@ bool RaidChecker::getPhysicalDiskStatus(std::list<media_raid_physical_disk_s>& d
         return false;
     }
     std::vector<uint8_t> record;
-    if (!Allocate(record, kElementRecordSize, "eleCnt")) return false;
+    if (!Allocate(record, kElementRecordSize, "eleCnt malloc fail")) return false;
     if (countQuery(record.data()) != 0) {
         OLOG(kLogError) << "getPhysicalDiskStatus pElement Function Call Fail";
         return false;
