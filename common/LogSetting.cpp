@@ -15,6 +15,7 @@
 #include <boost/log/sinks/sync_frontend.hpp>
 #include <boost/log/sinks/text_file_backend.hpp>
 #include <boost/log/sinks/text_ostream_backend.hpp>
+#include <boost/log/trivial.hpp>
 #include <boost/property_tree/ini_parser.hpp>
 #include <boost/property_tree/ptree.hpp>
 
@@ -41,6 +42,11 @@ const char* SeverityName(int severity) {
     return severity >= 0 && severity <= 5 ? kNames[severity] : nullptr;
 }
 
+// Records of `level` (0 trace .. 5 fatal) and above pass.
+logging::filter SeverityFrom(int level) {
+    return logging::expressions::attr<logging::trivial::severity_level>("Severity") >= level;
+}
+
 void WriteTimeStamp(const boost::posix_time::ptime& time, logging::formatting_ostream& out) {
     const auto of_day = time.time_of_day();
     const long micros =
@@ -60,9 +66,10 @@ void FormatRecord(const std::string& name, bool newline, const logging::record_v
     }
     out << " | ";
     std::string severity;
-    if (auto value = logging::extract<int>("Severity", record)) {
-        const char* known = SeverityName(*value);
-        severity = known != nullptr ? known : std::to_string(*value);
+    if (auto value = logging::extract<logging::trivial::severity_level>("Severity", record)) {
+        const int level = static_cast<int>(*value);
+        const char* known = SeverityName(level);
+        severity = known != nullptr ? known : std::to_string(level);
     }
     if (severity.size() < 7) out << std::string(7 - severity.size(), ' ');
     out << severity << " | ";
@@ -131,7 +138,7 @@ void LogSetting::AddCommonAttributes() {
         core->add_global_attribute("TimeStamp", logging::attributes::local_clock());
     if (inserted.second) {
         core->add_global_attribute("RecordID", logging::attributes::counter<unsigned int>(0, 1));
-        core->set_filter(logging::expressions::attr<int>("Severity") >= 0);
+        core->set_filter(SeverityFrom(0));
     }
     initialised_ = true;
 }
@@ -149,7 +156,7 @@ void LogSetting::BuildFormatters() {
 
 void LogSetting::SetLevel(int level) {
     level_ = level;
-    logging::core::get()->set_filter(logging::expressions::attr<int>("Severity") >= level);
+    logging::core::get()->set_filter(SeverityFrom(level));
 }
 
 void LogSetting::AddConsoleSink() {

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <memory>
 #include <mutex>
 
@@ -5,6 +6,7 @@
 #include <boost/log/core.hpp>
 #include <boost/log/sources/record_ostream.hpp>
 #include <boost/log/sources/severity_logger.hpp>
+#include <boost/log/trivial.hpp>
 
 #include "common/Log.h"
 #include "common/LogSetting.h"
@@ -36,9 +38,19 @@ std::shared_ptr<LogSetting> SwapSetting(std::shared_ptr<LogSetting> setting) {
     return setting;
 }
 
-logging::sources::severity_logger_mt<int>& ProcessLogger() {
-    static logging::sources::severity_logger_mt<int> logger;
+// Records carry the severity as the logging core's own level type, so that
+// its default output (used while no sink is set up) shows it too.
+logging::sources::severity_logger_mt<logging::trivial::severity_level>& ProcessLogger() {
+    static logging::sources::severity_logger_mt<logging::trivial::severity_level> logger;
     return logger;
+}
+
+// The engine's severities 0..5 are the core's levels trace..fatal; others
+// are taken as the nearest of them.
+logging::trivial::severity_level CoreLevel(int severity) {
+    return static_cast<logging::trivial::severity_level>(
+        std::clamp(severity, static_cast<int>(logging::trivial::trace),
+                   static_cast<int>(logging::trivial::fatal)));
 }
 
 int Threshold(const LogSetting* setting) {
@@ -59,7 +71,8 @@ void PushRecord(int severity, const std::string& text) {
     } detach{core, added};
 
     auto& logger = ProcessLogger();
-    if (logging::record record = logger.open_record(logging::keywords::severity = severity)) {
+    if (logging::record record =
+            logger.open_record(logging::keywords::severity = CoreLevel(severity))) {
         logging::record_ostream out(record);
         out << text;
         out.flush();

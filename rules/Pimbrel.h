@@ -17,6 +17,7 @@
 #include <stdint.h>
 
 #define RULE_FRAME_MAX_OBJECTS 30   /* objects held by one rule_frame_s */
+#define RULE_FRAME_MAX_TRACKED 32   /* objects QDX_processFrameSingle reads from one frame */
 #define FORENSIC_RULE_MAX_SLOTS 32  /* slots of each table of forensic_rule_s */
 #define FORENSIC_RULE_MAX_POINTS 11 /* points of one shape */
 
@@ -91,7 +92,8 @@ typedef struct rule_object_s {
 
 /* The object boxes of one metadata frame, stored as the frame's extension
  * bytes and fed to QDX_processFrameSingle. Byte-aligned, so a stored record
- * can be used where it lies. */
+ * can be used where it lies. The recorder stores at most 30 objects; a frame
+ * of 31 or 32 objects runs on past this record, 20 bytes an object. */
 typedef struct rule_frame_s {
     int64_t time;
     int32_t objectCount;
@@ -123,7 +125,8 @@ PIMBREL_API int QDX_setRule(void* handle, const forensic_rule_s* rule);
 
 /* Tracks the boxes of one frame and writes at most maxEvents events of this
  * frame into events, their number into *eventCount (0 first, always, when
- * eventCount is not null). handle is ignored. Returns 0 when no rule set has
+ * eventCount is not null). The first min(objectCount, 32) objects are read:
+ * the frame's bytes must hold that many. handle is ignored. Returns 0 when no rule set has
  * been loaded or frame is null (nothing tracked), else 1. With events or
  * eventCount null, or maxEvents <= 0, the frame is tracked and nothing is
  * written. */

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstddef>
+#include <cstring>
 
 namespace orvale::rules {
 namespace {
@@ -9,6 +11,16 @@ namespace {
 bool ToGrid(const rule_object_s& object, GridBox& box) {
     return GridX(object.x1, box.x1) && GridY(object.y1, box.y1) && GridX(object.x2, box.x2) &&
            GridY(object.y2, box.y2);
+}
+
+// Object i of the frame, copied out of its bytes: objects 30 and 31 lie past
+// the record's own array.
+rule_object_s ObjectAt(const rule_frame_s& frame, int32_t i) {
+    rule_object_s object;
+    const auto* bytes = reinterpret_cast<const unsigned char*>(&frame) +
+                        offsetof(rule_frame_s, objects) + sizeof(rule_object_s) * i;
+    std::memcpy(&object, bytes, sizeof(object));
+    return object;
 }
 
 }  // namespace
@@ -29,11 +41,11 @@ void RuleEngine::SetRule(const forensic_rule_s& rule) {
 int32_t RuleEngine::ProcessFrame(const rule_frame_s& frame, int32_t maxEvents,
                                  rule_event_s* events) {
     const int32_t declared = frame.objectCount;  // by value: the record may lie unaligned
-    const int32_t objectCount = std::clamp<int32_t>(declared, 0, RULE_FRAME_MAX_OBJECTS);
-    FrameBox boxes[RULE_FRAME_MAX_OBJECTS];
+    const int32_t objectCount = std::clamp<int32_t>(declared, 0, RULE_FRAME_MAX_TRACKED);
+    FrameBox boxes[RULE_FRAME_MAX_TRACKED];
     int32_t boxCount = 0;
     for (int32_t i = 0; i < objectCount; ++i) {
-        if (ToGrid(frame.objects[i], boxes[boxCount].box)) boxes[boxCount++].frameIndex = i;
+        if (ToGrid(ObjectAt(frame, i), boxes[boxCount].box)) boxes[boxCount++].frameIndex = i;
     }
 
     events_.count = 0;
@@ -68,7 +80,7 @@ rule_event_s RuleEngine::ToRuleEvent(const InternalEvent& event, const rule_fram
             out.ruleId = rules_.motion[event.slot].id;
             break;
     }
-    const rule_object_s& object = frame.objects[event.frameIndex];
+    const rule_object_s object = ObjectAt(frame, event.frameIndex);
     out.objectId = object.objectId;
     out.x1 = object.x1;
     out.y1 = object.y1;

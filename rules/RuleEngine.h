@@ -2,10 +2,10 @@
 // the events of the last frame. The library keeps one instance for the
 // process (behind a mutex, see Exports.cpp); tests make their own.
 //
-// Frames are taken as untrusted bytes: the object count is clamped to the
-// record's 30 objects, and an object whose box is not finite or lies beyond
-// the grid limit is not tracked. Events name the frame object they came from
-// by its own index in that frame.
+// Frames are taken as untrusted bytes: the object count is clamped to the 32
+// boxes a frame step tracks (the caller's bytes must hold that many), and an object whose box is
+// not finite or lies beyond the grid limit is not tracked. Events name the frame object they came
+// from by its own index in that frame.
 #pragma once
 
 #include <cstdint>

@@ -14,15 +14,15 @@ uint64_t TrackBit(int32_t trackNumber) {
     return uint64_t{1} << (trackNumber - 1);
 }
 
-// Young or tiny boxes are matched with some slack; the slack only ever widens
-// (a box beyond the grid's edge keeps that edge).
+// Young or tiny boxes are matched with some slack, capped at the picture:
+// the cap wins over the box, so an edge at or beyond the picture's last row
+// or column is pulled in to it (a box beyond the edge may come out empty,
+// and then overlaps nothing).
 GridBox Widened(const Blob& blob) {
     if (Area(blob.box) >= kSmallArea && blob.age >= kYoungAge) return blob.box;
     const GridBox& box = blob.box;
-    return GridBox{std::min(box.x1, std::max(box.x1 - 3, 0)),
-                   std::min(box.y1, std::max(box.y1 - 2, 0)),
-                   std::max(box.x2, std::min(box.x2 + 3, kGridWidth - 1)),
-                   std::max(box.y2, std::min(box.y2 + 2, kGridHeight - 1))};
+    return GridBox{std::max(box.x1 - 3, 0), std::max(box.y1 - 2, 0),
+                   std::min(box.x2 + 3, kGridWidth - 1), std::min(box.y2 + 2, kGridHeight - 1)};
 }
 
 // Boxes lie within the grid limit, so the product stays below 2^27.

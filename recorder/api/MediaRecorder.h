@@ -64,8 +64,10 @@ class OSTREL_API MediaRecorder {
     // Settings. Overwrite and dual record persist in the catalogue. Each
     // reaches the channels, recorders and drives that exist already, except
     // the data file size (recorders made afterwards) and the buffer size
-    // (the next Initialize). A data file size below 1 MB or whose bytes do
-    // not fit 64 bits, and a buffer size of 0, are refused and logged.
+    // (the next Initialize, whose read buffers take it). A data file size
+    // below 1 MB or whose bytes do not fit 64 bits, and a buffer size of 0 or
+    // above 0xFFFFF000 bytes (its whole 4096-byte sectors do not fit 32 bits),
+    // are refused and logged.
     void SetUseOverwrite(bool use);
     bool GetUseOverwrite();
     void SetUseDualRecord(bool use);

@@ -160,9 +160,10 @@ struct media_raid_info_s {
 // with their media bytes, metadata with its document.
 //
 // A backup (export) ends with exactly one final header: kind 1, backup 1,
-// size 0 and no data, every other field 0 except `video.endMarker`: 3 after
-// a normal end (the end time or the end of the recording was reached), 4 when
-// the medium could not open or read, 0 when it was stopped.
+// size 0 and no data, `mediaId` the medium's, every other field 0 except
+// `video.endMarker`: 3 after a normal end (the end time or the end of the
+// recording was reached), 4 when the medium could not open or read, 0 when it
+// was stopped.
 struct playback_media_header_s {
     uint32_t mediaId = 0;
     int32_t kind = 0;

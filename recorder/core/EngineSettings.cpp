@@ -13,6 +13,7 @@
 #include "recorder/database/ChannelTable.h"
 #include "recorder/database/CommonTable.h"
 #include "recorder/database/DriveTable.h"
+#include "recorder/store/FrameRecord.h"
 
 namespace orvale::recorder {
 using common::kLogError;
@@ -24,6 +25,8 @@ namespace {
 constexpr uint64_t kMiB = uint64_t{1} << 20;
 // The largest data file size whose byte count a signed 64-bit number holds.
 constexpr int64_t kLargestDataFileMiB = INT64_MAX / static_cast<int64_t>(kMiB);
+// The largest buffer size whose whole sectors a 32-bit size holds.
+constexpr unsigned kLargestBufferSize = 0xFFFFFFFFU / kSectorSize * kSectorSize;
 
 }  // namespace
 
@@ -77,9 +80,12 @@ void MediaRecorderImpl::SetDataFileSize(int64_t mib) {
     dataFileSize_ = mib * static_cast<int64_t>(kMiB);
 }
 
+// Buffers are whole sectors: a size whose sectors do not fit 32 bits would
+// make buffers that hold nothing, as would a size of 0.
 void MediaRecorderImpl::SetBufferSize(unsigned bytes) {
-    if (bytes == 0) {
-        OLOG(kLogError) << "Buffer Size(0) is refused: it stays " << bufferSize_.load();
+    if (bytes == 0 || bytes > kLargestBufferSize) {
+        OLOG(kLogError) << "Buffer Size(" << bytes << ") is refused: it must lie within 1 to "
+                        << kLargestBufferSize << " bytes; it stays " << bufferSize_.load();
         return;
     }
     bufferSize_ = bytes;

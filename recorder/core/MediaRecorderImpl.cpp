@@ -111,8 +111,9 @@ void MediaRecorderImpl::Initialize() {
         MetaDataFile::CreateTemplate();
         catalogueFiles_.CreateFolders();
         OpenCatalogue();
-        // Read buffers keep their own size: the buffer-size setting is the writers'.
-        bufferPool_ = std::make_shared<BufferPool>();
+        // The buffer size set since the last start reaches the pool made now;
+        // media made before keep the pool they were made with.
+        bufferPool_ = std::make_shared<BufferPool>(bufferSize_.load());
         RefreshDrives();
         LoadTrackId();
         maintenanceEnabled_ = true;
@@ -243,7 +244,17 @@ void MediaRecorderImpl::BackupCatalogue() {
 
 // --- track id ---
 
+// A drive whose operation database fails leaves the start-up going: the
+// track and last time stay as far as they were taken.
 void MediaRecorderImpl::LoadTrackId() {
+    try {
+        LoadTrackIdOfDrives();
+    } catch (const std::exception& e) {
+        OLOG(kLogError) << "Failed to open OperationDatabae. Exception: " << e.what();
+    }
+}
+
+void MediaRecorderImpl::LoadTrackIdOfDrives() {
     const auto drives = DrivesInUse();
     int track = 1;
     int64_t last = 0;

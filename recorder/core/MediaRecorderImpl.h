@@ -84,7 +84,9 @@ class MediaRecorderImpl {
     unsigned GetMinFreeSpace() const;
     void SetDataFileSize(int64_t mib);
     int64_t GetDataFileSize() const;
-    // 0 is refused: the next Initialize could make no read buffer of it.
+    // The size of the read buffers of the pool that the next Initialize
+    // makes. 0, and sizes whose whole sectors do not fit 32 bits, are
+    // refused: they would make buffers that hold nothing.
     void SetBufferSize(unsigned bytes);
     unsigned GetBufferSize() const { return bufferSize_.load(); }
     void SetEncryptionInfo(const media_encrypt_s& info);
@@ -161,6 +163,7 @@ class MediaRecorderImpl {
     void ReadSettings();
     void BackupCatalogue();
     void LoadTrackId();
+    void LoadTrackIdOfDrives();
     void ArmMaintenance();
     void OnMaintenanceTimer(const boost::system::error_code& error);
     void AddDrive(const media_drive_s& record);

@@ -1,5 +1,6 @@
 #include "recorder/playback/ForensicSearcher.h"
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstring>
@@ -106,16 +107,16 @@ void ForensicSearcher::SearchHour(MetaDataFile& file, const Job& job,
                                   std::vector<forensic_event_s>& hits) const {
     if (!file.OpenForReading()) return;
     std::array<rule_event_s, kMaxFrameEvents> events{};
-    rule_frame_s frame;
+    RuleFrameRoom room{};
     size_t incomplete = 0;
     file.ReadExtensions(job.start, job.end, [&](int64_t, const uint8_t* bytes, size_t size) {
         if (size == 0) return;
-        if (!ReadRuleFrame(bytes, size, frame)) {
+        if (!ReadRuleFrame(bytes, size, room)) {
             ++incomplete;
             return;
         }
         int count = 0;
-        QDX_processFrameSingle(nullptr, &frame, kMaxFrameEvents, events.data(), &count);
+        QDX_processFrameSingle(nullptr, &room.frame, kMaxFrameEvents, events.data(), &count);
         KeepFirstOfEachType(events.data(), count, hits);
     });
     if (incomplete > 0) {
@@ -124,13 +125,18 @@ void ForensicSearcher::SearchHour(MetaDataFile& file, const Job& job,
     }
 }
 
-bool ForensicSearcher::ReadRuleFrame(const uint8_t* bytes, size_t size, rule_frame_s& frame) {
+bool ForensicSearcher::ReadRuleFrame(const uint8_t* bytes, size_t size, RuleFrameRoom& room) {
+    static_assert(sizeof(RuleFrameRoom) ==
+                  kFrameHead + RULE_FRAME_MAX_TRACKED * sizeof(rule_object_s));
     if (bytes == nullptr || size < kFrameHead) return false;
-    std::memcpy(&frame, bytes, kFrameHead);
-    if (frame.objectCount < 0 || frame.objectCount > RULE_FRAME_MAX_OBJECTS) return false;
-    const size_t objects = sizeof(rule_object_s) * static_cast<size_t>(frame.objectCount);
+    auto* out = reinterpret_cast<uint8_t*>(&room);
+    std::memcpy(out, bytes, kFrameHead);
+    const int32_t count = room.frame.objectCount;
+    if (count < 0) return false;
+    const size_t objects =
+        sizeof(rule_object_s) * static_cast<size_t>(std::min(count, RULE_FRAME_MAX_TRACKED));
     if (objects > size - kFrameHead) return false;
-    std::memcpy(frame.objects, bytes + kFrameHead, objects);
+    std::memcpy(out + kFrameHead, bytes + kFrameHead, objects);
     return true;
 }
 

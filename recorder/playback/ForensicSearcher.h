@@ -60,9 +60,19 @@ class ForensicSearcher : public IForensicSearcher,
     // Appends the first event of each type among `count` events of one frame.
     static void KeepFirstOfEachType(const rule_event_s* events, int count,
                                     std::vector<forensic_event_s>& hits);
-    // Copies a stored extension into `frame` when it is a complete rule
-    // frame: the head, an object count of 0..30 and that many objects.
-    static bool ReadRuleFrame(const uint8_t* bytes, size_t size, rule_frame_s& frame);
+    // A rule frame as the library reads it: the record and room for the
+    // objects a frame may carry beyond the record's 30.
+#pragma pack(push, 1)
+    struct RuleFrameRoom {
+        rule_frame_s frame;
+        rule_object_s beyond[RULE_FRAME_MAX_TRACKED - RULE_FRAME_MAX_OBJECTS];
+    };
+#pragma pack(pop)
+
+    // Copies a stored extension into `room` when it is a complete rule frame:
+    // the head, a count that is not negative and the objects the library
+    // reads for it (at most 32; a larger count is read as 32).
+    static bool ReadRuleFrame(const uint8_t* bytes, size_t size, RuleFrameRoom& room);
 
   private:
     struct Job;

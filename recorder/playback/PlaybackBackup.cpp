@@ -3,6 +3,7 @@
 // final header at the end.
 #include <chrono>
 #include <exception>
+#include <string>
 #include <thread>
 
 #include "common/Log.h"
@@ -70,7 +71,8 @@ void PlaybackMediaImpl::EndBackup(int32_t marker) {
         return;
     }
     finalHeaderSent_ = true;
-    OLOG(kLogDebug) << "MID[" << mediaId_ << "], backup end, backup_status=" << marker;
+    OLOG(kLogDebug) << "MID[" << mediaId_ << "], backup end"
+                    << (marker == 3 ? std::string() : ", backup_status=" + std::to_string(marker));
     playback_media_header_s header;
     header.mediaId = mediaId_;
     header.kind = 1;

@@ -103,6 +103,10 @@ std::optional<rule_frame_s> ParseMetadataXml(int64_t frameTime, const void* cont
     pugi::xml_document document;
     // The parser copies the bytes and needs no terminating zero.
     const pugi::xml_parse_result parsed = document.load_buffer(content, length);
+    if (parsed.status == pugi::status_out_of_memory) {
+        OLOG(common::kLogError) << "Failed to alloc memory";
+        return std::nullopt;
+    }
     if (!parsed) {
         OLOG(common::kLogError) << "Failed to parse a metadata xml. Description = "
                                 << parsed.description() << ", Offset = " << parsed.offset;

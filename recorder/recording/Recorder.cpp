@@ -366,6 +366,7 @@ uint16_t Recorder::NotifyEvent(int32_t type, int32_t value, bool flag) {
     const auto eventType = static_cast<uint32_t>(type);
     const auto eventValue = static_cast<uint32_t>(value);
     if (type == RECORD_VIDEOLOSS) {
+        OLOG(kLogDebug) << "CH[" << channelId_ << "] VIDEO LOSS";
         for (Profile* profile : {&normal_, &low_}) {
             profile->chunk->StartEvent(eventType, eventValue, flag);
             profile->chunk->StopEvent(RECORD_MANUAL, 0);

@@ -1,7 +1,6 @@
 #include "recorder/storage/RaidChecker.h"
 
 #include <algorithm>
-#include <array>
 #include <cstdint>
 #include <cstring>
 #include <new>
@@ -58,12 +57,13 @@ int32_t StatusOf(const uint8_t* field, size_t size) {
     return length == 2 && field[0] == 'O' && field[1] == 'K' ? 0 : 1;
 }
 
-bool Allocate(std::vector<uint8_t>& buffer, size_t size) {
+bool Allocate(std::vector<uint8_t>& buffer, size_t size,
+              const char* failure = "pDataBuf malloc fail") {
     try {
         buffer.assign(size, 0);
         return true;
     } catch (const std::bad_alloc&) {
-        OLOG(kLogError) << "pDataBuf malloc fail";
+        OLOG(kLogError) << failure;
         return false;
     }
 }
@@ -116,8 +116,13 @@ bool RaidChecker::getPhysicalDiskStatus(std::list<media_raid_physical_disk_s>& d
         return false;
     }
     const auto countQuery = library_->Function<ElementCountFunction>("i2bApi_getElementCnt");
-    std::array<uint8_t, kElementRecordSize> record{};
-    if (countQuery == nullptr || countQuery(record.data()) != 0) {
+    if (countQuery == nullptr) {
+        OLOG(kLogError) << "getPhysicalDiskStatus pElement Function Call Fail";
+        return false;
+    }
+    std::vector<uint8_t> record;
+    if (!Allocate(record, kElementRecordSize, "eleCnt malloc fail")) return false;
+    if (countQuery(record.data()) != 0) {
         OLOG(kLogError) << "getPhysicalDiskStatus pElement Function Call Fail";
         return false;
     }

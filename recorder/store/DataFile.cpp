@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <system_error>
 #include <utility>
 
 #include <boost/asio/post.hpp>
@@ -40,6 +41,16 @@ bool HoldsRecords(const uint8_t* bytes, size_t length) {
     const record_header_s end = EndRecord();
     if (std::memcmp(bytes, &end, kRecordHeaderSize) == 0) return false;
     return std::any_of(bytes, bytes + kRecordHeaderSize, [](uint8_t byte) { return byte != 0; });
+}
+
+// What a failed write of the file's head says: a position the file cannot
+// take is a file pointer that could not be set, anything else the write's.
+const char* WriteFailure(const std::error_code& error, const char* write) {
+    if (error == std::errc::file_too_large || error == std::errc::value_too_large ||
+        error == std::errc::invalid_seek) {
+        return "Failed to set a file pointer of a data file. path = ";
+    }
+    return write;
 }
 
 // Set while a thread calls a transfer's completion: a transfer started from
@@ -113,7 +124,7 @@ bool DataFile::Create(const std::string& channelId, int trackId, int64_t allocSi
         if (error) return CreateFailed("Failed to open a data file. path = ", error.message());
     }
 
-    // The header sector and the sector of the first end record, as one write.
+    // The header sector, then the sector of the first end record.
     std::memset(image.Data(), 0, 2 * kSectorSize);
     std::memset(header_.channelId, 0, sizeof(header_.channelId));
     std::memcpy(header_.channelId, channelId.data(),
@@ -124,9 +135,16 @@ bool DataFile::Create(const std::string& channelId, int trackId, int64_t allocSi
     std::memcpy(image.Data() + sizeof(header_), &skip, kRecordHeaderSize);
     const record_header_s end = EndRecord();
     std::memcpy(image.Data() + kDataStart, &end, kRecordHeaderSize);
-    error = writeFile_.WriteAt(0, image.Data(), 2 * kSectorSize);
+    error = writeFile_.WriteAt(0, image.Data(), kSectorSize);
     if (error) {
-        return CreateFailed("Failed to write a header of a data file. path = ", error.message());
+        return CreateFailed(WriteFailure(error, "Failed to write a header of a data file. path = "),
+                            error.message());
+    }
+    error = writeFile_.WriteAt(kDataStart, image.Data() + kDataStart, kSectorSize);
+    if (error) {
+        return CreateFailed(
+            WriteFailure(error, "Failed to write a EOF header of a data file. path = "),
+            error.message());
     }
 
     writeOffset_ = kDataStart;

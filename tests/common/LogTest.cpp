@@ -196,6 +196,23 @@ TEST(LogSetupTest, ConsoleSinkIsAddedOncePerSetting) {
     EXPECT_EQ(text.find("console-line"), text.rfind("console-line"));  // written once
 }
 
+// With no set-up at all, lines go to the logging core's default output (the
+// standard output), which shows each line's own severity.
+TEST(LogSetupTest, TheDefaultOutputShowsEachLinesSeverity) {
+    common::ReleaseLogSetting();
+    boost::log::core::get()->remove_all_sinks();
+    boost::log::core::get()->reset_filter();
+    ::testing::internal::CaptureStdout();
+    OLOG(kLogError) << "default-error-line";
+    OLOG(kLogFatal) << "default-fatal-line";
+    boost::log::core::get()->flush();
+    const std::string text = ::testing::internal::GetCapturedStdout();
+    for (const char* expected : {R"(\[error\] +\[LogTest\]\(LINE:\d+\): default-error-line\n)",
+                                 R"(\[fatal\] +\[LogTest\]\(LINE:\d+\): default-fatal-line\n)"}) {
+        EXPECT_TRUE(std::regex_search(text, std::regex(expected))) << text;
+    }
+}
+
 class DebugLoggerTest : public ::testing::Test {
   protected:
     void SetUp() override { platform::SetHostFolder(dir_.Str()); }

@@ -2,13 +2,15 @@
 // through QDX_processFrameSingle. Counts, kinds and coordinates come either
 // small and plausible or as raw hostile values; frames either bring fresh
 // boxes or move the last ones a little, so that tracks form and rules fire.
-// Each frame and event array lies in a heap block of exactly its size, so the
-// address sanitizer sees any access beyond them. A broken promise of the
+// Each frame (with room for the 32 objects the library may read) and event
+// array lies in a heap block of exactly its size, so the address sanitizer
+// sees any access beyond them. A broken promise of the
 // interface traps.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <algorithm>
 #include <bit>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -73,21 +75,48 @@ void ReadRule(FuzzedDataProvider& in, forensic_rule_s& rule) {
     }
 }
 
-void ReadFrame(FuzzedDataProvider& in, rule_frame_s& frame, int64_t time) {
+// A frame and the objects the library reads beyond the record's 30.
+#pragma pack(push, 1)
+struct FrameRoom {
+    rule_frame_s frame;
+    rule_object_s beyond[RULE_FRAME_MAX_TRACKED - RULE_FRAME_MAX_OBJECTS];
+};
+#pragma pack(pop)
+
+// Object i of the room's 32, written or read through its bytes.
+rule_object_s GetObject(const FrameRoom& room, int32_t i) {
+    rule_object_s object;
+    std::memcpy(&object,
+                reinterpret_cast<const uint8_t*>(&room) + offsetof(rule_frame_s, objects) +
+                    sizeof(rule_object_s) * static_cast<size_t>(i),
+                sizeof(object));
+    return object;
+}
+void PutObject(FrameRoom& room, int32_t i, const rule_object_s& object) {
+    std::memcpy(reinterpret_cast<uint8_t*>(&room) + offsetof(rule_frame_s, objects) +
+                    sizeof(rule_object_s) * static_cast<size_t>(i),
+                &object, sizeof(object));
+}
+
+void ReadFrame(FuzzedDataProvider& in, FrameRoom& room, int64_t time) {
+    rule_frame_s& frame = room.frame;
     frame.time = time;
     if (in.ConsumeIntegralInRange<int>(0, 3) != 0) {  // the same objects, moved a little
-        for (rule_object_s& o : frame.objects) {
+        for (int32_t i = 0; i < RULE_FRAME_MAX_TRACKED; ++i) {
+            rule_object_s o = GetObject(room, i);
             const float dx = static_cast<float>(in.ConsumeIntegralInRange<int>(-6, 6)) / 160.0F;
             const float dy = static_cast<float>(in.ConsumeIntegralInRange<int>(-6, 6)) / 120.0F;
             o.x1 += dx;
             o.x2 += dx;
             o.y1 += dy;
             o.y2 += dy;
+            PutObject(room, i, o);
         }
         return;
     }
-    frame.objectCount = Count(in, RULE_FRAME_MAX_OBJECTS);
-    for (rule_object_s& o : frame.objects) {
+    frame.objectCount = Count(in, RULE_FRAME_MAX_TRACKED);
+    for (int32_t i = 0; i < RULE_FRAME_MAX_TRACKED; ++i) {
+        rule_object_s o{};
         o.objectId = in.ConsumeIntegral<uint32_t>();
         o.x1 = Coordinate(in);
         o.y1 = Coordinate(in);
@@ -98,20 +127,22 @@ void ReadFrame(FuzzedDataProvider& in, rule_frame_s& frame, int64_t time) {
             o.x2 = Coordinate(in);
             o.y2 = Coordinate(in);
         }
+        PutObject(room, i, o);
     }
 }
 
 // Every event carries the frame's time, a known type and the id and box of
 // an object within the frame's clamped count.
-void CheckEvent(const rule_event_s& event, const rule_frame_s& frame) {
+void CheckEvent(const rule_event_s& event, const FrameRoom& room) {
+    const rule_frame_s& frame = room.frame;
     Check(event.time == frame.time);
     const int32_t type = event.eventType;
     Check(type == RULE_EVENT_ENTERED || type == RULE_EVENT_EXITED || type == RULE_EVENT_LINE_A ||
           type == RULE_EVENT_LINE_B || type == RULE_EVENT_MOTION);
-    const int32_t objects = std::clamp<int32_t>(frame.objectCount, 0, RULE_FRAME_MAX_OBJECTS);
+    const int32_t objects = std::clamp<int32_t>(frame.objectCount, 0, RULE_FRAME_MAX_TRACKED);
     bool found = false;
     for (int32_t i = 0; i < objects && !found; ++i) {
-        const rule_object_s& o = frame.objects[i];
+        const rule_object_s o = GetObject(room, i);
         found = o.objectId == event.objectId && std::memcmp(&o.x1, &event.x1, 16) == 0;
     }
     Check(found);
@@ -125,8 +156,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ReadRule(in, rule);
     Check(QDX_setRule(nullptr, &rule) == 1);
 
-    auto frame = std::make_unique<rule_frame_s>();
-    std::memset(frame.get(), 0, sizeof(rule_frame_s));
+    auto frame = std::make_unique<FrameRoom>();
+    std::memset(frame.get(), 0, sizeof(FrameRoom));
     for (int64_t time = 0; in.remaining_bytes() > 0 && time < 64; ++time) {
         ReadFrame(in, *frame, time);
         const int maxEvents = in.ConsumeIntegralInRange<int>(-2, 40);
@@ -134,7 +165,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::unique_ptr<rule_event_s[]> events(
             maxEvents > 0 ? new rule_event_s[static_cast<size_t>(maxEvents)] : nullptr);
         int count = -1;
-        const int result = QDX_processFrameSingle(nullptr, frame.get(), maxEvents,
+        const int result = QDX_processFrameSingle(nullptr, &frame->frame, maxEvents,
                                                   nullEvents ? nullptr : events.get(), &count);
         Check(result == 1);
         Check(count >= 0 && count <= std::max(maxEvents, 0));

@@ -262,6 +262,17 @@ TEST(RuleFrameTest, OnlyCompleteFramesAreTaken) {
         std::vector<uint8_t> bytes;
         bool taken;
     };
+    auto crowd = [](uint32_t count) {
+        test::forensic::Frame frame;
+        for (uint32_t i = 0; i < count; ++i)
+            frame.push_back({i + 1, 10 + 9 * static_cast<int32_t>(i), 50});
+        return frame;
+    };
+    auto shortOf = [](const test::forensic::Frame& frame) {
+        std::vector<uint8_t> bytes = test::forensic::StoredRuleFrame(1700000000, frame);
+        bytes.pop_back();
+        return bytes;
+    };
     auto withCount = [&](int32_t count) {
         std::vector<uint8_t> bytes = whole;
         std::memcpy(bytes.data() + offsetof(rule_frame_s, objectCount), &count, sizeof(count));
@@ -275,20 +286,31 @@ TEST(RuleFrameTest, OnlyCompleteFramesAreTaken) {
         {"short head", {whole.begin(), whole.begin() + 11}, false},
         {"negative count", withCount(-1), false},
         {"thirty objects", withCount(30), true},
-        {"thirty-one objects", withCount(31), false},
+        {"thirty-one objects in the bytes of thirty", withCount(31), false},
         {"huge count", withCount(0x7FFFFFFF), false},
+        {"thirty-one objects", test::forensic::StoredRuleFrame(1700000000, crowd(31)), true},
+        {"thirty-two objects", test::forensic::StoredRuleFrame(1700000000, crowd(32)), true},
+        // The library reads 32 of them.
+        {"thirty-three objects", test::forensic::StoredRuleFrame(1700000000, crowd(33)), true},
+        {"thirty-two objects less a byte", shortOf(crowd(32)), false},
     };
     for (const Case& c : cases) {
-        rule_frame_s frame;
-        const bool taken = ForensicSearcher::ReadRuleFrame(c.bytes.data(), c.bytes.size(), frame);
+        ForensicSearcher::RuleFrameRoom room{};
+        const bool taken = ForensicSearcher::ReadRuleFrame(c.bytes.data(), c.bytes.size(), room);
         EXPECT_EQ(taken, c.taken) << c.name;
-        if (taken && frame.objectCount >= 2) {
+        const rule_frame_s& frame = room.frame;
+        if (taken && frame.objectCount >= 2 && frame.objectCount <= 30) {
             EXPECT_EQ(frame.objects[1].objectId, 8u) << c.name;
             EXPECT_EQ(frame.objects[1].x1, test::forensic::NX(190)) << c.name;
         }
+        if (taken && frame.objectCount > 30) {
+            // The last object read is the frame's 32nd, or its last below that.
+            const size_t last = std::min<size_t>(static_cast<size_t>(frame.objectCount), 32) - 1;
+            EXPECT_EQ(room.beyond[last - 30].objectId, last + 1) << c.name;
+        }
     }
-    rule_frame_s frame;
-    EXPECT_FALSE(ForensicSearcher::ReadRuleFrame(nullptr, 0, frame));
+    ForensicSearcher::RuleFrameRoom room{};
+    EXPECT_FALSE(ForensicSearcher::ReadRuleFrame(nullptr, 0, room));
 }
 
 }  // namespace

@@ -189,6 +189,29 @@ TEST_F(ForensicSearcherTest, OnlyCompleteXmlFramesReachTheLibrary) {
     EXPECT_EQ(log.Count("CH[cam1] 3 stored rule frames are incomplete"), 1u);
 }
 
+// A frame may carry 32 objects: the 31st and 32nd are searched like the
+// others, and their frames are no longer skipped as incomplete.
+TEST_F(ForensicSearcherTest, TheThirtyFirstAndThirtySecondObjectsAreSearched) {
+    for (const size_t objects : {31u, 32u}) {
+        SCOPED_TRACE(objects);
+        const int64_t first = kT0 + static_cast<int64_t>(objects) * kHour;
+        // Every object but the last stands in a row along the top, outside
+        // the centre area; the last stands in it.
+        Frame frame;
+        for (uint32_t i = 0; i + 1 < objects; ++i) {
+            frame.push_back({i + 1, 5 + 10 * static_cast<int32_t>(i), 20, 4});
+        }
+        frame.push_back({static_cast<uint32_t>(objects), 160, 120});
+        Store(first, std::vector<Frame>(5, frame));
+
+        test::LogCapture& log = log_;
+        log.Clear();
+        const auto searcher = MakeSearcher();
+        EXPECT_EQ(Search(*searcher, first, first + 4), MotionEach(first + 1, first + 4));
+        EXPECT_EQ(log.Count("stored rule frames are incomplete"), 0u);
+    }
+}
+
 TEST_F(ForensicSearcherTest, HoursWithoutAUsableDatabaseAreSkippedAndLeftAsTheyAre) {
     // 10:00 has video only, 11:00 a file that is no database, 12:00 a
     // database without the metadata table, 13:00 frames.

@@ -3,6 +3,7 @@
 // owns (the sanitizer builds watch this).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <future>
 #include <memory>
@@ -88,6 +89,12 @@ TEST_F(PlaybackBackupTest, DeliversEveryFrameOfTheRangeThenOneFinalHeader) {
     EXPECT_EQ(last.header.video.responseCounter, 0);
     EXPECT_FALSE(medium->IsOpened());
     OnDelivery({});
+    const auto lines = log_.Lines();
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const test::LogLine& line) {
+                                return line.text.ends_with("MID[7], backup end");
+                            }),
+              1);
 }
 
 TEST_F(PlaybackBackupTest, EndsWithTheRecording) {

@@ -10,6 +10,10 @@
 #include <string>
 #include <vector>
 
+#include <pugixml.hpp>
+
+#include "tests/support/LogCapture.h"
+
 namespace orvale::recorder {
 namespace {
 
@@ -154,6 +158,35 @@ TEST(MetadataXmlReader, SurvivesHostileSizesAndDepth) {
 
     const std::string huge(kMaxMetadataXmlBytes + 1, ' ');
     EXPECT_FALSE(Parse(huge).has_value());
+}
+
+// The parser's allocations fail while it lives.
+class FailingParserMemory {
+  public:
+    FailingParserMemory()
+        : allocate_(pugi::get_memory_allocation_function()),
+          deallocate_(pugi::get_memory_deallocation_function()) {
+        pugi::set_memory_management_functions([](size_t) -> void* { return nullptr; }, deallocate_);
+    }
+    ~FailingParserMemory() { pugi::set_memory_management_functions(allocate_, deallocate_); }
+    FailingParserMemory(const FailingParserMemory&) = delete;
+    FailingParserMemory& operator=(const FailingParserMemory&) = delete;
+
+  private:
+    pugi::allocation_function allocate_;
+    pugi::deallocation_function deallocate_;
+};
+
+TEST(MetadataXmlReader, MemoryThatCannotBeHadIsLoggedAndTheFrameDropped) {
+    const std::string xml = Document("", Box("", "", kBox));
+    test::LogCapture log;
+    {
+        const FailingParserMemory failing;
+        EXPECT_FALSE(Parse(xml).has_value());
+    }
+    EXPECT_EQ(log.Count("Failed to alloc memory"), 1u);
+    EXPECT_EQ(log.Count("Failed to parse a metadata xml"), 0u);
+    EXPECT_TRUE(Parse(xml).has_value());
 }
 
 // Scale and translation of finite numbers can still leave float range; the

@@ -388,6 +388,7 @@ TEST_F(RecorderTest, VideoLossRestartsTheRecordingAndIsReportedOnce) {
     for (int64_t t = kStart; t < kStart + 7; ++t) PushSecond(t);
     ASSERT_EQ(WaitForStatuses(1), std::vector<int32_t>{RECORDER_STATUS_RECORDING});
     EXPECT_EQ(recorder_->NotifyEvent(RECORD_VIDEOLOSS, 0, false), 0);
+    EXPECT_EQ(log_.Count("CH[cam1] VIDEO LOSS"), 1u);
     EXPECT_TRUE(recorder_->IsRecording());
     // Whether the stop's idle codes run before the restart clears the status
     // state is up to the threads; the loss itself is heard once.

@@ -2,6 +2,7 @@
 // scene fire which events.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <limits>
 #include <ostream>
 #include <string>
@@ -324,6 +325,65 @@ TEST(CentreStep, AVerticalLineAtXZeroPointSixFires) {
     EXPECT_EQ(RunScene(rules.Rule(), Compose(6, {{0, Path(7, {236, 120}, {8, 0}, 6)}})),
               (Hits{{3, RULE_EVENT_LINE_B, 41, 7}}));
 }
+
+// A box in grid units, corner to corner.
+struct Edges {
+    int32_t x1;
+    int32_t y1;
+    int32_t x2;
+    int32_t y2;
+};
+
+struct EdgeCase {
+    const char* name;
+    Edges first;
+    Edges second;
+    bool followed;  // the second box continues the first one's track
+    friend void PrintTo(const EdgeCase& c, std::ostream* out) { *out << c.name; }
+};
+
+class PictureEdge : public ::testing::TestWithParam<EdgeCase> {};
+
+// A box seen first is matched with 3 units of slack left and right and 2 up
+// and down, capped at the picture (x 0..319, y 0..239) even where the cap
+// cuts into the box. Under a motion area larger than the picture, a box that
+// continues the seeded track is confirmed and fires at once; one that starts
+// a new track does not.
+TEST_P(PictureEdge, TheSlackIsCappedAtThePicture) {
+    const EdgeCase& c = GetParam();
+    RuleBuilder rules;
+    rules.Motion({{-50, -50}, {370, -50}, {370, 290}, {-50, 290}}, 21);
+    ASSERT_EQ(QDX_setRule(nullptr, &rules.Rule()), 1);
+    int count = -1;
+    for (const Edges& box : {c.first, c.second}) {
+        rule_frame_s frame;
+        std::memset(&frame, 0, sizeof(frame));
+        frame.objectCount = 1;
+        frame.objects[0] = {5, X(box.x1), Y(box.y1), X(box.x2), Y(box.y2)};
+        rule_event_s events[4];
+        ASSERT_EQ(QDX_processFrameSingle(nullptr, &frame, 4, events, &count), 1);
+    }
+    EXPECT_EQ(count, c.followed ? 1 : 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Boxes, PictureEdge,
+    ::testing::Values(
+        // Right: the slack reaches 319, which cuts a box ending at 320.
+        EdgeCase{"RightCapCutsTheBox", {316, 100, 320, 104}, {319, 100, 320, 104}, false},
+        EdgeCase{"RightSlackUpToTheCap", {310, 100, 316, 104}, {318, 100, 320, 104}, true},
+        // Bottom: likewise at 239.
+        EdgeCase{"BottomCapCutsTheBox", {100, 236, 104, 240}, {100, 239, 104, 240}, false},
+        EdgeCase{"BottomSlackUpToTheCap", {100, 230, 104, 236}, {100, 237, 104, 240}, true},
+        // Left and top: a box beyond the picture is pulled in to 0.
+        EdgeCase{"LeftCapCutsTheBox", {-6, 100, -2, 104}, {-6, 100, -2, 104}, false},
+        EdgeCase{"LeftSlackDownToTheCap", {1, 100, 5, 104}, {-3, 100, 1, 104}, true},
+        EdgeCase{"TopCapCutsTheBox", {100, -5, 104, -1}, {100, -5, 104, -1}, false},
+        EdgeCase{"TopSlackDownToTheCap", {100, 1, 104, 5}, {100, -3, 104, 1}, true},
+        // Inside the picture nothing caps the slack.
+        EdgeCase{"SlackInside", {100, 100, 104, 104}, {106, 104, 110, 108}, true},
+        EdgeCase{"BeyondTheSlackInside", {100, 100, 104, 104}, {107, 100, 111, 104}, false}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 struct RefusedCase {
     const char* name;

@@ -3,7 +3,9 @@
 // undefined conversion, whatever the counts and numbers say.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -194,23 +196,26 @@ struct HostileFrameCase {
 
 class HostileFrame : public ::testing::TestWithParam<HostileFrameCase> {};
 
-// The frame lies in a heap block of exactly 612 bytes, so that reading past it
-// is caught by the address sanitizer.
+// The frame lies in a heap block that holds exactly the objects the library
+// may read for its count (the record's 612 bytes at least), so that reading
+// past it is caught by the address sanitizer.
 TEST_P(HostileFrame, ReadsNoMoreThanTheRecordHolds) {
     RuleBuilder rules;
     rules.Motion({{0, 0}, {320, 0}, {320, 240}, {0, 240}}, 21);
     ASSERT_EQ(QDX_setRule(nullptr, &rules.Rule()), 1);
+    const int32_t declared = GetParam().objectCount;
+    const size_t readable =
+        std::max<size_t>(RULE_FRAME_MAX_OBJECTS, std::clamp(declared, 0, RULE_FRAME_MAX_TRACKED));
     std::vector<Object> crowd;
-    for (uint32_t i = 0; i < RULE_FRAME_MAX_OBJECTS; ++i) {
+    for (uint32_t i = 0; i < readable; ++i) {
         crowd.push_back({i + 1, 5 + 10 * static_cast<int32_t>(i), 120, 4});
     }
     std::vector<rule_event_s> events(100);
     int count = -1;
     for (int f = 0; f < 2; ++f) {
-        rule_frame_s frame = MakeFrame(f, crowd);
-        frame.objectCount = GetParam().objectCount;
-        std::vector<uint8_t> stored(sizeof(frame));
-        std::memcpy(stored.data(), &frame, sizeof(frame));
+        std::vector<uint8_t> stored = FrameBytes(f, crowd);
+        std::memcpy(stored.data() + offsetof(rule_frame_s, objectCount), &declared,
+                    sizeof(declared));
         ASSERT_EQ(
             QDX_processFrameSingle(nullptr, reinterpret_cast<const rule_frame_s*>(stored.data()),
                                    100, events.data(), &count),
@@ -223,8 +228,10 @@ TEST_P(HostileFrame, ReadsNoMoreThanTheRecordHolds) {
 
 INSTANTIATE_TEST_SUITE_P(Counts, HostileFrame,
                          ::testing::Values(HostileFrameCase{"Thirty", 30, 30},
-                                           HostileFrameCase{"ThirtyOne", 31, 30},
-                                           HostileFrameCase{"Huge", INT_MAX, 30},
+                                           HostileFrameCase{"ThirtyOne", 31, 31},
+                                           HostileFrameCase{"ThirtyTwo", 32, 32},
+                                           HostileFrameCase{"ThirtyThree", 33, 32},
+                                           HostileFrameCase{"Huge", INT_MAX, 32},
                                            HostileFrameCase{"Negative", -1, 0},
                                            HostileFrameCase{"Minimal", INT_MIN, 0}),
                          [](const auto& info) { return std::string(info.param.name); });

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <initializer_list>
@@ -112,6 +114,24 @@ inline rule_frame_s MakeFrame(int64_t time, const std::vector<Object>& objects) 
         out = {o.id, X(o.cx - o.half), Y(o.cy - o.half), X(o.cx + o.half), Y(o.cy + o.half)};
     }
     return frame;
+}
+
+// The frame's bytes for any number of objects: a whole rule_frame_s, running
+// on 20 bytes an object beyond its 30.
+inline std::vector<uint8_t> FrameBytes(int64_t time, const std::vector<Object>& objects) {
+    constexpr size_t kHead = offsetof(rule_frame_s, objects);
+    std::vector<uint8_t> bytes(
+        std::max(sizeof(rule_frame_s), kHead + objects.size() * sizeof(rule_object_s)));
+    const auto count = static_cast<int32_t>(objects.size());
+    std::memcpy(bytes.data(), &time, sizeof(time));
+    std::memcpy(bytes.data() + offsetof(rule_frame_s, objectCount), &count, sizeof(count));
+    for (size_t i = 0; i < objects.size(); ++i) {
+        const Object& o = objects[i];
+        const rule_object_s object = {o.id, X(o.cx - o.half), Y(o.cy - o.half), X(o.cx + o.half),
+                                      Y(o.cy + o.half)};
+        std::memcpy(bytes.data() + kHead + i * sizeof(object), &object, sizeof(object));
+    }
+    return bytes;
 }
 
 // One event as seen by the caller, with the frame it came from.

@@ -164,18 +164,27 @@ TEST_F(TrackerTest, ATinyBlobOfASplitIsMergedIntoItsNeighbour) {
     EXPECT_EQ(Numbers(), (std::vector<int32_t>{1}));
 }
 
-TEST_F(TrackerTest, BoxesBeyondTheGridAreFollowedToo) {
-    const std::vector<GridBox> far{
+// A young box's slack is capped at the picture, which leaves a box wholly
+// beyond it no slack to overlap with: it starts a new track. Once no longer
+// young it is matched without slack and followed.
+TEST_F(TrackerTest, BoxesBeyondTheGridAreFollowedOnceNoLongerYoung) {
+    std::vector<GridBox> boxes{
         {-300, -200, -280, -180}, {900, 700, 1000, 780}, {-50, 300, 10, 360}};
-    Step(far);
-    std::vector<GridBox> moved = far;
-    for (GridBox& box : moved) {
-        box.x1 += 5;
-        box.x2 += 5;
-    }
-    EXPECT_TRUE(Step(moved));
-    EXPECT_EQ(Numbers(), (std::vector<int32_t>{1, 2, 3}));
-    EXPECT_EQ(Ages(), (std::vector<int32_t>{kConfirmedAge, kConfirmedAge, kConfirmedAge}));
+    auto move = [&boxes] {
+        for (GridBox& box : boxes) {
+            box.x1 += 5;
+            box.x2 += 5;
+        }
+    };
+    Step(boxes);
+    move();
+    EXPECT_TRUE(Step(boxes));
+    EXPECT_EQ(Numbers(), (std::vector<int32_t>{4, 5, 6}));
+    EXPECT_EQ(Ages(), (std::vector<int32_t>{kNewTrackAge, kNewTrackAge, kNewTrackAge}));
+    move();
+    EXPECT_TRUE(Step(boxes));
+    EXPECT_EQ(Numbers(), (std::vector<int32_t>{4, 5, 6}));
+    EXPECT_EQ(Ages(), (std::vector<int32_t>{kNewTrackAge + 1, kNewTrackAge + 1, kNewTrackAge + 1}));
 }
 
 TEST_F(TrackerTest, ThirtyObjectsKeepTheirNumbersWhileTheyMove) {

@@ -15,6 +15,7 @@
 #include "converter/ConversionWorker.h"
 #include "converter/OldFolders.h"
 #include "platform/Environment.h"
+#include "recorder/api/Logging.h"
 #include "recorder/api/MediaRecorder.h"
 #include "tools/convert_demo/DemoTree.h"
 
@@ -124,6 +125,11 @@ int main(int argc, char** argv) {
     plan.folders = orvale::converter::ListDateFolders('D', folder, error);
     if (error) std::cerr << "some old folders could not be listed: " << error.message() << "\n";
 
+    // The engine's lines go to the console in its own layout, at the level
+    // they would pass without a set-up: errors and worse.
+    orvale::recorder::LOG_INIT();
+    orvale::recorder::LOG_SET_LEVEL(4);
+    orvale::recorder::LOG_ADD_CONSOLE_OUT();
     orvale::recorder::MediaRecorder engine;
     engine.Initialize();
     orvale::converter::MediaRecorderEngine adapter(engine);
