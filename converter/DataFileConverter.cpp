@@ -9,9 +9,6 @@
 namespace orvale::converter {
 namespace {
 
-// How long one wait for the recorder's writes may last before the converter
-// looks at the run's cancel flag again.
-constexpr uint32_t kBackPressureStepMs = 100;
 constexpr uint64_t kThrottleBytes = 0x100000;
 
 class FramePusher {
@@ -25,7 +22,7 @@ class FramePusher {
             PushAudio(frame);
             return true;
         }
-        if (!WaitForRecorder()) {
+        if (!WaitForRecorder(target_)) {
             cancelled_ = true;
             return false;
         }
@@ -47,18 +44,6 @@ class FramePusher {
             target_.recorder.PushAudioFrame(header, frame.payload.data(), frame.record.dataSize);
         Count(taken, frame.record.dataSize);
         ++pushed_.audioFrames;
-    }
-
-    // The recorder writes asynchronously; feeding it faster than the disk
-    // takes its buffers would only grow its queue. The wait ends as soon as
-    // a write completes, so the disk does not idle while the converter
-    // sleeps.
-    bool WaitForRecorder() {
-        for (uint32_t count = target_.recorder.GetWriteBufferCount(); count > 1;
-             count = target_.recorder.WaitWriteBufferCount(1, kBackPressureStepMs)) {
-            if (!target_.running) return false;
-        }
-        return true;
     }
 
     void Throttle(uint32_t size) {
