@@ -90,8 +90,9 @@ class ConversionRunAgainTest : public ::testing::TestWithParam<FirstRun> {
     fs::path MetaPath() const { return Track() / "20240315100000.kvtmtd"; }
 
     // Two video files of a minute each (a key frame a second) and one
-    // metadata file of both minutes, a record a second.
-    void WriteOldTree() {
+    // metadata file of both minutes, a record a second. With `emptyFrame`,
+    // one frame of the second minute has no payload (a recorder refuses it).
+    void WriteOldTree(bool emptyFrame = false) {
         fs::create_directories(DateFolder());
         uint32_t seed = 1;
         for (int minute = 0; minute < kSeconds / 60; ++minute) {
@@ -101,8 +102,10 @@ class ConversionRunAgainTest : public ::testing::TestWithParam<FirstRun> {
                 test_second_s second{minute, s, 0x10, {}};
                 for (int v = 0; v < kVideoPerSecond; ++v, ++seed) {
                     const bool key = v == 0;
-                    std::string payload = Payload(key ? 12000 : 3000 + seed % 500, seed);
-                    expected_.push_back({time, payload});
+                    const bool empty = emptyFrame && minute == 1 && s == 30 && v == 5;
+                    std::string payload =
+                        empty ? std::string() : Payload(key ? 12000 : 3000 + seed % 500, seed);
+                    if (!empty) expected_.push_back({time, payload});
                     second.frames.push_back({false, 1, time, uint32_t(v * 100), 1280, 720, 0,
                                              static_cast<uint16_t>(key ? 1 : 2),
                                              std::move(payload)});
@@ -262,6 +265,19 @@ INSTANTIATE_TEST_SUITE_P(FirstRuns, ConversionRunAgainTest,
                              }
                              return std::string();
                          });
+
+// A frame the recorder refused is not stored: its file is kept, the files
+// stored whole go.
+TEST_F(ConversionRunAgainTest, AFileWithARefusedFrameIsKept) {
+    WriteOldTree(true);
+    const conversion_result_s result = Convert(true);
+    EXPECT_EQ(result.refusedFrames, 1u);
+    EXPECT_EQ(result.keptFiles, 1u);
+    EXPECT_EQ(result.failedFiles + result.failedFolders, 0u);
+    EXPECT_FALSE(fs::exists(DateFolder() / "0001_20240315100000.nmd"));
+    EXPECT_FALSE(fs::exists(DateFolder() / "0001_20240315100000.nmt"));
+    EXPECT_TRUE(fs::exists(DateFolder() / "0001_20240315100100.nmd"));
+}
 
 // The recorder drops a metadata second that finds its queue full rather
 // than hold the caller; the converter waits for it instead, so nothing of a
