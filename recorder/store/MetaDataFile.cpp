@@ -158,11 +158,13 @@ bool MetaDataFile::Insert(const MetaDataFrames& frames) {
     if (!db_ && !Open(0)) return false;
     std::vector<std::pair<int64_t, int64_t>> inserted;  // (UTC, ROWID)
     try {
+        // Immediate: what is read of the table below holds until the commit
+        // (a deferred one would read first and could then not write).
+        SQLite::Transaction transaction(*db_, SQLite::TransactionBehavior::IMMEDIATE);
         if (!newestStored_) {
             newestStored_ =
                 db_->execAndGet("SELECT IFNULL(MAX(UTC), -1) FROM [T_METADATA]").getInt64();
         }
-        SQLite::Transaction transaction(*db_);
         DeleteStoredRows(frames);
         for (const auto& frame : frames) {
             std::ostringstream sql;

@@ -84,7 +84,8 @@ class MetaDataFile {
     // The writer's view of the table: its newest second (read on the first
     // insert), and the row ids of each second, read only once a second
     // older than that is stored (the table has no index on UTC, and the
-    // seconds of a recording come in order).
+    // seconds of a recording come in order). An hour has one writer at a
+    // time; rows other connections add later are not seen.
     std::optional<int64_t> newestStored_;
     std::unique_ptr<std::map<int64_t, std::vector<int64_t>>> rowsBySecond_;
     FolderInUseRegistration folder_;
