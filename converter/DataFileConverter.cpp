@@ -16,16 +16,23 @@ class FramePusher {
     FramePusher(const push_target_s& target, pushed_frames_s& pushed)
         : target_(target), pushed_(pushed) {}
 
-    // False ends the walk: the run was cancelled during a wait.
+    // False ends the walk: the run was cancelled during a wait. The second
+    // under way is finished first, without waiting: a second stored again
+    // replaces the earlier store of it, so a run cancelled half-way through
+    // a second would leave that second with only part of its frames.
     bool Push(const old_frame_s& frame) {
+        const bool sameSecond = pushedAny_ && frame.record.seconds == second_;
+        if (cancelled_ && !sameSecond) return false;
         if (frame.audio) {
             PushAudio(frame);
             return true;
         }
-        if (!WaitForRecorder(target_)) {
+        if (!cancelled_ && !WaitForRecorder(target_)) {
             cancelled_ = true;
-            return false;
+            if (!sameSecond) return false;
         }
+        pushedAny_ = true;
+        second_ = frame.record.seconds;
         Throttle(frame.record.dataSize);
         const recorder::video_frame_header_s header = VideoHeader(frame.record);
         const bool taken = target_.recorder.PushVideoFrame(header, frame.payload.data(),
@@ -62,6 +69,8 @@ class FramePusher {
     pushed_frames_s& pushed_;
     uint64_t fileBytes_ = 0;
     bool cancelled_ = false;
+    bool pushedAny_ = false;
+    uint32_t second_ = 0;  // of the last video frame pushed
 };
 
 }  // namespace

@@ -266,6 +266,27 @@ INSTANTIATE_TEST_SUITE_P(FirstRuns, ConversionRunAgainTest,
                              return std::string();
                          });
 
+// A run again that is cancelled half-way stores its first minute anew; the
+// second minute, not converted again, still plays from the first run's file.
+TEST_F(ConversionRunAgainTest, SecondsNotConvertedAgainStayPlayable) {
+    WriteOldTree();
+    const conversion_result_s first = Convert(false);
+    ASSERT_EQ(first.failedFiles + first.failedFolders + first.keptFiles, 0u);
+    const conversion_result_s again = Convert(false, 1);
+    ASSERT_TRUE(again.cancelled);
+    EXPECT_EQ(again.failedFolders, 0u);
+    EXPECT_EQ(CountRows(IndexPath(), "SELECT count(DISTINCT NAME) FROM T_INDEX"), 2);
+
+    std::vector<frame_s> videos;
+    PlayBack(videos);
+    ASSERT_EQ(videos.size(), expected_.size());
+    for (size_t i = 0; i < videos.size(); ++i) {
+        ASSERT_EQ(videos[i].time, expected_[i].time) << i;
+        ASSERT_TRUE(videos[i].payload == expected_[i].payload) << "frame " << i;
+    }
+    EXPECT_EQ(CountRows(MetaPath(), "SELECT count(*) FROM T_METADATA"), kSeconds);
+}
+
 // A frame the recorder refused is not stored: its file is kept, the files
 // stored whole go.
 TEST_F(ConversionRunAgainTest, AFileWithARefusedFrameIsKept) {
