@@ -117,6 +117,7 @@ class ConversionRunAgainTest : public ::testing::TestWithParam<FirstRun> {
             oldformat::OldMediaWriter({seconds}, kStart + 60 * minute).Save(DateFolder() / name);
         }
         std::vector<test_meta_s> metas;
+        metas.reserve(kSeconds);
         for (int s = 0; s < kSeconds; ++s) metas.push_back({kStart + s, 0, 1, Xml(s), 0});
         oldformat::OldMetaWriter(metas).Save(DateFolder() / "0001_20240315100000.nmt");
     }

@@ -32,7 +32,7 @@ void PushFrames(recorder::IRecorder& recorder, int64_t t, int from, int to) {
         video.codec = 0x1B;
         video.frameType = i == 0 ? 1 : 2;
         video.time = static_cast<uint64_t>(t);
-        video.timeMs = static_cast<uint32_t>(t * 1000 + i * 40);
+        video.timeMs = static_cast<uint32_t>(t * 1000 + int64_t{i} * 40);
         ASSERT_TRUE(recorder.PushVideoFrame(video, data.data(), 1500, 0));
     }
 }
