@@ -301,6 +301,21 @@ TEST_F(ConversionRunAgainTest, AFileWithARefusedFrameIsKept) {
     EXPECT_TRUE(fs::exists(DateFolder() / "0001_20240315100100.nmd"));
 }
 
+// Metadata that cannot be stored (no metadata file can be had in the hour)
+// fails the folder and keeps its files; the converter, waiting for the
+// recorder's metadata queue, is not held by what is left in it.
+TEST_F(ConversionRunAgainTest, AFolderWhoseMetadataCannotBeStoredEndsAndKeepsItsFiles) {
+    WriteOldTree();
+    fs::create_directories(MetaPath());
+    const auto start = std::chrono::steady_clock::now();
+    const conversion_result_s result = Convert(true);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, kPatience);
+    EXPECT_EQ(result.failedFolders, 1u);
+    EXPECT_EQ(result.keptFiles, 3u);
+    EXPECT_FALSE(result.cancelled);
+    EXPECT_TRUE(fs::exists(DateFolder() / "0001_20240315100000.nmt"));
+}
+
 // The recorder drops a metadata second that finds its queue full rather
 // than hold the caller; the converter waits for it instead, so nothing of a
 // folder that pushes metadata much faster than it is stored is lost.
