@@ -150,6 +150,7 @@ ConversionWorker::FolderEnd ConversionWorker::ConvertFolder(const date_folder_s&
     const bool keep = watch->HadError() || !settled;
     if (keep) {
         ++result.failedFolders;
+        result.keptFiles += static_cast<uint32_t>(converted.size());
         log_("Recording error, files kept. channel = " + folder.channel +
              ", date = " + folder.date);
     }
@@ -204,11 +205,11 @@ bool ConversionWorker::ConvertFile(const fs::path& file, recorder::IRecorder& re
     ++result.files;
     pushed_frames_s pushed;
     bool converted = false;
+    const push_target_s target{recorder, sleep_, plan.delayTimeMs, running_};
     if (ClassifyOldFile(file.filename().string()) == OldFileKind::kMetadata) {
-        converted = ConvertTextFile(file, recorder, pushed);
-        if (!converted) log_("File open error!(nmt)");
+        converted = ConvertTextFile(file, target, pushed);
+        if (!converted && running_) log_("File open error!(nmt)");
     } else {
-        const push_target_s target{recorder, sleep_, plan.delayTimeMs, running_};
         const auto start = std::chrono::steady_clock::now();
         converted = ConvertDataFile(file, target, pushed);
         const std::chrono::duration<double, std::milli> elapsed =
@@ -217,6 +218,11 @@ bool ConversionWorker::ConvertFile(const fs::path& file, recorder::IRecorder& re
     }
     if (!converted) ++result.failedFiles;
     AddPushed(pushed, result);
+    // A frame the recorder refused is not stored: the file is kept.
+    if (converted && pushed.refusedFrames > 0) {
+        ++result.keptFiles;
+        return false;
+    }
     return converted;
 }
 

@@ -16,8 +16,10 @@
 // Old files are deleted (when the plan says so) only after their folder's
 // recorder has stopped and its stop has returned, by which time the recorder
 // has reported every status of the folder, the results of the writes made
-// inside the stop included; a file that did not convert, and every file of a
-// folder whose recorder reported an error or could not be created, is kept.
+// inside the stop included; a file that did not convert or had a frame
+// refused, and every file of a folder whose recorder reported an error or
+// could not be created, is kept. Metadata waits for the recorder as video
+// does, since the recorder drops what finds its queue full.
 // Folders are removed only when empty and never through a symbolic link.
 #pragma once
 
@@ -82,6 +84,9 @@ struct conversion_result_s {
     uint32_t files = 0;          // files handled (converted or not)
     uint32_t failedFiles = 0;    // files that yielded no reader, failed or could not be opened
     uint32_t failedFolders = 0;  // no recorder, or the recorder reported an error
+    // Files read whole but kept: a frame of theirs was refused, or their
+    // folder's recorder reported an error.
+    uint32_t keptFiles = 0;
     uint64_t videoFrames = 0;
     uint64_t audioFrames = 0;
     uint64_t metaFrames = 0;

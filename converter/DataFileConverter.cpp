@@ -9,9 +9,6 @@
 namespace orvale::converter {
 namespace {
 
-// How long one wait for the recorder's writes may last before the converter
-// looks at the run's cancel flag again.
-constexpr uint32_t kBackPressureStepMs = 100;
 constexpr uint64_t kThrottleBytes = 0x100000;
 
 class FramePusher {
@@ -19,16 +16,23 @@ class FramePusher {
     FramePusher(const push_target_s& target, pushed_frames_s& pushed)
         : target_(target), pushed_(pushed) {}
 
-    // False ends the walk: the run was cancelled during a wait.
+    // False ends the walk: the run was cancelled during a wait. The second
+    // under way is finished first, without waiting: a second stored again
+    // replaces the earlier store of it, so a run cancelled half-way through
+    // a second would leave that second with only part of its frames.
     bool Push(const old_frame_s& frame) {
+        const bool sameSecond = pushedAny_ && frame.record.seconds == second_;
+        if (cancelled_ && !sameSecond) return false;
         if (frame.audio) {
             PushAudio(frame);
             return true;
         }
-        if (!WaitForRecorder()) {
+        if (!cancelled_ && !WaitForRecorder(target_)) {
             cancelled_ = true;
-            return false;
+            if (!sameSecond) return false;
         }
+        pushedAny_ = true;
+        second_ = frame.record.seconds;
         Throttle(frame.record.dataSize);
         const recorder::video_frame_header_s header = VideoHeader(frame.record);
         const bool taken = target_.recorder.PushVideoFrame(header, frame.payload.data(),
@@ -49,18 +53,6 @@ class FramePusher {
         ++pushed_.audioFrames;
     }
 
-    // The recorder writes asynchronously; feeding it faster than the disk
-    // takes its buffers would only grow its queue. The wait ends as soon as
-    // a write completes, so the disk does not idle while the converter
-    // sleeps.
-    bool WaitForRecorder() {
-        for (uint32_t count = target_.recorder.GetWriteBufferCount(); count > 1;
-             count = target_.recorder.WaitWriteBufferCount(1, kBackPressureStepMs)) {
-            if (!target_.running) return false;
-        }
-        return true;
-    }
-
     void Throttle(uint32_t size) {
         fileBytes_ += size;
         if (fileBytes_ <= kThrottleBytes) return;
@@ -77,6 +69,8 @@ class FramePusher {
     pushed_frames_s& pushed_;
     uint64_t fileBytes_ = 0;
     bool cancelled_ = false;
+    bool pushedAny_ = false;
+    uint32_t second_ = 0;  // of the last video frame pushed
 };
 
 }  // namespace

@@ -29,4 +29,20 @@ struct push_target_s {
     const std::atomic<bool>& running;  // cleared: stop waiting for the recorder
 };
 
+// The recorder writes asynchronously; feeding it faster than the disk takes
+// its buffers (video, or metadata seconds, which it drops rather than wait
+// for) would only grow its queues. Waits while it has more than one write
+// buffer queued; the wait ends as soon as a write completes, so the disk
+// does not idle while the converter sleeps. False when the run was
+// cancelled meanwhile.
+inline bool WaitForRecorder(const push_target_s& target) {
+    // How long one wait may last before the run's cancel flag is looked at again.
+    constexpr uint32_t kStepMs = 100;
+    for (uint32_t count = target.recorder.GetWriteBufferCount(); count > 1;
+         count = target.recorder.WaitWriteBufferCount(1, kStepMs)) {
+        if (!target.running) return false;
+    }
+    return true;
+}
+
 }  // namespace orvale::converter

@@ -1,5 +1,8 @@
 // Converts one old metadata file (".nmt"): every sound record is handed to
-// the recorder as a metadata frame of its time, without waiting.
+// the recorder as a metadata frame of its time. Before each record the
+// converter waits while the recorder has more than one write buffer or
+// metadata second queued: the recorder drops a metadata second rather than
+// wait for room, and a conversion loses none.
 #pragma once
 
 #include <filesystem>
@@ -8,9 +11,10 @@
 
 namespace orvale::converter {
 
-// False only when the file cannot be opened; a damaged record ends the file
-// with what was read before it.
-bool ConvertTextFile(const std::filesystem::path& path, recorder::IRecorder& recorder,
+// False when the file cannot be opened or the run was cancelled while
+// waiting for the recorder; a damaged record ends the file with what was
+// read before it.
+bool ConvertTextFile(const std::filesystem::path& path, const push_target_s& target,
                      pushed_frames_s& pushed);
 
 }  // namespace orvale::converter

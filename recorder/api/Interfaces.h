@@ -46,6 +46,8 @@ class OSTREL_API IRecorder {
                                 uint32_t eventFlags) = 0;
     virtual bool PushAudioFrame(const audio_frame_header_s& header, const void* data,
                                 uint32_t size) = 0;
+    // Never waits: a finished second that finds the metadata queue full is
+    // dropped (a caller that must lose none waits on the write buffer count).
     virtual bool PushMetaFrame(const meta_frame_header_s& header, const void* data,
                                uint32_t size) = 0;
     virtual std::string GetCurrentDrive() = 0;
@@ -53,8 +55,9 @@ class OSTREL_API IRecorder {
     virtual uint32_t GetBitrate(int32_t profile) = 0;
     // Normal-profile write buffers on their way to the disk, plus its
     // finished seconds not yet taken by a write, as whole buffers (seconds
-    // kept back for pre-record never count). A caller that holds back its
-    // frames while this is above 1 is always let go by the writes under way.
+    // kept back for pre-record never count); or, when larger, the metadata
+    // seconds queued or being stored. A caller that holds back its frames
+    // while this is above 1 is always let go by the writes under way.
     virtual uint32_t GetWriteBufferCount() = 0;
     // Waits until GetWriteBufferCount is at most `count`, the recorder stops,
     // or `timeoutMs` pass; answers the count then. Wakes as writes complete.

@@ -28,6 +28,20 @@ int64_t LastRecordedSecond(const std::vector<dual_track_row_s>& rows) {
     return 0;
 }
 
+// Whether the seconds a data file begins with were stored again in another
+// file of the hour (a conversion run again), whose rows now name them: the
+// file is then played from its first own row, not from its first byte.
+bool LeadStoredElsewhere(const FileReader& reader, const index_row_s& firstRow) {
+    const auto file = reader.GetCurrentDataFile();
+    const auto index = reader.GetIndexFile();
+    index_row_s row;
+    if (!file || !index ||
+        !index->FindIndexRow(reader.GetProfile(), row, file->GetStartTime(), true)) {
+        return false;
+    }
+    return row.keyTime < firstRow.keyTime && row.name != file->GetFileName();
+}
+
 }  // namespace
 
 bool PlaybackMediaImpl::OpenMediaInternal(int64_t time) {
@@ -177,8 +191,9 @@ bool PlaybackMediaImpl::OpenNext(ReadBuffer& buffer) {
             !newHour || reader_->OpenMetaDataFile(hourTime != 0 ? hourTime : indexRows_[0].keyTime);
         if (metadata) LoadMetadata(indexRows_.front().keyTime, indexRows_.back().keyTime);
     }
-    const int64_t start =
-        changed ? static_cast<int64_t>(indexRows_.front().keyOffset) : DataFile::kDataStart;
+    const int64_t start = changed || LeadStoredElsewhere(*reader_, indexRows_.front())
+                              ? static_cast<int64_t>(indexRows_.front().keyOffset)
+                              : DataFile::kDataStart;
     if (!SetReadBufferOffset(buffer, start, true)) {
         if (buffer.retryCount == 0) {
             OLOG(kLogFatal) << "MID[" << mediaId_ << "], SetReadBufferOffset() failed. #2";

@@ -62,8 +62,10 @@ Recorder::Recorder(int32_t trackId, std::shared_ptr<Channel> channel,
     low_.pacer.SetOffset(recordTime);
     OLOG(kLogInfo) << "CH=[" << channelId_ << "], trackId = " << trackId
                    << ", recordTime = " << recordTime;
-    normal_.chunk->SetTrackId(static_cast<uint32_t>(trackId));
-    low_.chunk->SetTrackId(static_cast<uint32_t>(trackId));
+    for (Profile* profile : {&normal_, &low_}) {
+        profile->chunk->SetTrackId(static_cast<uint32_t>(trackId));
+        profile->trackId = trackId;
+    }
 }
 
 Recorder::~Recorder() = default;
@@ -91,7 +93,9 @@ bool Recorder::StartRecording() {
         profile->lastFrameTime = 0;
         profile->lastSecond = 0;
         profile->written = false;
-        profile->trackPending = false;
+        // A change made while stopped is not left waiting for a key frame:
+        // nothing of the old track is being recorded any more.
+        if (profile->trackPending.exchange(false)) ApplyPendingTrack(*profile);
         profile->handOverDue = false;
         profile->videoCount = 0;
         profile->audioCount = 0;
@@ -130,8 +134,7 @@ bool Recorder::Stop() {
     }
     recording_ = false;
     WakeWaiters();
-    // Frame input that saw `recording_` set finishes its frame first (a
-    // metadata push waiting for room gives up once the flag is clear).
+    // Frame input that saw `recording_` set finishes its frame first.
     while (pushing_.load() > 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     for (Profile* profile : {&normal_, &low_}) {
         profile->chunk->Flush();

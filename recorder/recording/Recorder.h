@@ -16,9 +16,15 @@
 // writerLock_, metaLock_, the pending queues and the chunks; manualLock_ is
 // never held with mainLock_ or metaLock_; `pendingMutex_` is taken only to
 // wake or wait for the end of pending writes, and under it a waiter reads
-// nothing but the pending queues and the chunk's counts. Frame input takes no
-// lock but metaLock_, and never waits for a disk; a stop waits for the frame
-// inputs in progress (`pushing_`). Status jobs and the callback run on
+// nothing but the pending queues, the metadata queue and the chunk's counts.
+// Frame input takes no lock but metaLock_, and never waits for a disk: a
+// metadata second that finds the queue full is dropped; a caller that must
+// lose nothing waits on the write buffer count, which counts queued metadata
+// seconds too. A stop waits for the frame inputs in progress (`pushing_`).
+//
+// The metadata of a second goes to the track its video went to (noted per
+// second in `videoTracks_`), so a track change, which the video takes at its
+// next key frame or at the next start, never parts the two. Status jobs and the callback run on
 // `statusStrand_` with no recorder lock held, so the callback may stop the
 // recorder. A stop returns once the callback has heard every status of the
 // writes made up to and inside it (a stop from the callback itself excepted).
@@ -42,6 +48,7 @@
 #include "recorder/api/MediaTypes.h"
 #include "recorder/database/QzDatabase.h"
 #include "recorder/recording/ProfileChunk.h"
+#include "recorder/recording/VideoTracks.h"
 #include "recorder/recording/WritePacer.h"
 #include "recorder/storage/Channel.h"
 #include "recorder/store/FileWriter.h"
@@ -64,8 +71,6 @@ class Recorder : public IRecorder, public std::enable_shared_from_this<Recorder>
     static constexpr uint32_t kPreRecordCeiling = 600;
     static constexpr int64_t kMinDataFileSize = 0x3200000;
     static constexpr int64_t kMetaBytesPerSecond = 0x7000;
-    // How long a full metadata queue may hold up a pushed frame.
-    static constexpr int kMetaRoomWaitMs = 10'000;
     // How long a stop waits for outstanding writes before closing anyway.
     static constexpr int kStopWaitMs = 30'000;
     // Writes a stop queues on a writer at a time (a writer logs more than
@@ -139,6 +144,7 @@ class Recorder : public IRecorder, public std::enable_shared_from_this<Recorder>
         ConcurrentVector<std::shared_ptr<WriteBuffer>>* pending;
         std::atomic<bool> written{false};
         std::atomic<bool> trackPending{false};
+        std::atomic<int32_t> trackId{0};  // the track the chunk records on
         std::atomic<int64_t> lastSecond{0};
         std::atomic<int64_t> lastFrameTime{0};
         std::atomic<uint32_t> queuedJobs{0};   // writing jobs posted and not yet run
@@ -180,8 +186,9 @@ class Recorder : public IRecorder, public std::enable_shared_from_this<Recorder>
     int64_t RequiredDataSize(const WriteBuffer& buffer) const;
     void OnFileResult(Profile& profile, const std::shared_ptr<WriteBuffer>& buffer,
                       int32_t errorCode);
+    void ApplyPendingTrack(Profile& profile);
     void QueueMetaSecond(std::shared_ptr<MetaDataFrameBuffer> second);
-    bool WaitForMetaRoom(int64_t second);
+    int32_t MetaTrackOf(const MetaDataFrameBuffer& second) const;
     void PostWriteMetaData();
     bool WriteMetaData();
     bool WriteMetaSecond(const MetaDataFrameBuffer& second);
@@ -233,6 +240,8 @@ class Recorder : public IRecorder, public std::enable_shared_from_this<Recorder>
     ConcurrentMap<int64_t, std::shared_ptr<MetaDataFrameBuffer>> metaQueue_;
     std::shared_ptr<MetaDataFrameBuffer> currentMeta_;  // under metaLock_
     int64_t lastQueuedMetaSecond_ = 0;                  // under metaLock_
+    std::atomic<uint32_t> metaInHand_{0};               // taken from the queue, being stored
+    VideoTracks videoTracks_;
     std::atomic<uint32_t> metaCount_{0};
     std::atomic<uint32_t> metaBytesPerSecond_{0};
 };

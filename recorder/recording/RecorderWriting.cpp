@@ -76,11 +76,16 @@ bool Recorder::RefuseFrameTime(uint64_t time) {
 bool Recorder::PushProfileVideo(Profile& profile, const video_frame_header_s& header,
                                 const void* data, uint32_t size, uint32_t eventFlags) {
     ++profile.videoCount;
-    if (header.frameType == 1 && profile.trackPending.exchange(false)) {
-        profile.chunk->SetTrackId(static_cast<uint32_t>(trackId_.load()));
-    }
+    const bool switched = header.frameType == 1 && profile.trackPending.exchange(false);
+    if (switched) ApplyPendingTrack(profile);
     const auto time = static_cast<int64_t>(header.time);
     const int64_t last = profile.lastFrameTime.exchange(time);
+    // The metadata of a second follows the normal profile's video, or the
+    // low one's where only that recorded the second.
+    if ((switched || last != time) &&
+        (profile.number == 1 || !videoTracks_.TrackOf(time).has_value())) {
+        videoTracks_.Note(time, profile.trackId);
+    }
     // The pacer is asked before the frame goes in, so that a write falling
     // due hands over the seconds before this one: the chunk closes its arena
     // where this second begins. A job still waiting to run takes every
@@ -97,6 +102,12 @@ bool Recorder::PushProfileVideo(Profile& profile, const video_frame_header_s& he
     profile.chunk->AddVideoFrame(header, data, static_cast<int32_t>(size), eventFlags);
     if (profile.chunk->TakeHandOverReady() && profile.queuedJobs == 0) PostWrite(profile);
     return true;
+}
+
+void Recorder::ApplyPendingTrack(Profile& profile) {
+    const int32_t trackId = trackId_;
+    profile.chunk->SetTrackId(static_cast<uint32_t>(trackId));
+    profile.trackId = trackId;
 }
 
 bool Recorder::PushAudioFrame(const audio_frame_header_s& header, const void* data, uint32_t size) {
@@ -206,7 +217,11 @@ bool Recorder::WriteBufferOut(Profile& profile, std::shared_ptr<WriteBuffer> buf
     const std::shared_ptr<FileWriter> writer = WriterFor(profile, *buffer, renewed);
     if (!writer) {
         if (channel_->HasWritableDrive()) {
-            PostStatus(RECORDER_STATUS_NO_SPACE, first);
+            // No space is said only when it is so: a file that could not be
+            // made on a drive with room is no file alone.
+            if (!channel_->HasRoomForFile(RequiredDataSize(*buffer))) {
+                PostStatus(RECORDER_STATUS_NO_SPACE, first);
+            }
             PostStatus(RECORDER_STATUS_NO_FILE, first);
         } else {
             PostStatus(RECORDER_STATUS_NO_WRITABLE_DRIVE, first);
@@ -338,8 +353,14 @@ uint32_t Recorder::GetWriteBufferCount() {
     // way are done the count is at most 1 and a caller that stopped pushing
     // is never held. No recorder lock is taken: frame input never waits for a
     // writer being closed.
-    return static_cast<uint32_t>(pendingNormal_.Size()) + normal_.inHand.load() +
-           normal_.chunk->WholeBuffersWaiting();
+    //
+    // Metadata seconds queued or being stored count as the larger of the two
+    // (not added), so that a caller waiting while the count is above 1 keeps
+    // each queue at about one and is let go by either once the other is idle.
+    const uint32_t video = static_cast<uint32_t>(pendingNormal_.Size()) + normal_.inHand.load() +
+                           normal_.chunk->WholeBuffersWaiting();
+    const uint32_t meta = static_cast<uint32_t>(metaQueue_.Size()) + metaInHand_.load();
+    return std::max(video, meta);
 }
 
 uint32_t Recorder::WaitWriteBufferCount(uint32_t count, uint32_t timeoutMs) {
@@ -421,28 +442,19 @@ bool Recorder::PushMetaFrame(const meta_frame_header_s& header, const void* data
     return true;
 }
 
+// Never waits: a full queue (the disk or the database is behind) drops the
+// new second, as frame input never waits for a disk.
 void Recorder::QueueMetaSecond(std::shared_ptr<MetaDataFrameBuffer> second) {
     const int64_t time = second->Second();
     if (metaQueue_.Contains(time)) return;
-    if (!WaitForMetaRoom(time)) return;
+    if (metaQueue_.Size() >= size_t{maxPreRecordSeconds_.load()} + 40) {
+        OLOG(kLogError) << "CH=[" << channelId_ << "], metadata of second " << time
+                        << " dropped: the metadata queue is full";
+        PostWriteMetaData();
+        return;
+    }
     metaQueue_.Insert(time, std::move(second));
     PostWriteMetaData();
-}
-
-bool Recorder::WaitForMetaRoom(int64_t second) {
-    const auto limit = [this] { return size_t{maxPreRecordSeconds_.load()} + 40; };
-    int waited = 0;
-    while (metaQueue_.Size() >= limit()) {
-        if (waited >= kMetaRoomWaitMs || !recording_) {
-            OLOG(kLogError) << "CH=[" << channelId_ << "], metadata of second " << second
-                            << " dropped: the metadata queue stayed full";
-            return false;
-        }
-        PostWriteMetaData();
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        waited += 10;
-    }
-    return true;
 }
 
 void Recorder::PostWriteMetaData() {
@@ -454,16 +466,30 @@ void Recorder::PostWriteMetaData() {
 
 bool Recorder::WriteMetaData() {
     std::lock_guard lock(mainLock_);
+    bool written = true;
     try {
-        while (auto entry = metaQueue_.PopFront()) {
-            if (!WriteMetaSecond(*entry->second)) return false;
+        while (written) {
+            {
+                // Counted from before the take, so that a caller waiting for
+                // the count never sees the second neither queued nor stored.
+                const InHand inHand(metaInHand_);
+                auto entry = metaQueue_.PopFront();
+                if (!entry) break;
+                written = WriteMetaSecond(*entry->second);
+            }
+            WakeWaiters();
         }
-        return true;
     } catch (const std::exception& e) {
         OLOG(kLogFatal) << "CH[" << channelId_ << "],Error: " << e.what();
         PostStatus(RECORDER_STATUS_WRITE_FAILED, NowUtc());
-        return false;
+        written = false;
     }
+    WakeWaiters();
+    return written;
+}
+
+int32_t Recorder::MetaTrackOf(const MetaDataFrameBuffer& second) const {
+    return videoTracks_.TrackOf(second.Second()).value_or(second.TrackId());
 }
 
 // A second that is not stored is reported as a failed write, so a caller
@@ -484,20 +510,21 @@ bool Recorder::WriteMetaSecond(const MetaDataFrameBuffer& second) {
     metaBytesPerSecond_ = static_cast<uint32_t>(bytes);
 
     const int64_t time = second.Second();
+    const int32_t trackId = MetaTrackOf(second);
     std::shared_ptr<MetaDataWriter> writer;
     {
         std::lock_guard writers(writerLock_);
         writer = metaWriter_;
     }
-    if (!writer || writer->TrackId() != second.TrackId() ||
+    if (!writer || writer->TrackId() != trackId ||
         !ProfileChunk::IsSameHour(writer->StartTime(), time)) {
         DropMetaWriter();
         const int64_t required = std::max(
             (ProfileChunk::SecondsLeftInHour(time) + 120) * kMetaBytesPerSecond, kMinDataFileSize);
-        writer = channel_->GetMetaDataWriter(second.TrackId(), time, required);
+        writer = channel_->GetMetaDataWriter(trackId, time, required);
         if (!writer) {
             CloseFiles();
-            writer = channel_->GetMetaDataWriterOverwriting(second.TrackId(), time, required);
+            writer = channel_->GetMetaDataWriterOverwriting(trackId, time, required);
         }
         if (!writer) {
             PostStatus(RECORDER_STATUS_WRITE_FAILED, time);

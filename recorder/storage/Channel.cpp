@@ -1,6 +1,7 @@
 // Drive membership, drive selection and the writers of a channel.
 #include "recorder/storage/Channel.h"
 
+#include <algorithm>
 #include <chrono>
 #include <exception>
 #include <filesystem>
@@ -112,6 +113,14 @@ bool Channel::HasWritableDrive() const {
     }
     OLOG(kLogInfo) << "CH[" << id_ << "],  dosen't have any writable drive.";
     return false;
+}
+
+bool Channel::HasRoomForFile(int64_t requiredSize) const {
+    Drives drives;
+    writableDrives_->Values(drives);
+    return std::any_of(drives.begin(), drives.end(), [&](const std::shared_ptr<Drive>& drive) {
+        return SizeOnDrive(*drive, requiredSize) > 0;
+    });
 }
 
 void Channel::GetWritableDrives(Drives& drives) const {

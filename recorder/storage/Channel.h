@@ -77,6 +77,9 @@ class Channel : public std::enable_shared_from_this<Channel> {
     void AddRecordedDrive(const std::shared_ptr<Drive>& drive);
     void DeleteDrive(const std::string& name);
     bool HasWritableDrive() const;
+    // Whether a writable drive has room for a data file of `requiredSize`
+    // bytes or of the smallest size a short drive still gets.
+    bool HasRoomForFile(int64_t requiredSize) const;
     void GetWritableDrives(Drives& drives) const;
     void GetRecordedDrives(Drives& drives) const;
     std::shared_ptr<Drive> GetCurrentDrive() const;

@@ -117,6 +117,7 @@ bool DataFile::Create(const std::string& channelId, int trackId, int64_t allocSi
         if (error) return CreateFailed("Failed to open a data file. path = ", error.message());
         // Recorded data is never overwritten, whatever the clock says.
         if (HoldsRecords(image.Data(), read)) {
+            heldRecords_ = true;
             return CreateFailed("Failed to open a data file. path = ",
                                 "the file already holds records");
         }

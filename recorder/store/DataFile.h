@@ -74,6 +74,8 @@ class DataFile : public std::enable_shared_from_this<DataFile> {
     // Makes the file ready for writing: allocated to `allocSize` bytes, the
     // header written, the end record at 4096.
     bool Create(const std::string& channelId, int trackId, int64_t allocSize);
+    // Whether the last Create refused the file because it holds records.
+    bool HeldRecords() const { return heldRecords_.load(); }
     // Writes the buffer's seconds at the write offset (finalizing the buffer
     // for it). On success the offsets and the last time advance; on failure
     // nothing does. A write started while another is in flight is refused
@@ -125,6 +127,7 @@ class DataFile : public std::enable_shared_from_this<DataFile> {
     std::atomic<int64_t> startTime_{0};
     std::atomic<bool> created_{false};
     std::atomic<bool> writing_{false};  // a write is in flight
+    std::atomic<bool> heldRecords_{false};
 };
 
 }  // namespace orvale::recorder

@@ -145,10 +145,9 @@ int64_t FileReader::FindNearestIndex(int64_t time, bool forward) {
 
 bool FileReader::RefreshDataFileNames(std::vector<std::string>& names) {
     names.clear();
-    if (!indexFile_ || !indexFile_->ListDataFileNames(profile_, names)) return false;
-    // Names are the files' start times in fixed-width digits: sorted is oldest first.
-    std::sort(names.begin(), names.end());
-    return true;
+    // In the order of their seconds, which a name need not give (a second
+    // stored again goes to a file named after the one that kept the rest).
+    return indexFile_ && indexFile_->ListDataFilesInTimeOrder(profile_, names);
 }
 
 std::shared_ptr<DataFile> FileReader::OpenListedFile(size_t index) {

@@ -1,7 +1,8 @@
 // Read access to one recorded hour of one channel on one drive and track:
 // the hour's index and metadata databases and the data files the index
-// names. Follows one profile at a time (1 normal, 2 low) and can switch to
-// the other one where only it has data.
+// names, in the order of the first second indexed to each. Follows one
+// profile at a time (1 normal, 2 low) and can switch to the other one where
+// only it has data.
 //
 // The opening, stepping and query operations take no lock: one thread drives
 // a reader. `mutex_` guards what the read path shares with that thread: the

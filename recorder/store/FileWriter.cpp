@@ -30,6 +30,11 @@ int IndexProfile(int profile) {
     return profile == kProfileLow ? kProfileLow : kProfileNormal;
 }
 
+// Whether two times lie in the same UTC hour.
+bool IsSameHour(int64_t a, int64_t b) {
+    return HourStart(a) == HourStart(b);
+}
+
 }  // namespace
 
 std::shared_ptr<FileWriter> FileWriter::Create(int32_t trackId, fs::path trackFolder,
@@ -81,21 +86,31 @@ bool FileWriter::CreateDataFile(const record_file_info_s& location, int64_t requ
     std::lock_guard lock(mutex_);
     if (!MakeFolder()) return false;
     location_ = location;
-    const fs::path path = folderPath_ / MakeDataFileName(location.startTime, location.profile);
-    std::error_code error;
-    const bool existed = fs::exists(path, error);
-    dataFile_ = std::make_shared<DataFile>(path, io_);
-    boost::timer::cpu_timer timer;
-    if (!dataFile_->Create(location.channelId, location.trackId, requiredSize)) {
-        OLOG(kLogFatal) << "Failed to create a data file. path = " << path;
+    // A name taken by a file that holds records (an hour recorded or
+    // converted before) is never reused: the file goes on under the next
+    // free name of the hour, so that the index rows of its seconds point at
+    // the new bytes and the old file keeps what is still indexed to it.
+    for (int64_t second = location.startTime; IsSameHour(second, location.startTime); ++second) {
+        const fs::path path = folderPath_ / MakeDataFileName(second, location.profile);
+        std::error_code error;
+        const bool existed = fs::exists(path, error);
+        dataFile_ = std::make_shared<DataFile>(path, io_);
+        boost::timer::cpu_timer timer;
+        if (dataFile_->Create(location.channelId, location.trackId, requiredSize)) {
+            opened_ = true;
+            OLOG(kLogTrace) << "Create DATA FILE TIME: " << timer.format();
+            return true;
+        }
         // Only what this call made goes; a refused file that holds records stays.
         if (!existed) fs::remove(path, error);
-        dataFile_.reset();
-        return false;
+        if (!dataFile_->HeldRecords()) break;
+        OLOG(kLogInfo) << "A data file of the hour holds records; the next name is tried. path = "
+                       << path;
     }
-    opened_ = true;
-    OLOG(kLogTrace) << "Create DATA FILE TIME: " << timer.format();
-    return true;
+    OLOG(kLogFatal) << "Failed to create a data file. path = "
+                    << folderPath_ / MakeDataFileName(location.startTime, location.profile);
+    dataFile_.reset();
+    return false;
 }
 
 bool FileWriter::CreateIndexFile(const record_file_info_s& location) {

@@ -57,7 +57,9 @@ class FileWriter : public std::enable_shared_from_this<FileWriter> {
     FileWriter(const FileWriter&) = delete;
     FileWriter& operator=(const FileWriter&) = delete;
 
-    // Creates the track folder and the preallocated data file.
+    // Creates the track folder and the preallocated data file, named by the
+    // location's start second, or by the next second of its hour whose name
+    // no file holding records has taken.
     bool CreateDataFile(const record_file_info_s& location, int64_t requiredSize);
     // Creates the track folder and the hour's index database when missing.
     bool CreateIndexFile(const record_file_info_s& location);

@@ -79,6 +79,10 @@ class IndexFile : public std::enable_shared_from_this<IndexFile> {
                              const std::string& dataFileName);
     bool GetLastIndexRow(int profile, index_row_s& row);
     bool ListDataFileNames(int profile, std::vector<std::string>& names);
+    // The data files the profile's rows name, by the first second indexed to
+    // each: a second stored again moves its row to a newer file, whose name
+    // need not sort before the file that keeps the seconds after it.
+    bool ListDataFilesInTimeOrder(int profile, std::vector<std::string>& names);
     bool ReadDualTrackRows(std::vector<dual_track_row_s>& rows);
     bool ReadHighTrackRows(std::vector<dual_track_row_s>& rows);
     int64_t FindPreviousTrackTime(int profile, int64_t time);

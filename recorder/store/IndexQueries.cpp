@@ -123,6 +123,16 @@ bool IndexFile::ListDataFileNames(int profile, std::vector<std::string>& names) 
                  });
 }
 
+bool IndexFile::ListDataFilesInTimeOrder(int profile, std::vector<std::string>& names) {
+    return Query(kLogTrace,
+                 std::string("SELECT [NAME] FROM ") + IndexTable(profile) +
+                     "GROUP BY [NAME] ORDER BY min([UTC]), [NAME]",
+                 [&](SQLite::Statement& row) {
+                     names.push_back(row.getColumn(0).getString());
+                     return true;
+                 });
+}
+
 bool IndexFile::ReadDualTrackRows(std::vector<dual_track_row_s>& rows) {
     ReserveHour(rows);
     return Query(kLogTrace, "SELECT * FROM [T_DUALTRACKINDEX]", [&](SQLite::Statement& row) {

@@ -1,5 +1,6 @@
 #include "recorder/store/MetaDataFile.h"
 
+#include <algorithm>
 #include <sstream>
 #include <stdexcept>
 
@@ -155,8 +156,16 @@ bool MetaDataFile::Insert(const MetaDataFrames& frames) {
         return false;
     }
     if (!db_ && !Open(0)) return false;
+    std::vector<std::pair<int64_t, int64_t>> inserted;  // (UTC, ROWID)
     try {
-        SQLite::Transaction transaction(*db_);
+        // Immediate: what is read of the table below holds until the commit
+        // (a deferred one would read first and could then not write).
+        SQLite::Transaction transaction(*db_, SQLite::TransactionBehavior::IMMEDIATE);
+        if (!newestStored_) {
+            newestStored_ =
+                db_->execAndGet("SELECT IFNULL(MAX(UTC), -1) FROM [T_METADATA]").getInt64();
+        }
+        DeleteStoredRows(frames);
         for (const auto& frame : frames) {
             std::ostringstream sql;
             sql << "INSERT INTO [T_METADATA] VALUES(" << frame->utc << ", " << frame->timestamp
@@ -172,13 +181,54 @@ bool MetaDataFile::Insert(const MetaDataFrames& frames) {
             const void* extension = frame->extension.empty() ? &kNoBytes : frame->extension.data();
             insert.bind(2, extension, static_cast<int>(frame->ExtensionSize()));
             insert.exec();
+            inserted.emplace_back(frame->utc, db_->getLastInsertRowid());
         }
         transaction.commit();
-        return true;
     } catch (const std::exception& e) {
         OLOG(kLogError) << e.what();
+        // What was read of the table may no longer hold after the rollback.
+        newestStored_.reset();
+        rowsBySecond_.reset();
         return false;
     }
+    if (rowsBySecond_) {
+        for (const auto& frame : frames) rowsBySecond_->erase(frame->utc);
+    }
+    for (const auto& [utc, rowId] : inserted) NoteInserted(utc, rowId);
+    return true;
+}
+
+void MetaDataFile::DeleteStoredRows(const MetaDataFrames& frames) {
+    const bool again = std::any_of(frames.begin(), frames.end(), [this](const auto& frame) {
+        return frame->utc <= *newestStored_;
+    });
+    if (!again) return;
+    if (!rowsBySecond_) {
+        auto rows = std::make_unique<std::map<int64_t, std::vector<int64_t>>>();
+        SQLite::Statement query(*db_, "SELECT UTC, ROWID FROM [T_METADATA]");
+        while (query.executeStep()) {
+            (*rows)[query.getColumn(0).getInt64()].push_back(query.getColumn(1).getInt64());
+        }
+        rowsBySecond_ = std::move(rows);
+    }
+    SQLite::Statement remove(*db_, "DELETE FROM [T_METADATA] WHERE ROWID = ?");
+    int64_t previous = -1;
+    for (const auto& frame : frames) {
+        if (frame->utc == previous) continue;
+        previous = frame->utc;
+        const auto stored = rowsBySecond_->find(frame->utc);
+        if (stored == rowsBySecond_->end()) continue;
+        for (const int64_t rowId : stored->second) {
+            remove.bind(1, rowId);
+            remove.exec();
+            remove.reset();
+        }
+    }
+}
+
+void MetaDataFile::NoteInserted(int64_t utc, int64_t rowId) {
+    newestStored_ = std::max(newestStored_.value_or(utc), utc);
+    if (rowsBySecond_) (*rowsBySecond_)[utc].push_back(rowId);
 }
 
 bool MetaDataFile::Read(int64_t from, int64_t to, MetaDataFrames& out) {

@@ -12,8 +12,11 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "recorder/storage/FolderInUseContainer.h"
 #include "recorder/store/MetaDataFrame.h"
@@ -45,7 +48,9 @@ class MetaDataFile {
     // larger than the new file), completes one without its tables, and
     // connects.
     bool Open(int64_t preallocSize);
-    // Stores one second's frames in one transaction: all or none.
+    // Stores one second's frames in one transaction: all or none. A second
+    // stored again (a conversion run again) replaces its earlier rows, so
+    // that each second keeps the rows of its last store only.
     bool Insert(const MetaDataFrames& frames);
     // Connects to the hour for reading alone: a missing file is not created
     // (false, silently), and nothing in the file is changed. False (logged)
@@ -69,9 +74,20 @@ class MetaDataFile {
     MetaDataFile(std::filesystem::path path, std::shared_ptr<FolderInUseContainer> folders);
 
     bool Select(int64_t from, int64_t to, bool xmlOnly, MetaDataFrames& out);
+    // Deletes, inside the caller's transaction, the rows stored before of
+    // the seconds of `frames`.
+    void DeleteStoredRows(const MetaDataFrames& frames);
+    void NoteInserted(int64_t utc, int64_t rowId);
 
     std::filesystem::path path_;
     std::unique_ptr<SQLite::Database> db_;
+    // The writer's view of the table: its newest second (read on the first
+    // insert), and the row ids of each second, read only once a second
+    // older than that is stored (the table has no index on UTC, and the
+    // seconds of a recording come in order). An hour has one writer at a
+    // time; rows other connections add later are not seen.
+    std::optional<int64_t> newestStored_;
+    std::unique_ptr<std::map<int64_t, std::vector<int64_t>>> rowsBySecond_;
     FolderInUseRegistration folder_;
 };
 

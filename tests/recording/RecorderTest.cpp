@@ -290,6 +290,21 @@ TEST_F(RecorderTest, AFullDriveIsReportedOnceAndRefusesManualRecording) {
     recorder_->StopRecording();
 }
 
+// A data file that cannot be made on a drive with room is no file, not no
+// space.
+TEST_F(RecorderTest, AFileThatCannotBeMadeOnADriveWithRoomIsNotNoSpace) {
+    fs::create_directories(drive_->GetTrackPath("cam1", kStart, 1) /
+                           FileWriter::MakeDataFileName(kStart, kProfileNormal));
+    ASSERT_TRUE(recorder_->StartRecording());
+    for (int64_t t = kStart; t < kStart + 7; ++t) PushSecond(t);
+    recorder_->StopRecording();
+    const std::vector<int32_t> heard = Statuses();
+    EXPECT_EQ(std::count(heard.begin(), heard.end(), RECORDER_STATUS_NO_FILE), 1)
+        << ::testing::PrintToString(heard);
+    EXPECT_EQ(std::count(heard.begin(), heard.end(), RECORDER_STATUS_NO_SPACE), 0)
+        << ::testing::PrintToString(heard);
+}
+
 TEST_F(RecorderTest, SwitchingTheLowProfileOffEndsItsRecording) {
     ASSERT_TRUE(recorder_->StartRecording());
     for (int64_t t = kStart; t < kStart + 10; ++t) {

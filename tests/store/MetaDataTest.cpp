@@ -128,6 +128,45 @@ TEST_F(MetaDataTest, FailedInsertStoresNothingOfTheSecond) {
     EXPECT_TRUE(rows.empty());
 }
 
+// A second stored again (a conversion run again) keeps the rows of its last
+// store only, by the writer that stored it first and by a later one; a
+// failed store of it keeps the earlier rows.
+TEST_F(MetaDataTest, ASecondStoredAgainKeepsOnlyItsLastRows) {
+    const auto contents = [this](std::shared_ptr<MetaDataFile> file) {
+        MetaDataFrames rows;
+        EXPECT_TRUE(file->Read(kTime - 3600, kTime + 3600, rows));
+        std::vector<std::string> texts;
+        for (const auto& row : rows) {
+            texts.push_back(std::to_string(row->utc - kTime) + ":" + Text(row->content));
+        }
+        return texts;
+    };
+    auto file = OpenHour();
+    for (int s = 0; s < 3; ++s) {
+        ASSERT_TRUE(file->Insert({Frame(kTime + s, 1, "a"), Frame(kTime + s, 2, "b")}));
+    }
+    ASSERT_TRUE(file->Insert({Frame(kTime + 1, 3, "c")}));
+    EXPECT_EQ(contents(file), (std::vector<std::string>{"0:a", "0:b", "1:c", "2:a", "2:b"}));
+
+    auto later = OpenHour();  // a new connection, as a later run's writer has
+    ASSERT_TRUE(later->Insert({Frame(kTime, 4, "d"), Frame(kTime, 5, "e")}));
+    ASSERT_TRUE(later->Insert({Frame(kTime + 3, 6, "f")}));
+    ASSERT_TRUE(later->Insert({Frame(kTime + 3, 7, "g")}));
+    EXPECT_EQ(contents(later),
+              (std::vector<std::string>{"0:d", "0:e", "1:c", "2:a", "2:b", "3:g"}));
+
+    {
+        SQLite::Database db(later->Path().string(), SQLite::OPEN_READWRITE);
+        db.exec(
+            "CREATE TRIGGER refuse BEFORE INSERT ON T_METADATA WHEN NEW.TIMESTAMP = 666 "
+            "BEGIN SELECT RAISE(ABORT, 'refused'); END");
+    }
+    EXPECT_FALSE(later->Insert({Frame(kTime + 2, 666, "x")}));
+    ASSERT_TRUE(later->Insert({Frame(kTime + 1, 8, "h")}));
+    EXPECT_EQ(contents(later),
+              (std::vector<std::string>{"0:d", "0:e", "1:h", "2:a", "2:b", "3:g"}));
+}
+
 TEST_F(MetaDataTest, ReadXmlTakesOnlyXmlRowsInTimeOrder) {
     auto file = OpenHour();
     ASSERT_TRUE(file->Insert({Frame(kTime + 2, 1, "late"), Frame(kTime, 2, "other", 1),

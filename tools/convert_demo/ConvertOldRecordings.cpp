@@ -70,8 +70,9 @@ int CountStoredHours(const fs::path& folder) {
 
 void PrintSummary(const conversion_result_s& result, const fs::path& folder, double seconds) {
     const double megabytes = static_cast<double>(result.videoBytes) / (1024.0 * 1024.0);
-    std::cout << "Converted " << (result.files - result.failedFiles) << " of " << result.files
-              << " files";
+    // Files of a failed folder were read but are not safely stored.
+    std::cout << "Converted " << (result.files - result.failedFiles - result.keptFiles) << " of "
+              << result.files << " files";
     if (result.failedFolders > 0) std::cout << " (" << result.failedFolders << " folders failed)";
     if (result.cancelled) std::cout << " (cancelled)";
     std::cout << "\n  frames: " << result.videoFrames << " video, " << result.audioFrames
@@ -141,7 +142,8 @@ int main(int argc, char** argv) {
     const std::chrono::duration<double> taken = std::chrono::steady_clock::now() - start;
 
     PrintSummary(result, folder, taken.count());
-    const bool failed = result.failedFiles > 0 || result.failedFolders > 0 || result.cancelled;
+    const bool failed = result.failedFiles > 0 || result.failedFolders > 0 ||
+                        result.keptFiles > 0 || result.cancelled;
     if (argc == 1 && !DemoArrived(tree, result, folder)) return 1;
     return failed ? 1 : 0;
 }

@@ -1,0 +1,43 @@
+// conversion_child <drive folder> <host folder> <pause ms>
+//
+// Converts the old recordings under <drive folder>/ZERoza through the real
+// engine, with the folder as fake drive D, pausing <pause ms> after every
+// MiB of video; the old files are kept. A test runs it as a process of its
+// own to kill it half-way. Exits 0 when every file converted, else 1.
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <system_error>
+#include <thread>
+
+#include "converter/ConversionWorker.h"
+#include "converter/OldFolders.h"
+#include "platform/HostFolder.h"
+#include "recorder/api/MediaRecorder.h"
+#include "tests/storage/FakeVolumeProvider.h"
+
+int main(int argc, char** argv) {
+    using namespace orvale;
+    if (argc != 4) return 2;
+    const std::filesystem::path drive = argv[1];
+    platform::SetHostFolder(argv[2]);
+    const std::chrono::milliseconds pause(std::atoi(argv[3]));
+    test::InstalledFakeVolumes volumes;
+    volumes->AddFixed('D', drive.string(), 500 * test::kGiB, 200 * test::kGiB);
+
+    recorder::MediaRecorder engine;
+    engine.Initialize();
+    converter::MediaRecorderEngine adapter(engine);
+    converter::ConversionWorker worker(adapter, [](const std::string&) {});
+    worker.SetSleeper([pause](std::chrono::milliseconds) { std::this_thread::sleep_for(pause); });
+    converter::conversion_plan_s plan;
+    std::error_code error;
+    plan.folders = converter::ListDateFolders('D', drive, error);
+    plan.delayTimeMs = 1;
+    const converter::conversion_result_s result = worker.Run(plan);
+    engine.Finalize(false);
+    const bool failed = result.failedFiles + result.failedFolders + result.keptFiles > 0 ||
+                        result.cancelled || result.files == 0;
+    return failed ? 1 : 0;
+}
