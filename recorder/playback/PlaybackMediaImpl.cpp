@@ -274,27 +274,18 @@ void PlaybackMediaImpl::ApplyStep(int64_t time, int speed, uint32_t& result) {
 
 bool PlaybackMediaImpl::ControlMedia(int seqID, unsigned controlType, int64_t time, int speed,
                                      unsigned profileType, ControlMediaResponseCallback response) {
-    OutsideLock lock(*this);
-    OLOG(kLogDebug) << "MID[" << mediaId_ << "], ControlMedia(), SeqID=" << seqID
-                    << ", controlType=" << controlType << ", Time=" << time << ", Speed=" << speed
-                    << ", ProfileType=" << profileType;
-    AdvanceCounter();
-    awake_ = true;
+    LogControl(seqID, controlType, time, speed, profileType);
     if (controlType == PLAYBACK_CONTROL_STOP) {
-        try {
-            if (backup_ && opened_) EndBackup(0);
-            StopReading();
-            state_ = PLAYBACK_CONTROL_STOP;
-            if (response && !retired_) {
-                OLOG(kLogDebug) << "MID[" << mediaId_
-                                << "], ControlMedia() Response, SeqID=" << seqID;
-                response(static_cast<unsigned>(seqID), MEDIA_ERROR_NONE, responseCounter_);
-            }
-        } catch (const std::exception& e) {
-            StopAfterException(e.what());
-        }
+        // Answered at once, but with the lock let go: the answer may call
+        // the engine, whose tick holds the container and waits for this lock.
+        uint8_t counter = 0;
+        if (!StopFromControl(seqID, counter)) response = nullptr;
+        if (response) response(static_cast<unsigned>(seqID), MEDIA_ERROR_NONE, counter);
         return true;
     }
+    OutsideLock lock(*this);
+    AdvanceCounter();
+    awake_ = true;
     uint32_t result = MEDIA_ERROR_NONE;
     try {
         ApplyControl(controlType, time, speed, profileType, result);
@@ -310,6 +301,31 @@ bool PlaybackMediaImpl::ControlMedia(int seqID, unsigned controlType, int64_t ti
     answer.controlResponse = std::move(response);
     pending_.push_back(std::move(answer));
     OLOG(kLogDebug) << "MID[" << mediaId_ << "], ControlMedia End";
+    return true;
+}
+
+void PlaybackMediaImpl::LogControl(int seqID, unsigned controlType, int64_t time, int speed,
+                                   unsigned profileType) const {
+    OLOG(kLogDebug) << "MID[" << mediaId_ << "], ControlMedia(), SeqID=" << seqID
+                    << ", controlType=" << controlType << ", Time=" << time << ", Speed=" << speed
+                    << ", ProfileType=" << profileType;
+}
+
+bool PlaybackMediaImpl::StopFromControl(int seqID, uint8_t& counter) {
+    OutsideLock lock(*this);
+    AdvanceCounter();
+    awake_ = true;
+    try {
+        if (backup_ && opened_) EndBackup(0);
+        StopReading();
+        state_ = PLAYBACK_CONTROL_STOP;
+    } catch (const std::exception& e) {
+        StopAfterException(e.what());
+        return false;
+    }
+    counter = responseCounter_;
+    if (retired_) return false;
+    OLOG(kLogDebug) << "MID[" << mediaId_ << "], ControlMedia() Response, SeqID=" << seqID;
     return true;
 }
 

@@ -16,11 +16,15 @@
 // Locks: `mutex_` (recursive) guards every member but the atomics; callbacks
 // run with it held, so a callback may call OpenMedia/ControlMedia/Stop (its
 // effect shows from the next step: a generation count tells the step that
-// called out that its buffer or pacing state were replaced). The atomics are
-// read by the engine's container without the lock. A read completes on the
-// drive's read queue and touches only its buffer: a buffer with a read in
-// flight is never resized or given back to the pool (dropping it leaves it
-// to the read, whose last reference frees it).
+// called out that its buffer or pacing state were replaced). Lock order:
+// the container's, then this one. So a callback runs with `mutex_` held only
+// on a thread that took the container's lock first (the timer's tick) or on
+// a backup's worker (the container never waits for a backup's lock); the
+// STOP answer, given on the caller's thread, comes after `mutex_` is let go.
+// The atomics are read by the engine's container without the lock. A read
+// completes on the drive's read queue and touches only its buffer: a buffer
+// with a read in flight is never resized or given back to the pool (dropping
+// it leaves it to the read, whose last reference frees it).
 //
 // Owned by the engine through a shared pointer; posted work holds weak ones.
 #pragma once
@@ -156,6 +160,10 @@ class PlaybackMediaImpl : public PlaybackMedia,
     // Answers the front queued response; false ends the step.
     bool AnswerFront();
     void AdvanceCounter();
+    void LogControl(int seqID, unsigned controlType, int64_t time, int speed,
+                    unsigned profileType) const;
+    // STOP's work under the lock; false when no answer is to be given.
+    bool StopFromControl(int seqID, uint8_t& counter);
     void ApplyControl(unsigned controlType, int64_t time, int speed, unsigned profileType,
                       uint32_t& result);
     void ApplyPlay(int64_t time, int speed, uint32_t& result);
