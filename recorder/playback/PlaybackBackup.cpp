@@ -70,6 +70,8 @@ void PlaybackMediaImpl::EndBackup(int32_t marker) {
         return;
     }
     finalHeaderSent_ = true;
+    // An export that left out a second is no complete export.
+    if (marker == 3 && secondLost_) marker = 4;
     OLOG(kLogDebug) << "MID[" << mediaId_ << "], backup end, backup_status=" << marker;
     playback_media_header_s header;
     header.mediaId = mediaId_;

@@ -174,8 +174,9 @@ bool PlaybackMediaImpl::DeliverFront(int64_t syncTime) {
             return DeliverRecord(buffer, record, syncTime);
         case RecordCheck::kNotRecord:
             OLOG(kLogError) << "MID[" << mediaId_ << "], Not datafile info";
+            if (backup_) return EndBrokenBackup();
             ReleaseReadBuffer(buffer.get(), 3);
-            return !readBuffers_.empty() && backup_;
+            return false;
         case RecordCheck::kIncomplete:
             ReleaseReadBuffer(buffer.get(), 3);
             return !readBuffers_.empty() || !backup_;
@@ -183,8 +184,16 @@ bool PlaybackMediaImpl::DeliverFront(int64_t syncTime) {
             break;
     }
     OLOG(kLogFatal) << "MID[" << mediaId_ << "], Invalid frame";
+    if (backup_) return EndBrokenBackup();
     ReleaseReadBuffer(buffer.get(), 3);
-    return !readBuffers_.empty() && backup_;
+    return false;
+}
+
+// The rest of a window whose records cannot be walked is lost: an export
+// that goes on past it would not be whole.
+bool PlaybackMediaImpl::EndBrokenBackup() {
+    EndBackup(4);
+    return false;
 }
 
 bool PlaybackMediaImpl::DeliverRecord(const std::shared_ptr<ReadBuffer>& buffer,

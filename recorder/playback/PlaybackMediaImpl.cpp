@@ -181,6 +181,7 @@ bool PlaybackMediaImpl::OpenMedia(int seqID, int64_t start, int64_t end, int spe
         requestedProfile_ = profileType;
         profileInUse_ = profileType;
         finalHeaderSent_ = false;
+        secondLost_ = false;
         answer.startReading = true;
         if (backup && threadPool_ == nullptr) {
             // No worker to export on: refused through the ticks instead.

@@ -236,6 +236,7 @@ class PlaybackMediaImpl : public PlaybackMedia,
     void RunBackup(int seqID, OpenMediaResponseCallback response);
     void WaitForRead(const ReadBuffer& buffer);
     void EndBackup(int32_t marker);
+    bool EndBrokenBackup();
 
     mutable std::recursive_mutex mutex_;
     mutable std::atomic<int> lockWaiters_{0};  // OutsideLock callers waiting for mutex_
@@ -283,6 +284,7 @@ class PlaybackMediaImpl : public PlaybackMedia,
     int64_t prefetchNotBeforeNs_ = 0;          // after a failed prefetch
     bool lastVideoShown_ = false;              // audio goes only with the video frames shown
     bool finalHeaderSent_ = false;             // of the current backup
+    bool secondLost_ = false;                  // the current backup could not read a second
     bool holdFinalHeader_ = false;             // while an open is being answered
     int32_t heldFinalMarker_ = -1;
     std::shared_ptr<ReadBuffer> backupWait_;  // the read a backup step waits for
