@@ -69,6 +69,11 @@ int64_t PlaybackMediaImpl::GetPosition() const {
     return position_;
 }
 
+int64_t PlaybackMediaImpl::GetPlayTime() const {
+    std::lock_guard lock(mutex_);
+    return position_ != 0 ? position_ : startTime_;
+}
+
 int32_t PlaybackMediaImpl::GetSpeed() const {
     std::lock_guard lock(mutex_);
     return speed_;
@@ -382,6 +387,18 @@ void PlaybackMediaImpl::Process(int64_t syncTime) {
     try {
         while (!backup_ && Step(syncTime)) {
         }
+    } catch (const std::exception& e) {
+        StopAfterException(e.what());
+    } catch (...) {
+        StopAfterException("unknown");
+    }
+}
+
+void PlaybackMediaImpl::AnswerQueued() {
+    if (backup_ || retired_ || !awake_) return;
+    std::lock_guard lock(mutex_);
+    try {
+        while (!backup_ && !retired_ && !pending_.empty()) AnswerFront();
     } catch (const std::exception& e) {
         StopAfterException(e.what());
     } catch (...) {

@@ -96,6 +96,9 @@ class PlaybackMediaImpl : public PlaybackMedia,
     // at once, without taking the lock, for a backup medium and for one not
     // yet opened or controlled.
     void Process(int64_t syncTime);
+    // The queued answers only, nothing delivered: for a medium of a session
+    // that has no time yet (an open answered now may still fail).
+    void AnswerQueued();
     // The key-frame time at which playing from `time` in the direction of
     // `speed` (forward when >= 0) would start; 0 when there is none.
     int64_t FindStartTime(int64_t time, int speed);
@@ -111,6 +114,9 @@ class PlaybackMediaImpl : public PlaybackMedia,
     // Under the lock: what a session takes over from its first medium.
     int32_t GetState() const;
     int64_t GetPosition() const;
+    // Where a session taking this medium over plays from: its position, or
+    // before its first frame the time it was opened or repositioned at.
+    int64_t GetPlayTime() const;
     int32_t GetSpeed() const;
     uint32_t GetRequestedProfile() const { return requestedProfile_.load(); }
     // True while a read that was posted has not landed yet (tests wait for

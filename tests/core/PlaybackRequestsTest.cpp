@@ -1,0 +1,101 @@
+// Every open and control request through MediaRecorder and the media it
+// hands out is answered exactly once, and a medium goes on as its request
+// says: one moved into a new session before its first frame plays on from
+// its start; an open at an unusable time is answered with the failure code.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "tests/core/PlaybackEngineFixture.h"
+
+namespace orvale::recorder {
+namespace {
+
+using test::kMainProfileType;
+using test::kPlayStart;
+
+constexpr int64_t kS = kPlayStart;
+constexpr int64_t kLast = kS + 29;
+
+class PlaybackRequestsTest : public test::PlaybackEngineFixture {
+  protected:
+    void SetUp() override {
+        PlaybackEngineFixture::SetUp();
+        Record(cam_, {{kS, kLast}});
+    }
+
+    // A medium of its own, opened through its pointer; `answered` runs in
+    // its open answer, before its first frame.
+    PlaybackMedia* OpenOwn(uint32_t id, int64_t start, int speed,
+                           std::function<void()> answered = {}) {
+        PlaybackMedia* medium = engine_->CreatePlaybackMedia(id, 1, cam_, "");
+        EXPECT_NE(medium, nullptr);
+        if (medium == nullptr) return nullptr;
+        medium->OpenMedia(static_cast<int>(id), start, kLast, speed, false, false, kMainProfileType,
+                          sink_.Data(),
+                          [this, answered = std::move(answered)](unsigned seq, unsigned result) {
+                              if (answered) answered();
+                              sink_.OpenAnswer()(seq, result);
+                          });
+        return medium;
+    }
+
+    std::string cam_ = "cam1";
+};
+
+// Moved into a new session from its open answer (so before its first
+// frame), the medium plays on from its start, and a later PAUSE of the
+// session is answered.
+TEST_F(PlaybackRequestsTest, AMediumMovedIntoANewSessionBeforeItsFirstFramePlays) {
+    OpenOwn(1, kS + 2, 1, [this] {
+        engine_->ControlMedia(2, PLAYBACK_CONTROL_SESSION, 1, 0, 0, 0, kMainProfileType, "s", {});
+    });
+    ASSERT_TRUE(sink_.WaitFor([&] { return sink_.SawVideo(1, kS + 4); }))
+        << "the session never took the medium's start";
+    EXPECT_EQ(sink_.Videos(1).front().time, kS + 2);
+    ASSERT_TRUE(Control(1, PLAYBACK_CONTROL_PAUSE, 0, 1, "s", 3));
+    ASSERT_TRUE(sink_.WaitFor([&] { return sink_.Controls().size() == 1; }));
+    EXPECT_EQ(sink_.Controls()[0].seq, 3u);
+    EXPECT_EQ(sink_.Opens().size(), 1u);
+}
+
+// Stopped, moved into a new session (which takes no time from it) and then
+// played through its own pointer at a time: answered, and it plays there.
+TEST_F(PlaybackRequestsTest, AStoppedMediumMovedIntoASessionAnswersAndPlays) {
+    PlaybackMedia* medium = OpenOwn(1, kS, 1);
+    ASSERT_TRUE(sink_.WaitFor([&] { return sink_.SawVideo(1, kS); }));
+    medium->ControlMedia(2, PLAYBACK_CONTROL_STOP, 0, 1, kMainProfileType, sink_.Answer());
+    engine_->ControlMedia(3, PLAYBACK_CONTROL_SESSION, 1, 0, 0, 0, kMainProfileType, "s", {});
+    medium->ControlMedia(4, PLAYBACK_CONTROL_PAUSE, 0, 1, kMainProfileType, sink_.Answer());
+    medium->ControlMedia(5, PLAYBACK_CONTROL_PLAY, kS + 10, 1, kMainProfileType, sink_.Answer());
+    ASSERT_TRUE(sink_.WaitFor([&] { return sink_.SawVideo(1, kS + 11); }));
+    ASSERT_TRUE(sink_.WaitFor([&] { return sink_.Controls().size() == 3; }));
+    std::vector<unsigned> seqs;
+    for (const auto& answer : sink_.Controls()) seqs.push_back(answer.seq);
+    EXPECT_EQ(seqs, (std::vector<unsigned>{2, 4, 5}));
+}
+
+// An open into a new session at a time before any recording can be: the
+// same failure answer as without a session, once.
+TEST_F(PlaybackRequestsTest, AnOpenIntoANewSessionAtAnUnusableTimeIsAnsweredFailed) {
+    const int64_t starts[] = {0, -1, std::numeric_limits<int64_t>::min()};
+    uint32_t id = 1;
+    for (const int64_t start : starts) {
+        SCOPED_TRACE(start);
+        for (const std::string session : {"", "new"}) {
+            const std::string name = session.empty() ? "" : session + std::to_string(id);
+            ASSERT_EQ(Open(id, cam_, start, kLast, name), MEDIA_ERROR_NONE);
+            ASSERT_TRUE(sink_.WaitFor([&] { return sink_.Opens().size() == id; }))
+                << "no answer, session \"" << name << "\"";
+            EXPECT_EQ(sink_.Opens().back().result, MEDIA_ERROR_OPEN_FAILED);
+            ++id;
+        }
+    }
+    EXPECT_TRUE(sink_.Videos().empty());
+}
+
+}  // namespace
+}  // namespace orvale::recorder
