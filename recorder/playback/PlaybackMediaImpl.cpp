@@ -9,6 +9,7 @@
 
 #include "common/AsioThreadPool.h"
 #include "common/Log.h"
+#include "recorder/playback/PlaybackPacing.h"
 
 namespace orvale::recorder {
 
@@ -31,6 +32,19 @@ bool Forward(int speed) {
 
 bool Holding(int32_t state) {
     return state == PLAYBACK_CONTROL_STEP || state == PLAYBACK_CONTROL_PAUSE;
+}
+
+bool UsesSpeed(unsigned controlType) {
+    switch (controlType) {
+        case PLAYBACK_CONTROL_PLAY:
+        case PLAYBACK_CONTROL_SEEK:
+        case PLAYBACK_CONTROL_STEP:
+        case PLAYBACK_CONTROL_PROFILE:
+        case PLAYBACK_CONTROL_PROFILE_SESSION:
+            return true;
+        default:
+            return false;
+    }
 }
 
 }  // namespace
@@ -179,6 +193,11 @@ bool PlaybackMediaImpl::OpenMedia(int seqID, int64_t start, int64_t end, int spe
         // next repositioning. A backup cannot be made of a medium that plays.
         answer.result = backup && !backup_ ? MEDIA_ERROR_OPEN_FAILED : MEDIA_ERROR_NONE;
         pending_.push_back(std::move(answer));
+    } else if (!IsPlayableSpeed(speed)) {
+        // Refused through the ticks; nothing of the medium changes.
+        backup_ = false;
+        answer.result = MEDIA_ERROR_OPEN_FAILED;
+        pending_.push_back(std::move(answer));
     } else {
         speed_ = speed;
         pause_ = pause;
@@ -293,13 +312,19 @@ bool PlaybackMediaImpl::ControlMedia(int seqID, unsigned controlType, int64_t ti
     AdvanceCounter();
     awake_ = true;
     uint32_t result = MEDIA_ERROR_NONE;
-    try {
-        ApplyControl(controlType, time, speed, profileType, result);
-    } catch (const std::exception& e) {
-        StopAfterException(e.what());
+    if (UsesSpeed(controlType) && !IsPlayableSpeed(speed)) {
+        // Refused: the medium goes on as it was; only the answer tells.
+        OLOG(kLogError) << "MID[" << mediaId_ << "], ControlMedia() fail!";
         result = MEDIA_ERROR_OPEN_FAILED;
+    } else {
+        try {
+            ApplyControl(controlType, time, speed, profileType, result);
+        } catch (const std::exception& e) {
+            StopAfterException(e.what());
+            result = MEDIA_ERROR_OPEN_FAILED;
+        }
+        state_ = static_cast<int32_t>(controlType);
     }
-    state_ = static_cast<int32_t>(controlType);
     PendingResponse answer;
     answer.seqID = static_cast<uint32_t>(seqID);
     answer.isControl = true;

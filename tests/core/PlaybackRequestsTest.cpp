@@ -97,5 +97,60 @@ TEST_F(PlaybackRequestsTest, AnOpenIntoANewSessionAtAnUnusableTimeIsAnsweredFail
     EXPECT_TRUE(sink_.Videos().empty());
 }
 
+// Speeds beyond the fastest rate, either way, through MediaRecorder and
+// through the medium's pointer: refused with the failure code, and the
+// medium plays on as before.
+TEST_F(PlaybackRequestsTest, AbsurdSpeedsAreRefusedAndPlaybackGoesOn) {
+    const int speeds[] = {
+        std::numeric_limits<int>::min(), std::numeric_limits<int>::min() + 1, -129, 129, 1000,
+        std::numeric_limits<int>::max()};
+    const unsigned types[] = {PLAYBACK_CONTROL_PLAY, PLAYBACK_CONTROL_SEEK, PLAYBACK_CONTROL_STEP,
+                              PLAYBACK_CONTROL_PROFILE};
+    uint32_t id = 1;
+    for (const bool viaPointer : {false, true}) {
+        ASSERT_EQ(Open(id, cam_, kS, kLast), MEDIA_ERROR_NONE);
+        ASSERT_TRUE(sink_.WaitFor([&] { return sink_.SawVideo(id, kS); }));
+        PlaybackMedia* medium = engine_->GetPlaybackMedia(id);
+        ASSERT_NE(medium, nullptr);
+        unsigned seq = 100;
+        for (const unsigned type : types) {
+            for (const int speed : speeds) {
+                SCOPED_TRACE("type " + std::to_string(type) + ", speed " + std::to_string(speed) +
+                             (viaPointer ? ", pointer" : ", engine"));
+                ++seq;
+                if (viaPointer) {
+                    medium->ControlMedia(static_cast<int>(seq), type, kS + 5, speed,
+                                         kMainProfileType, sink_.Answer());
+                } else {
+                    engine_->ControlMedia(seq, type, id, speed, 0, kS + 5, kMainProfileType, "",
+                                          sink_.Answer());
+                }
+                ASSERT_TRUE(sink_.WaitFor([&] {
+                    const auto answers = sink_.Controls();
+                    return !answers.empty() && answers.back().seq == seq;
+                }));
+                EXPECT_EQ(sink_.Controls().back().result, MEDIA_ERROR_OPEN_FAILED);
+                const size_t heard = sink_.Videos(id).size();
+                ASSERT_TRUE(sink_.WaitFor([&] { return sink_.Videos(id).size() >= heard + 2; }))
+                    << "playback froze";
+                EXPECT_TRUE(medium->IsOpened());
+            }
+        }
+        engine_->DeletePlaybackMedia(id++);
+    }
+
+    // An open at such a speed through the pointer.
+    for (const int speed : speeds) {
+        SCOPED_TRACE(speed);
+        const size_t opens = sink_.Opens().size();
+        PlaybackMedia* medium = OpenOwn(id, kS, speed);
+        ASSERT_NE(medium, nullptr);
+        ASSERT_TRUE(sink_.WaitFor([&] { return sink_.Opens().size() > opens; }));
+        EXPECT_EQ(sink_.Opens().back().result, MEDIA_ERROR_OPEN_FAILED);
+        EXPECT_FALSE(medium->IsOpened());
+        engine_->DeletePlaybackMedia(id++);
+    }
+}
+
 }  // namespace
 }  // namespace orvale::recorder
