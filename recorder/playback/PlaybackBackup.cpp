@@ -55,6 +55,9 @@ void PlaybackMediaImpl::RunBackup(int seqID, OpenMediaResponseCallback response)
     }
     std::lock_guard lock(mutex_);
     StopReading();
+    // What was asked while the export ran is answered here: the ticks
+    // never come to a backup medium.
+    while (!retired_ && !pending_.empty()) AnswerFront();
 }
 
 void PlaybackMediaImpl::WaitForRead(const ReadBuffer& buffer) {

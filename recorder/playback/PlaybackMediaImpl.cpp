@@ -185,13 +185,15 @@ bool PlaybackMediaImpl::OpenMedia(int seqID, int64_t start, int64_t end, int spe
     answer.seqID = static_cast<uint32_t>(seqID);
     answer.isOpen = true;
     answer.openResponse = std::move(response);
-    startTime_ = start;
-    endTime_ = end;
-    dataCallback_ = std::make_shared<OpenMediaCallback>(std::move(data));
-    if (opened_) {
-        // Reading goes on from where it is; the new start counts from the
-        // next repositioning. A backup cannot be made of a medium that plays.
-        answer.result = backup && !backup_ ? MEDIA_ERROR_OPEN_FAILED : MEDIA_ERROR_NONE;
+    if (opened_ && (backup || backup_)) {
+        // A backup cannot be made of a medium that plays, nor an export
+        // taken over: refused, and nothing of the medium changes.
+        answer.result = MEDIA_ERROR_OPEN_FAILED;
+        pending_.push_back(std::move(answer));
+    } else if (opened_) {
+        // Reading goes on from where it is, to the new caller; the new start
+        // counts from the next repositioning.
+        TakeRequest(start, end, std::move(data));
         pending_.push_back(std::move(answer));
     } else if (!IsPlayableSpeed(speed)) {
         // Refused through the ticks; nothing of the medium changes.
@@ -199,6 +201,7 @@ bool PlaybackMediaImpl::OpenMedia(int seqID, int64_t start, int64_t end, int spe
         answer.result = MEDIA_ERROR_OPEN_FAILED;
         pending_.push_back(std::move(answer));
     } else {
+        TakeRequest(start, end, std::move(data));
         speed_ = speed;
         pause_ = pause;
         backup_ = backup;
@@ -227,6 +230,12 @@ bool PlaybackMediaImpl::OpenMedia(int seqID, int64_t start, int64_t end, int spe
     return true;
 }
 
+void PlaybackMediaImpl::TakeRequest(int64_t start, int64_t end, OpenMediaCallback data) {
+    startTime_ = start;
+    endTime_ = end;
+    dataCallback_ = std::make_shared<OpenMediaCallback>(std::move(data));
+}
+
 bool PlaybackMediaImpl::AnswerFront() {
     PendingResponse answer = std::move(pending_.front());
     pending_.pop_front();
@@ -242,7 +251,8 @@ bool PlaybackMediaImpl::AnswerFront() {
         }
         if (answer.openResponse) answer.openResponse(answer.seqID, result);
         if (heldFinalMarker_ >= 0) EndBackup(std::exchange(heldFinalMarker_, -1));
-        return result == MEDIA_ERROR_NONE;
+        // A refused open leaves the medium as it was: the step goes on.
+        return !answer.startReading || result == MEDIA_ERROR_NONE;
     }
     if (answer.isControl && answer.controlResponse) {
         OLOG(kLogDebug) << "MID[" << mediaId_

@@ -163,6 +163,8 @@ class PlaybackMediaImpl : public PlaybackMedia,
     // --- open and control (PlaybackMediaImpl.cpp) ---
     void StopReading();
     bool StartReading(int64_t time);
+    // The range and data callback of an open that is taken.
+    void TakeRequest(int64_t start, int64_t end, OpenMediaCallback data);
     // Answers the front queued response; false ends the step.
     bool AnswerFront();
     void AdvanceCounter();

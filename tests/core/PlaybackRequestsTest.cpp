@@ -4,9 +4,13 @@
 // its start; an open at an unusable time is answered with the failure code.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/core/PlaybackEngineFixture.h"
@@ -19,6 +23,7 @@ using test::kPlayStart;
 
 constexpr int64_t kS = kPlayStart;
 constexpr int64_t kLast = kS + 29;
+constexpr auto kFrameWork = std::chrono::microseconds(2000);
 
 class PlaybackRequestsTest : public test::PlaybackEngineFixture {
   protected:
@@ -150,6 +155,43 @@ TEST_F(PlaybackRequestsTest, AbsurdSpeedsAreRefusedAndPlaybackGoesOn) {
         EXPECT_FALSE(medium->IsOpened());
         engine_->DeletePlaybackMedia(id++);
     }
+}
+
+// An open refused on a medium that reads changes nothing of it: a backup
+// of a playing medium, and any open during an export. The first caller
+// keeps every frame and the exporter gets its final header.
+TEST_F(PlaybackRequestsTest, ARefusedOpenLeavesTheReadingMediumAsItWas) {
+    ASSERT_EQ(Open(1, cam_, kS, kLast), MEDIA_ERROR_NONE);
+    ASSERT_TRUE(sink_.WaitFor([&] { return sink_.SawVideo(1, kS); }));
+    test::Sink late;
+    PlaybackMedia* playing = engine_->GetPlaybackMedia(1);
+    playing->OpenMedia(7, kS + 5, kLast, 1, false, true, kMainProfileType, late.Data(),
+                       late.OpenAnswer());
+    ASSERT_TRUE(late.WaitFor([&] { return !late.Opens().empty(); }));
+    EXPECT_EQ(late.Opens()[0].result, MEDIA_ERROR_OPEN_FAILED);
+    ASSERT_TRUE(sink_.WaitFor([&] { return sink_.SawVideo(1, kS + 1); }));
+    EXPECT_EQ(late.Count(), 0u);
+    EXPECT_TRUE(playing->IsOpened());
+
+    // The export takes its time over each frame, so that the open comes
+    // while it runs.
+    ASSERT_EQ(Open(2, cam_, kS, kS + 9, "", false, true,
+                   [](const test::Heard&) { std::this_thread::sleep_for(kFrameWork); }),
+              MEDIA_ERROR_NONE);
+    ASSERT_TRUE(sink_.WaitFor([&] { return sink_.Videos(2).size() >= 10; }));
+    PlaybackMedia* exporting = engine_->GetPlaybackMedia(2);
+    exporting->OpenMedia(8, kS + 5, kS + 6, 1, false, false, kMainProfileType, late.Data(),
+                         late.OpenAnswer());
+    ASSERT_TRUE(late.WaitFor([&] { return late.Opens().size() == 2; }));
+    EXPECT_EQ(late.Opens()[1].result, MEDIA_ERROR_OPEN_FAILED);
+    ASSERT_TRUE(sink_.WaitFor([&] {
+        const auto all = sink_.All();
+        return std::any_of(all.begin(), all.end(), [](const test::Heard& h) {
+            return h.mediaId == 2 && h.backup && h.size == 0;
+        });
+    })) << "the exporter got no final header";
+    EXPECT_EQ(sink_.Videos(2).size(), 10u * 25u);
+    EXPECT_EQ(late.Count(), 0u);
 }
 
 }  // namespace
