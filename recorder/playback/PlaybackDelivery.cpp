@@ -391,6 +391,8 @@ void PlaybackMediaImpl::RestartPacing() {
 
 PaceResult PlaybackMediaImpl::Pace(uint32_t interval, bool keyFrame) const {
     if (!deliveredOnce_ || lastDeliveredStamp_ == 0 || backup_) return PaceResult::kDeliver;
+    // Without a rate (a SEEK or PLAY at speed 0) only the frame asked for goes.
+    if (speed_ == 0) return pause_ ? PaceResult::kDeliver : PaceResult::kWait;
     const double elapsedMs = static_cast<double>(NowNs() - lastDeliveryNs_) / kNsPerMs;
     return PaceFrame(speed_, keyFrame, interval, elapsedMs);
 }

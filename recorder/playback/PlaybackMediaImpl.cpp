@@ -280,13 +280,20 @@ void PlaybackMediaImpl::Reposition(int64_t time, int speed, bool pause, uint32_t
 }
 
 void PlaybackMediaImpl::ApplyPlay(int64_t time, int speed, uint32_t& result) {
+    if (speed == 0) {
+        // No rate to play at: a repositioning that shows one frame and holds
+        // there, so that a later PLAY without a time resumes.
+        Reposition(CurrentTime(time), speed, true, result);
+        return;
+    }
     const bool sameDirection = Forward(speed) == Forward(speed_);
-    if (opened_ && time == position_ && state_ == PLAYBACK_CONTROL_PLAY && speed != speed_ &&
-        sameDirection) {
+    if (opened_ && time != 0 && time == position_ && state_ == PLAYBACK_CONTROL_PLAY &&
+        speed != speed_ && sameDirection) {
         speed_ = speed;  // faster or slower from where it is
         return;
     }
-    if (opened_ && time == 0 && Holding(state_) && sameDirection) {
+    // A medium without a rate holds as a paused one does.
+    if (opened_ && time == 0 && (Holding(state_) || speed_ == 0) && sameDirection) {
         speed_ = speed;  // resume
         pause_ = false;
         return;
@@ -297,11 +304,11 @@ void PlaybackMediaImpl::ApplyPlay(int64_t time, int speed, uint32_t& result) {
 
 void PlaybackMediaImpl::ApplyStep(int64_t time, int speed, uint32_t& result) {
     const bool sameDirection = Forward(speed) == Forward(speed_);
-    if (opened_ && sameDirection) {
+    if (opened_ && (sameDirection || speed == 0)) {
         // One more frame from where it stands; the buffers being read or
-        // delivered are left as they are.
+        // delivered are left as they are. Speed 0 keeps the rate it has.
         pause_ = true;
-        speed_ = speed;
+        if (speed != 0) speed_ = speed;
         return;
     }
     Reposition(sameDirection ? time : CurrentTime(time), speed, true, result);

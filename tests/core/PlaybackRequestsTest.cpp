@@ -194,5 +194,37 @@ TEST_F(PlaybackRequestsTest, ARefusedOpenLeavesTheReadingMediumAsItWas) {
     EXPECT_EQ(late.Count(), 0u);
 }
 
+// Speed 0 has no rate to play at: a STEP at it while paused shows one
+// frame, a PLAY at it while playing repositions and shows one frame; a PLAY
+// at speed 1 then plays on.
+TEST_F(PlaybackRequestsTest, StepAndPlayAtSpeedZeroShowOneFrameEach) {
+    ASSERT_EQ(Open(1, cam_, kS, kLast, "", true), MEDIA_ERROR_NONE);
+    ASSERT_TRUE(sink_.WaitFor([&] { return sink_.Videos(1).size() == 1; }));
+    for (size_t shown = 2; shown <= 3; ++shown) {
+        ASSERT_TRUE(Control(1, PLAYBACK_CONTROL_STEP, 0, 0));
+        ASSERT_TRUE(sink_.WaitFor([&] { return sink_.Videos(1).size() == shown; }))
+            << "no frame for the step";
+    }
+    ASSERT_TRUE(Control(1, PLAYBACK_CONTROL_PLAY, 0, 1));
+    ASSERT_TRUE(sink_.WaitFor([&] { return sink_.SawVideo(1, kS + 1); }));
+
+    const int64_t at = sink_.Videos(1).back().time;
+    ASSERT_TRUE(Control(1, PLAYBACK_CONTROL_PLAY, at, 0));
+    ASSERT_TRUE(sink_.WaitFor([&] { return sink_.Controls().size() == 4; }));
+    // Its key frame was shown once as it played, and once more now.
+    ASSERT_TRUE(sink_.WaitFor([&] {
+        const auto videos = sink_.Videos(1);
+        return std::count_if(videos.begin(), videos.end(),
+                             [&](const test::Heard& h) { return h.key && h.time == at; }) == 2;
+    })) << "the repositioning showed no frame";
+    const size_t shown = sink_.Videos(1).size();
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(sink_.Videos(1).size(), shown) << "it holds after the frame";
+    ASSERT_TRUE(Control(1, PLAYBACK_CONTROL_PLAY, 0, 1));
+    ASSERT_TRUE(sink_.WaitFor([&] { return sink_.SawVideo(1, at + 2); }));
+    EXPECT_TRUE(engine_->GetPlaybackMedia(1)->IsOpened());
+    for (const auto& answer : sink_.Controls()) EXPECT_EQ(answer.result, MEDIA_ERROR_NONE);
+}
+
 }  // namespace
 }  // namespace orvale::recorder
