@@ -358,7 +358,7 @@ uint32_t PlaybackMediaImpl::CheckContinuity(ReadBuffer& buffer, int64_t time, ui
                                             bool forward) {
     if (lastDeliveredStamp_ == 0) {
         // Nothing to continue from: the first frame is shown as it comes.
-        buffer.pass = 0;
+        // A pass asked for (a reverse open) still holds for the next one.
         return 0;
     }
     const uint32_t last = lastSeenStamp_;

@@ -226,5 +226,18 @@ TEST_F(PlaybackRequestsTest, StepAndPlayAtSpeedZeroShowOneFrameEach) {
     for (const auto& answer : sink_.Controls()) EXPECT_EQ(answer.result, MEDIA_ERROR_NONE);
 }
 
+// A reverse open passes over the continuity of its first two key frames:
+// at speed -16 over ten recorded seconds the second newest comes with the
+// newest, then every second one, down to the first recorded second.
+TEST_F(PlaybackRequestsTest, AReverseOpenShowsItsFirstTwoKeyFramesTogether) {
+    PlaybackMedia* medium = OpenOwn(1, kS + 9, -16);
+    ASSERT_NE(medium, nullptr);
+    // It closes once it has reached the first recorded second.
+    ASSERT_TRUE(sink_.WaitFor([&] { return !sink_.Videos(1).empty() && !medium->IsOpened(); }));
+    std::vector<int64_t> shown;
+    for (const auto& v : sink_.Videos(1)) shown.push_back(v.time - kS);
+    EXPECT_EQ(shown, (std::vector<int64_t>{9, 8, 6, 4, 2, 0}));
+}
+
 }  // namespace
 }  // namespace orvale::recorder
