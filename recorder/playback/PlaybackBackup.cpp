@@ -46,11 +46,11 @@ void PlaybackMediaImpl::RunBackup(int seqID, OpenMediaResponseCallback response)
         }
     } catch (const std::exception& e) {
         std::lock_guard lock(mutex_);
-        StopAfterException(e.what());
+        FailBackup(e.what());
         return;
     } catch (...) {
         std::lock_guard lock(mutex_);
-        StopAfterException("unknown");
+        FailBackup("unknown");
         return;
     }
     std::lock_guard lock(mutex_);
@@ -58,6 +58,19 @@ void PlaybackMediaImpl::RunBackup(int seqID, OpenMediaResponseCallback response)
     // What was asked while the export ran is answered here: the ticks
     // never come to a backup medium.
     while (!retired_ && !pending_.empty()) AnswerFront();
+}
+
+// An export cut short by an exception (a callback that threw) still ends
+// with one final header, which says that it failed.
+void PlaybackMediaImpl::FailBackup(const char* what) {
+    holdFinalHeader_ = false;
+    heldFinalMarker_ = -1;
+    try {
+        EndBackup(4);
+    } catch (...) {
+        finalHeaderSent_ = true;  // a callback that throws again is not called again
+    }
+    StopAfterException(what);
 }
 
 void PlaybackMediaImpl::WaitForRead(const ReadBuffer& buffer) {

@@ -208,6 +208,8 @@ bool PlaybackMediaImpl::OpenMedia(int seqID, int64_t start, int64_t end, int spe
         requestedProfile_ = profileType;
         profileInUse_ = profileType;
         finalHeaderSent_ = false;
+        holdFinalHeader_ = false;
+        heldFinalMarker_ = -1;
         secondLost_ = false;
         answer.startReading = true;
         if (backup && threadPool_ == nullptr) {
@@ -246,7 +248,14 @@ bool PlaybackMediaImpl::AnswerFront() {
             // The answer tells whether reading could start; it still comes
             // before any frame, the final header of a backup included.
             holdFinalHeader_ = true;
-            result = StartReading(startTime_) ? MEDIA_ERROR_NONE : MEDIA_ERROR_OPEN_FAILED;
+            try {
+                result = StartReading(startTime_) ? MEDIA_ERROR_NONE : MEDIA_ERROR_OPEN_FAILED;
+            } catch (...) {
+                // No header stays held for a later export of this medium.
+                holdFinalHeader_ = false;
+                heldFinalMarker_ = -1;
+                throw;
+            }
             holdFinalHeader_ = false;
         }
         if (answer.openResponse) answer.openResponse(answer.seqID, result);

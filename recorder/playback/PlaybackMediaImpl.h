@@ -244,6 +244,7 @@ class PlaybackMediaImpl : public PlaybackMedia,
     void RunBackup(int seqID, OpenMediaResponseCallback response);
     void WaitForRead(const ReadBuffer& buffer);
     void EndBackup(int32_t marker);
+    void FailBackup(const char* what);
     bool EndBrokenBackup();
 
     mutable std::recursive_mutex mutex_;

@@ -139,7 +139,8 @@ bool PlaybackMediaImpl::SetLastRowWindow(ReadBuffer& buffer, int64_t start, int6
     }
     OLOG(kLogError) << "MID[" << mediaId_ << "], Not found end marker && read size < buffer size";
     std::vector<index_row_s> rows;
-    if (reader_->GetIFrameIndex(rows) && (rows.size() > indexRows_.size() || rows.back().end)) {
+    if (reader_->GetIFrameIndex(rows) && !rows.empty() &&
+        (rows.size() > indexRows_.size() || rows.back().end)) {
         OLOG(kLogDebug) << "MID[" << mediaId_ << "] Update IFRAME_INDEX";
         std::sort(rows.begin(), rows.end(),
                   [](const index_row_s& a, const index_row_s& b) { return a.keyTime < b.keyTime; });

@@ -5,12 +5,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
 #include <limits>
+#include <stdexcept>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "tests/core/PlaybackEngineFixture.h"
@@ -237,6 +240,61 @@ TEST_F(PlaybackRequestsTest, AReverseOpenShowsItsFirstTwoKeyFramesTogether) {
     std::vector<int64_t> shown;
     for (const auto& v : sink_.Videos(1)) shown.push_back(v.time - kS);
     EXPECT_EQ(shown, (std::vector<int64_t>{9, 8, 6, 4, 2, 0}));
+}
+
+// The final headers of one medium's exports, in the order heard, with the
+// number of frames heard before each.
+std::vector<std::pair<int, size_t>> Finals(test::Sink& sink, uint32_t id) {
+    std::vector<std::pair<int, size_t>> finals;
+    size_t frames = 0;
+    for (const auto& h : sink.All()) {
+        if (h.mediaId != id || h.kind != 1) continue;
+        if (h.backup && h.size == 0) {
+            finals.emplace_back(h.endMarker, frames);
+        } else if (h.size > 0) {
+            ++frames;
+        }
+    }
+    return finals;
+}
+
+// An export whose data callback throws ends with one final header that says
+// it failed.
+TEST_F(PlaybackRequestsTest, AnExportWhoseCallbackThrowsEndsFailed) {
+    int heard = 0;
+    ASSERT_EQ(Open(1, cam_, kS, kS + 5, "", false, true,
+                   [&heard](const test::Heard& h) {
+                       if (h.kind == 1 && h.size > 0 && ++heard == 10) {
+                           throw std::runtime_error("host failed");
+                       }
+                   }),
+              MEDIA_ERROR_NONE);
+    ASSERT_TRUE(sink_.WaitFor([&] { return !Finals(sink_, 1).empty(); })) << "no final header";
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(Finals(sink_, 1), (std::vector<std::pair<int, size_t>>{{4, 10}}));
+}
+
+// An export that could not start, whose open answer throws, leaves nothing
+// behind: the next export of the medium ends with its own final header,
+// after its last frame.
+TEST_F(PlaybackRequestsTest, AThrowingOpenAnswerLeavesNothingToTheNextExport) {
+    PlaybackMedia* medium = engine_->CreatePlaybackMedia(1, 1, cam_, "");
+    ASSERT_NE(medium, nullptr);
+    std::atomic<bool> answered{false};
+    medium->OpenMedia(1, kLast + 100, kLast + 200, 1, false, true, kMainProfileType, sink_.Data(),
+                      [&answered](unsigned, unsigned) {
+                          answered = true;
+                          throw std::runtime_error("host failed");
+                      });
+    ASSERT_TRUE(sink_.WaitFor([&] { return answered && !Finals(sink_, 1).empty(); }));
+    EXPECT_EQ(Finals(sink_, 1), (std::vector<std::pair<int, size_t>>{{4, 0}}));
+
+    test::Sink next;
+    medium->OpenMedia(2, kS, kS + 1, 1, false, true, kMainProfileType, next.Data(),
+                      next.OpenAnswer());
+    ASSERT_TRUE(next.WaitFor([&] { return !Finals(next, 1).empty(); }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(Finals(next, 1), (std::vector<std::pair<int, size_t>>{{3, 50}}));
 }
 
 }  // namespace
