@@ -195,6 +195,8 @@ TEST_F(PlaybackRequestsTest, ARefusedOpenLeavesTheReadingMediumAsItWas) {
     })) << "the exporter got no final header";
     EXPECT_EQ(sink_.Videos(2).size(), 10u * 25u);
     EXPECT_EQ(late.Count(), 0u);
+    engine_->DeletePlaybackMedia(1);  // before the late sink goes
+    engine_->DeletePlaybackMedia(2);
 }
 
 // Speed 0 has no rate to play at: a STEP at it while paused shows one
@@ -295,6 +297,7 @@ TEST_F(PlaybackRequestsTest, AThrowingOpenAnswerLeavesNothingToTheNextExport) {
     ASSERT_TRUE(next.WaitFor([&] { return !Finals(next, 1).empty(); }));
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_EQ(Finals(next, 1), (std::vector<std::pair<int, size_t>>{{3, 50}}));
+    engine_->DeletePlaybackMedia(1);  // before its sink goes
 }
 
 }  // namespace

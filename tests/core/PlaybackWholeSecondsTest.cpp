@@ -35,7 +35,7 @@ constexpr uint32_t kBigFrame = 500'000;  // 25 a second: 100 Mbit/s
 constexpr int kFramesPerSecond = 25;
 
 uint32_t StampOf(int64_t t, int frame) {
-    return static_cast<uint32_t>(t * 1000 + frame * 40);
+    return static_cast<uint32_t>(t * 1000 + int64_t{frame} * 40);
 }
 
 std::vector<uint8_t> FrameBytes(uint32_t stamp, uint32_t size) {
@@ -158,6 +158,7 @@ TEST_F(PlaybackWholeSecondsTest, AClipAt100MbitPlaysAndExportsEveryFrameWhole) {
         keys.insert(keys.begin(), StampOf(t, 0));
     }
     EXPECT_EQ(reverse.Order(), keys) << "key frames, newest first";
+    for (const unsigned id : {1u, 2u, 3u}) engine_->DeletePlaybackMedia(id);  // before their sinks
 }
 
 // The data file of the channel, the only one recorded.
@@ -205,6 +206,7 @@ TEST_F(PlaybackWholeSecondsTest, AnExportThatCannotReadASecondEndsFailed) {
     ASSERT_TRUE(sink_.WaitFor([&] { return !exported.Finals().empty(); }));
     EXPECT_EQ(exported.Finals(), std::vector<int>{4});
     EXPECT_LT(exported.Frames(), 10u * kFramesPerSecond);
+    engine_->DeletePlaybackMedia(1);  // before its sink
 }
 
 }  // namespace
