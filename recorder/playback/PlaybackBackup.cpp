@@ -55,9 +55,9 @@ void PlaybackMediaImpl::RunBackup(int seqID, OpenMediaResponseCallback response)
     }
     std::lock_guard lock(mutex_);
     StopReading();
-    // What was asked while the export ran is answered here: the ticks
-    // never come to a backup medium.
-    while (!retired_ && !pending_.empty()) AnswerFront();
+    // What was asked while the export ran (refused opens, controls) is
+    // answered here: the ticks never come to a backup medium.
+    while (backup_ && !retired_ && !pending_.empty()) AnswerFront();
 }
 
 // An export cut short by an exception (a callback that threw) still ends
