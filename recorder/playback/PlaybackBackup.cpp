@@ -33,6 +33,9 @@ void PlaybackMediaImpl::RunBackup(int seqID, OpenMediaResponseCallback response)
     }
     try {
         for (;;) {
+            // Whoever waits for the lock goes first (a caller's thread, or a
+            // tick that came before this medium became a backup).
+            while (lockWaiters_.load() > 0) std::this_thread::yield();
             std::shared_ptr<ReadBuffer> waitFor;
             bool more = false;
             {
@@ -41,7 +44,6 @@ void PlaybackMediaImpl::RunBackup(int seqID, OpenMediaResponseCallback response)
                 waitFor = std::move(backupWait_);
             }
             if (!more) break;
-            while (lockWaiters_.load() > 0) std::this_thread::yield();
             if (waitFor) WaitForRead(*waitFor);
         }
     } catch (const std::exception& e) {

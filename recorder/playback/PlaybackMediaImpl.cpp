@@ -433,8 +433,18 @@ void PlaybackMediaImpl::StopAfterException(const char* what) {
 void PlaybackMediaImpl::Process(int64_t syncTime) {
     // A medium never opened nor controlled has nothing to do, and one that
     // is about to become a backup is never locked by the ticking thread.
-    if (backup_ || retired_ || !awake_) return;
-    std::lock_guard lock(mutex_);
+    if (retired_ || !awake_) return;
+    // Counted among the waiters before it looks at the backup flag: a
+    // backup's worker, which calls out under the lock, lets it in first, so
+    // that the tick never waits for a lock held by a callback that may wait
+    // for the container's lock.
+    ++lockWaiters_;
+    if (backup_) {
+        --lockWaiters_;
+        return;
+    }
+    const std::lock_guard lock(mutex_);
+    --lockWaiters_;
     try {
         while (!backup_ && Step(syncTime)) {
         }

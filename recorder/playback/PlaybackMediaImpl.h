@@ -248,7 +248,7 @@ class PlaybackMediaImpl : public PlaybackMedia,
     bool EndBrokenBackup();
 
     mutable std::recursive_mutex mutex_;
-    mutable std::atomic<int> lockWaiters_{0};  // OutsideLock callers waiting for mutex_
+    mutable std::atomic<int> lockWaiters_{0};  // callers and the tick waiting for mutex_
     const uint32_t mediaId_;
     const uint32_t trackId_;
     common::AsioThreadPool* const threadPool_;
