@@ -1,7 +1,11 @@
 // Every open and control request through MediaRecorder and the media it
 // hands out is answered exactly once, and a medium goes on as its request
 // says: one moved into a new session before its first frame plays on from
-// its start; an open at an unusable time is answered with the failure code.
+// its start; an open at an unusable time, a speed beyond the fastest rate
+// and an open refused on a reading medium are answered with the failure code
+// and change nothing; speed 0 shows one frame; a reverse open shows its
+// first two key frames at once; an export cut short by a throwing callback
+// ends with one final header that says it failed.
 #include <gtest/gtest.h>
 
 #include <algorithm>
