@@ -13,6 +13,7 @@
 
 #include "common/Log.h"
 #include "recorder/core/MediaRecorderImpl.h"
+#include "recorder/playback/PlaybackPacing.h"
 
 namespace orvale::recorder {
 
@@ -153,7 +154,8 @@ bool MediaRecorderImpl::ControlMedia(unsigned seqId, unsigned controlType, unsig
         from = playbackMedia_->FindStartTime(mediaId, session, time, speed);
     }
     Hold hold(*playbackMedia_);
-    if (!session.empty()) {
+    // A speed the media refuse leaves the session as it is.
+    if (!session.empty() && IsPlayableSpeed(speed)) {
         if (from == 0) from = playbackMedia_->GetSessionTime(session);
         playbackMedia_->SetSessionState(session, static_cast<int32_t>(controlType), from, speed,
                                         static_cast<int32_t>(profileType));

@@ -13,6 +13,7 @@
 #include "common/AsioThreadPool.h"
 #include "common/Log.h"
 #include "recorder/playback/ForensicRule.h"
+#include "recorder/playback/SearchRange.h"
 
 namespace orvale::recorder {
 using common::kLogError;
@@ -59,8 +60,8 @@ bool ForensicSearcher::Search(int64_t start, int64_t end, int trackId,
             OLOG(kLogWarning) << "Rule is empty.";
             return false;
         }
-        job->start = start;
-        job->end = end;
+        job->start = ClampToStorable(start);
+        job->end = ClampToStorable(end);
         job->trackId = trackId;
         job->callback = std::move(callback);
         boost::asio::post(pool_->Strand(), [weak = weak_from_this(), job] {

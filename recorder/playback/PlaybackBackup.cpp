@@ -34,6 +34,9 @@ void PlaybackMediaImpl::RunBackup(int seqID, OpenMediaResponseCallback response)
     }
     try {
         for (;;) {
+            // Whoever waits for the lock goes first (a caller's thread, or a
+            // tick that came before this medium became a backup).
+            while (lockWaiters_.load() > 0) std::this_thread::yield();
             std::shared_ptr<ReadBuffer> waitFor;
             bool more = false;
             {
@@ -42,20 +45,35 @@ void PlaybackMediaImpl::RunBackup(int seqID, OpenMediaResponseCallback response)
                 waitFor = std::move(backupWait_);
             }
             if (!more) break;
-            while (lockWaiters_.load() > 0) std::this_thread::yield();
             if (waitFor) WaitForRead(*waitFor);
         }
     } catch (const std::exception& e) {
         std::lock_guard lock(mutex_);
-        StopAfterException(e.what());
+        FailBackup(e.what());
         return;
     } catch (...) {
         std::lock_guard lock(mutex_);
-        StopAfterException("unknown");
+        FailBackup("unknown");
         return;
     }
     std::lock_guard lock(mutex_);
     StopReading();
+    // What was asked while the export ran (refused opens, controls) is
+    // answered here: the ticks never come to a backup medium.
+    while (backup_ && !retired_ && !pending_.empty()) AnswerFront();
+}
+
+// An export cut short by an exception (a callback that threw) still ends
+// with one final header, which says that it failed.
+void PlaybackMediaImpl::FailBackup(const char* what) {
+    holdFinalHeader_ = false;
+    heldFinalMarker_ = -1;
+    try {
+        EndBackup(4);
+    } catch (...) {
+        finalHeaderSent_ = true;  // a callback that throws again is not called again
+    }
+    StopAfterException(what);
 }
 
 void PlaybackMediaImpl::WaitForRead(const ReadBuffer& buffer) {
@@ -71,6 +89,8 @@ void PlaybackMediaImpl::EndBackup(int32_t marker) {
         return;
     }
     finalHeaderSent_ = true;
+    // An export that left out a second is no complete export.
+    if (marker == 3 && secondLost_) marker = 4;
     OLOG(kLogDebug) << "MID[" << mediaId_ << "], backup end"
                     << (marker == 3 ? std::string() : ", backup_status=" + std::to_string(marker));
     playback_media_header_s header;

@@ -174,8 +174,9 @@ bool PlaybackMediaImpl::DeliverFront(int64_t syncTime) {
             return DeliverRecord(buffer, record, syncTime);
         case RecordCheck::kNotRecord:
             OLOG(kLogError) << "MID[" << mediaId_ << "], Not datafile info";
+            if (backup_) return EndBrokenBackup();
             ReleaseReadBuffer(buffer.get(), 3);
-            return !readBuffers_.empty() && backup_;
+            return false;
         case RecordCheck::kIncomplete:
             ReleaseReadBuffer(buffer.get(), 3);
             return !readBuffers_.empty() || !backup_;
@@ -183,8 +184,16 @@ bool PlaybackMediaImpl::DeliverFront(int64_t syncTime) {
             break;
     }
     OLOG(kLogFatal) << "MID[" << mediaId_ << "], Invalid frame";
+    if (backup_) return EndBrokenBackup();
     ReleaseReadBuffer(buffer.get(), 3);
-    return !readBuffers_.empty() && backup_;
+    return false;
+}
+
+// The rest of a window whose records cannot be walked is lost: an export
+// that goes on past it would not be whole.
+bool PlaybackMediaImpl::EndBrokenBackup() {
+    EndBackup(4);
+    return false;
 }
 
 bool PlaybackMediaImpl::DeliverRecord(const std::shared_ptr<ReadBuffer>& buffer,
@@ -349,7 +358,7 @@ uint32_t PlaybackMediaImpl::CheckContinuity(ReadBuffer& buffer, int64_t time, ui
                                             bool forward) {
     if (lastDeliveredStamp_ == 0) {
         // Nothing to continue from: the first frame is shown as it comes.
-        buffer.pass = 0;
+        // A pass asked for (a reverse open) still holds for the next one.
         return 0;
     }
     const uint32_t last = lastSeenStamp_;
@@ -382,6 +391,8 @@ void PlaybackMediaImpl::RestartPacing() {
 
 PaceResult PlaybackMediaImpl::Pace(uint32_t interval, bool keyFrame) const {
     if (!deliveredOnce_ || lastDeliveredStamp_ == 0 || backup_) return PaceResult::kDeliver;
+    // Without a rate (a SEEK or PLAY at speed 0) only the frame asked for goes.
+    if (speed_ == 0) return pause_ ? PaceResult::kDeliver : PaceResult::kWait;
     const double elapsedMs = static_cast<double>(NowNs() - lastDeliveryNs_) / kNsPerMs;
     return PaceFrame(speed_, keyFrame, interval, elapsedMs);
 }

@@ -140,6 +140,8 @@ class PlaybackMediaContainer {
     void Control(const Medium& medium, int32_t seqId, uint32_t controlType, int64_t time,
                  int32_t speed, uint32_t profileType, ControlMediaResponseCallback callback);
     void TakeStateFrom(const Medium& medium, playback_session_s& row);
+    // A session without a time takes it from its first medium that has one.
+    bool StartFromMedia(const std::vector<Medium>& media, playback_session_s& row);
 
     static bool NextTime(const std::vector<Medium>& media, int32_t speed, int64_t& time);
     static void ProcessGuarded(const Medium& medium, int64_t syncTime);

@@ -9,6 +9,7 @@
 
 #include "common/AsioThreadPool.h"
 #include "common/Log.h"
+#include "recorder/playback/PlaybackPacing.h"
 
 namespace orvale::recorder {
 
@@ -31,6 +32,19 @@ bool Forward(int speed) {
 
 bool Holding(int32_t state) {
     return state == PLAYBACK_CONTROL_STEP || state == PLAYBACK_CONTROL_PAUSE;
+}
+
+bool UsesSpeed(unsigned controlType) {
+    switch (controlType) {
+        case PLAYBACK_CONTROL_PLAY:
+        case PLAYBACK_CONTROL_SEEK:
+        case PLAYBACK_CONTROL_STEP:
+        case PLAYBACK_CONTROL_PROFILE:
+        case PLAYBACK_CONTROL_PROFILE_SESSION:
+            return true;
+        default:
+            return false;
+    }
 }
 
 }  // namespace
@@ -67,6 +81,11 @@ int32_t PlaybackMediaImpl::GetState() const {
 int64_t PlaybackMediaImpl::GetPosition() const {
     std::lock_guard lock(mutex_);
     return position_;
+}
+
+int64_t PlaybackMediaImpl::GetPlayTime() const {
+    std::lock_guard lock(mutex_);
+    return position_ != 0 ? position_ : startTime_;
 }
 
 int32_t PlaybackMediaImpl::GetSpeed() const {
@@ -166,21 +185,32 @@ bool PlaybackMediaImpl::OpenMedia(int seqID, int64_t start, int64_t end, int spe
     answer.seqID = static_cast<uint32_t>(seqID);
     answer.isOpen = true;
     answer.openResponse = std::move(response);
-    startTime_ = start;
-    endTime_ = end;
-    dataCallback_ = std::make_shared<OpenMediaCallback>(std::move(data));
-    if (opened_) {
-        // Reading goes on from where it is; the new start counts from the
-        // next repositioning. A backup cannot be made of a medium that plays.
-        answer.result = backup && !backup_ ? MEDIA_ERROR_OPEN_FAILED : MEDIA_ERROR_NONE;
+    if (opened_ && (backup || backup_)) {
+        // A backup cannot be made of a medium that plays, nor an export
+        // taken over: refused, and nothing of the medium changes.
+        answer.result = MEDIA_ERROR_OPEN_FAILED;
+        pending_.push_back(std::move(answer));
+    } else if (opened_) {
+        // Reading goes on from where it is, to the new caller; the new start
+        // counts from the next repositioning.
+        TakeRequest(start, end, std::move(data));
+        pending_.push_back(std::move(answer));
+    } else if (!IsPlayableSpeed(speed)) {
+        // Refused through the ticks; nothing of the medium changes.
+        backup_ = false;
+        answer.result = MEDIA_ERROR_OPEN_FAILED;
         pending_.push_back(std::move(answer));
     } else {
+        TakeRequest(start, end, std::move(data));
         speed_ = speed;
         pause_ = pause;
         backup_ = backup;
         requestedProfile_ = profileType;
         profileInUse_ = profileType;
         finalHeaderSent_ = false;
+        holdFinalHeader_ = false;
+        heldFinalMarker_ = -1;
+        secondLost_ = false;
         answer.startReading = true;
         if (backup && threadPool_ == nullptr) {
             // No worker to export on: refused through the ticks instead.
@@ -202,6 +232,12 @@ bool PlaybackMediaImpl::OpenMedia(int seqID, int64_t start, int64_t end, int spe
     return true;
 }
 
+void PlaybackMediaImpl::TakeRequest(int64_t start, int64_t end, OpenMediaCallback data) {
+    startTime_ = start;
+    endTime_ = end;
+    dataCallback_ = std::make_shared<OpenMediaCallback>(std::move(data));
+}
+
 bool PlaybackMediaImpl::AnswerFront() {
     PendingResponse answer = std::move(pending_.front());
     pending_.pop_front();
@@ -212,12 +248,20 @@ bool PlaybackMediaImpl::AnswerFront() {
             // The answer tells whether reading could start; it still comes
             // before any frame, the final header of a backup included.
             holdFinalHeader_ = true;
-            result = StartReading(startTime_) ? MEDIA_ERROR_NONE : MEDIA_ERROR_OPEN_FAILED;
+            try {
+                result = StartReading(startTime_) ? MEDIA_ERROR_NONE : MEDIA_ERROR_OPEN_FAILED;
+            } catch (...) {
+                // No header stays held for a later export of this medium.
+                holdFinalHeader_ = false;
+                heldFinalMarker_ = -1;
+                throw;
+            }
             holdFinalHeader_ = false;
         }
         if (answer.openResponse) answer.openResponse(answer.seqID, result);
         if (heldFinalMarker_ >= 0) EndBackup(std::exchange(heldFinalMarker_, -1));
-        return result == MEDIA_ERROR_NONE;
+        // A refused open leaves the medium as it was: the step goes on.
+        return !answer.startReading || result == MEDIA_ERROR_NONE;
     }
     if (answer.isControl && answer.controlResponse) {
         OLOG(kLogDebug) << "MID[" << mediaId_
@@ -245,13 +289,20 @@ void PlaybackMediaImpl::Reposition(int64_t time, int speed, bool pause, uint32_t
 }
 
 void PlaybackMediaImpl::ApplyPlay(int64_t time, int speed, uint32_t& result) {
+    if (speed == 0) {
+        // No rate to play at: a repositioning that shows one frame and holds
+        // there, so that a later PLAY without a time resumes.
+        Reposition(CurrentTime(time), speed, true, result);
+        return;
+    }
     const bool sameDirection = Forward(speed) == Forward(speed_);
-    if (opened_ && time == position_ && state_ == PLAYBACK_CONTROL_PLAY && speed != speed_ &&
-        sameDirection) {
+    if (opened_ && time != 0 && time == position_ && state_ == PLAYBACK_CONTROL_PLAY &&
+        speed != speed_ && sameDirection) {
         speed_ = speed;  // faster or slower from where it is
         return;
     }
-    if (opened_ && time == 0 && Holding(state_) && sameDirection) {
+    // A medium without a rate holds as a paused one does.
+    if (opened_ && time == 0 && (Holding(state_) || speed_ == 0) && sameDirection) {
         speed_ = speed;  // resume
         pause_ = false;
         return;
@@ -262,11 +313,11 @@ void PlaybackMediaImpl::ApplyPlay(int64_t time, int speed, uint32_t& result) {
 
 void PlaybackMediaImpl::ApplyStep(int64_t time, int speed, uint32_t& result) {
     const bool sameDirection = Forward(speed) == Forward(speed_);
-    if (opened_ && sameDirection) {
+    if (opened_ && (sameDirection || speed == 0)) {
         // One more frame from where it stands; the buffers being read or
-        // delivered are left as they are.
+        // delivered are left as they are. Speed 0 keeps the rate it has.
         pause_ = true;
-        speed_ = speed;
+        if (speed != 0) speed_ = speed;
         return;
     }
     Reposition(sameDirection ? time : CurrentTime(time), speed, true, result);
@@ -274,35 +325,32 @@ void PlaybackMediaImpl::ApplyStep(int64_t time, int speed, uint32_t& result) {
 
 bool PlaybackMediaImpl::ControlMedia(int seqID, unsigned controlType, int64_t time, int speed,
                                      unsigned profileType, ControlMediaResponseCallback response) {
-    OutsideLock lock(*this);
-    OLOG(kLogDebug) << "MID[" << mediaId_ << "], ControlMedia(), SeqID=" << seqID
-                    << ", controlType=" << controlType << ", Time=" << time << ", Speed=" << speed
-                    << ", ProfileType=" << profileType;
-    AdvanceCounter();
-    awake_ = true;
+    LogControl(seqID, controlType, time, speed, profileType);
     if (controlType == PLAYBACK_CONTROL_STOP) {
-        try {
-            if (backup_ && opened_) EndBackup(0);
-            StopReading();
-            state_ = PLAYBACK_CONTROL_STOP;
-            if (response && !retired_) {
-                OLOG(kLogDebug) << "MID[" << mediaId_
-                                << "], ControlMedia() Response, SeqID=" << seqID;
-                response(static_cast<unsigned>(seqID), MEDIA_ERROR_NONE, responseCounter_);
-            }
-        } catch (const std::exception& e) {
-            StopAfterException(e.what());
-        }
+        // Answered at once, but with the lock let go: the answer may call
+        // the engine, whose tick holds the container and waits for this lock.
+        uint8_t counter = 0;
+        if (!StopFromControl(seqID, counter)) response = nullptr;
+        if (response) response(static_cast<unsigned>(seqID), MEDIA_ERROR_NONE, counter);
         return true;
     }
+    OutsideLock lock(*this);
+    AdvanceCounter();
+    awake_ = true;
     uint32_t result = MEDIA_ERROR_NONE;
-    try {
-        ApplyControl(controlType, time, speed, profileType, result);
-    } catch (const std::exception& e) {
-        StopAfterException(e.what());
+    if (UsesSpeed(controlType) && !IsPlayableSpeed(speed)) {
+        // Refused: the medium goes on as it was; only the answer tells.
+        OLOG(kLogError) << "MID[" << mediaId_ << "], ControlMedia() fail!";
         result = MEDIA_ERROR_OPEN_FAILED;
+    } else {
+        try {
+            ApplyControl(controlType, time, speed, profileType, result);
+        } catch (const std::exception& e) {
+            StopAfterException(e.what());
+            result = MEDIA_ERROR_OPEN_FAILED;
+        }
+        state_ = static_cast<int32_t>(controlType);
     }
-    state_ = static_cast<int32_t>(controlType);
     PendingResponse answer;
     answer.seqID = static_cast<uint32_t>(seqID);
     answer.isControl = true;
@@ -310,6 +358,31 @@ bool PlaybackMediaImpl::ControlMedia(int seqID, unsigned controlType, int64_t ti
     answer.controlResponse = std::move(response);
     pending_.push_back(std::move(answer));
     OLOG(kLogDebug) << "MID[" << mediaId_ << "], ControlMedia End";
+    return true;
+}
+
+void PlaybackMediaImpl::LogControl(int seqID, unsigned controlType, int64_t time, int speed,
+                                   unsigned profileType) const {
+    OLOG(kLogDebug) << "MID[" << mediaId_ << "], ControlMedia(), SeqID=" << seqID
+                    << ", controlType=" << controlType << ", Time=" << time << ", Speed=" << speed
+                    << ", ProfileType=" << profileType;
+}
+
+bool PlaybackMediaImpl::StopFromControl(int seqID, uint8_t& counter) {
+    OutsideLock lock(*this);
+    AdvanceCounter();
+    awake_ = true;
+    try {
+        if (backup_ && opened_) EndBackup(0);
+        StopReading();
+        state_ = PLAYBACK_CONTROL_STOP;
+    } catch (const std::exception& e) {
+        StopAfterException(e.what());
+        return false;
+    }
+    counter = responseCounter_;
+    if (retired_) return false;
+    OLOG(kLogDebug) << "MID[" << mediaId_ << "], ControlMedia() Response, SeqID=" << seqID;
     return true;
 }
 
@@ -360,11 +433,33 @@ void PlaybackMediaImpl::StopAfterException(const char* what) {
 void PlaybackMediaImpl::Process(int64_t syncTime) {
     // A medium never opened nor controlled has nothing to do, and one that
     // is about to become a backup is never locked by the ticking thread.
-    if (backup_ || retired_ || !awake_) return;
-    std::lock_guard lock(mutex_);
+    if (retired_ || !awake_) return;
+    // Counted among the waiters before it looks at the backup flag: a
+    // backup's worker, which calls out under the lock, lets it in first, so
+    // that the tick never waits for a lock held by a callback that may wait
+    // for the container's lock.
+    ++lockWaiters_;
+    if (backup_) {
+        --lockWaiters_;
+        return;
+    }
+    const std::lock_guard lock(mutex_);
+    --lockWaiters_;
     try {
         while (!backup_ && Step(syncTime)) {
         }
+    } catch (const std::exception& e) {
+        StopAfterException(e.what());
+    } catch (...) {
+        StopAfterException("unknown");
+    }
+}
+
+void PlaybackMediaImpl::AnswerQueued() {
+    if (backup_ || retired_ || !awake_) return;
+    std::lock_guard lock(mutex_);
+    try {
+        while (!backup_ && !retired_ && !pending_.empty()) AnswerFront();
     } catch (const std::exception& e) {
         StopAfterException(e.what());
     } catch (...) {

@@ -16,11 +16,15 @@
 // Locks: `mutex_` (recursive) guards every member but the atomics; callbacks
 // run with it held, so a callback may call OpenMedia/ControlMedia/Stop (its
 // effect shows from the next step: a generation count tells the step that
-// called out that its buffer or pacing state were replaced). The atomics are
-// read by the engine's container without the lock. A read completes on the
-// drive's read queue and touches only its buffer: a buffer with a read in
-// flight is never resized or given back to the pool (dropping it leaves it
-// to the read, whose last reference frees it).
+// called out that its buffer or pacing state were replaced). Lock order:
+// the container's, then this one. So a callback runs with `mutex_` held only
+// on a thread that took the container's lock first (the timer's tick) or on
+// a backup's worker (the container never waits for a backup's lock); the
+// STOP answer, given on the caller's thread, comes after `mutex_` is let go.
+// The atomics are read by the engine's container without the lock. A read
+// completes on the drive's read queue and touches only its buffer: a buffer
+// with a read in flight is never resized or given back to the pool (dropping
+// it leaves it to the read, whose last reference frees it).
 //
 // Owned by the engine through a shared pointer; posted work holds weak ones.
 #pragma once
@@ -92,6 +96,9 @@ class PlaybackMediaImpl : public PlaybackMedia,
     // at once, without taking the lock, for a backup medium and for one not
     // yet opened or controlled.
     void Process(int64_t syncTime);
+    // The queued answers only, nothing delivered: for a medium of a session
+    // that has no time yet (an open answered now may still fail).
+    void AnswerQueued();
     // The key-frame time at which playing from `time` in the direction of
     // `speed` (forward when >= 0) would start; 0 when there is none.
     int64_t FindStartTime(int64_t time, int speed);
@@ -107,6 +114,9 @@ class PlaybackMediaImpl : public PlaybackMedia,
     // Under the lock: what a session takes over from its first medium.
     int32_t GetState() const;
     int64_t GetPosition() const;
+    // Where a session taking this medium over plays from: its position, or
+    // before its first frame the time it was opened or repositioned at.
+    int64_t GetPlayTime() const;
     int32_t GetSpeed() const;
     uint32_t GetRequestedProfile() const { return requestedProfile_.load(); }
     // True while a read that was posted has not landed yet (tests wait for
@@ -153,9 +163,15 @@ class PlaybackMediaImpl : public PlaybackMedia,
     // --- open and control (PlaybackMediaImpl.cpp) ---
     void StopReading();
     bool StartReading(int64_t time);
+    // The range and data callback of an open that is taken.
+    void TakeRequest(int64_t start, int64_t end, OpenMediaCallback data);
     // Answers the front queued response; false ends the step.
     bool AnswerFront();
     void AdvanceCounter();
+    void LogControl(int seqID, unsigned controlType, int64_t time, int speed,
+                    unsigned profileType) const;
+    // STOP's work under the lock; false when no answer is to be given.
+    bool StopFromControl(int seqID, uint8_t& counter);
     void ApplyControl(unsigned controlType, int64_t time, int speed, unsigned profileType,
                       uint32_t& result);
     void ApplyPlay(int64_t time, int speed, uint32_t& result);
@@ -228,9 +244,11 @@ class PlaybackMediaImpl : public PlaybackMedia,
     void RunBackup(int seqID, OpenMediaResponseCallback response);
     void WaitForRead(const ReadBuffer& buffer);
     void EndBackup(int32_t marker);
+    void FailBackup(const char* what);
+    bool EndBrokenBackup();
 
     mutable std::recursive_mutex mutex_;
-    mutable std::atomic<int> lockWaiters_{0};  // OutsideLock callers waiting for mutex_
+    mutable std::atomic<int> lockWaiters_{0};  // callers and the tick waiting for mutex_
     const uint32_t mediaId_;
     const uint32_t trackId_;
     common::AsioThreadPool* const threadPool_;
@@ -275,6 +293,7 @@ class PlaybackMediaImpl : public PlaybackMedia,
     int64_t prefetchNotBeforeNs_ = 0;          // after a failed prefetch
     bool lastVideoShown_ = false;              // audio goes only with the video frames shown
     bool finalHeaderSent_ = false;             // of the current backup
+    bool secondLost_ = false;                  // the current backup could not read a second
     bool holdFinalHeader_ = false;             // while an open is being answered
     int32_t heldFinalMarker_ = -1;
     std::shared_ptr<ReadBuffer> backupWait_;  // the read a backup step waits for

@@ -1,7 +1,5 @@
 #include "recorder/playback/PlaybackPacing.h"
 
-#include <cstdlib>
-
 namespace orvale::recorder {
 
 namespace {
@@ -19,7 +17,8 @@ PaceResult DeliverWhen(bool due) {
 }  // namespace
 
 PaceResult PaceFrame(int speed, bool keyFrame, uint32_t interval, double elapsedMs) {
-    const int rate = std::abs(speed);
+    // Wide enough for the rate of the most negative speed.
+    const int64_t rate = speed < 0 ? -static_cast<int64_t>(speed) : speed;
     const auto elapsed = static_cast<int64_t>(elapsedMs);
     if (rate >= 3 && !keyFrame) return PaceResult::kSkip;
     if (rate > 4 && elapsed >= 125) return PaceResult::kDeliver;

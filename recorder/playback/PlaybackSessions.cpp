@@ -6,7 +6,10 @@
 // frame after it; when each of them also announced the time of that frame
 // (a gap of more than 5 s lies ahead), the session jumps to the earliest of
 // them (the latest in reverse). A session without an opened medium holds its
-// time: nothing plays that could finish a second.
+// time: nothing plays that could finish a second. A session without a time
+// takes the time of its first medium that has one (its position, or before
+// its first frame the time it was opened or repositioned at); until then
+// nothing is paced, but every request of its media is answered.
 #include <algorithm>
 #include <exception>
 #include <utility>
@@ -76,9 +79,14 @@ void PlaybackMediaContainer::Tick() {
 
 void PlaybackMediaContainer::TickSession(const std::string& session) {
     const auto row = rows_.find(session);
-    if (row == rows_.end() || row->second.time == 0) return;  // not started
-    const playback_session_s state = row->second;
+    if (row == rows_.end()) return;
     const std::vector<Medium> media = SessionMedia(session);
+    if (row->second.time == 0 && !StartFromMedia(media, row->second)) {
+        // Not started: nothing is paced, but every request is answered.
+        for (const auto& medium : media) Guarded(medium, [&] { medium->AnswerQueued(); });
+        return;
+    }
+    const playback_session_s state = row->second;
     int64_t next = 0;
     if (!NextTime(media, state.speed, next)) {
         for (const auto& medium : media) ProcessGuarded(medium, state.time);
@@ -194,9 +202,19 @@ bool PlaybackMediaContainer::ControlSession(int32_t seqId, const std::string& se
     return true;
 }
 
+bool PlaybackMediaContainer::StartFromMedia(const std::vector<Medium>& media,
+                                            playback_session_s& row) {
+    for (const auto& medium : media) {
+        if (medium->IsBackup() || medium->GetPlayTime() == 0) continue;
+        TakeStateFrom(medium, row);
+        return row.time != 0;
+    }
+    return false;
+}
+
 void PlaybackMediaContainer::TakeStateFrom(const Medium& medium, playback_session_s& row) {
     row.controlType = medium->GetState();
-    row.time = medium->GetPosition();
+    row.time = medium->GetPlayTime();
     row.speed = medium->GetSpeed();
     row.profileType = static_cast<int32_t>(medium->GetRequestedProfile());
 }

@@ -2,7 +2,8 @@
 // a start offset forward or up to an end offset in reverse, as many as the
 // buffer holds, ending where the profile must change. Windows never outgrow
 // their buffer: a buffer grows (up to the largest one) for a second that
-// does not fit alone, and a second that fits no buffer is skipped.
+// does not fit alone. A second that fits no buffer is skipped in playback;
+// it ends a backup, whose final header then says that it failed.
 #include <algorithm>
 
 #include "common/Log.h"
@@ -35,6 +36,7 @@ bool PlaybackMediaImpl::GrowFor(ReadBuffer& buffer, int64_t need, const char* li
     if (need + kPartialSectors > ReadBuffer::kMaxCapacity) {
         OLOG(kLogError) << "MID[" << mediaId_
                         << "], A second larger than any read buffer is skipped. size=" << need;
+        if (backup_) secondLost_ = true;
         return false;
     }
     buffer.Resize(static_cast<uint64_t>(need + kPartialSectors));
@@ -78,6 +80,7 @@ bool PlaybackMediaImpl::SetForwardWindow(ReadBuffer& buffer, int64_t start, int6
                     return true;
                 }
                 if (!GrowFor(buffer, distance, "Resize #1")) {
+                    if (backup_) return false;
                     start = static_cast<int64_t>(row.keyOffset);
                     currentRow_ = j;
                     skipped = true;
@@ -109,7 +112,10 @@ bool PlaybackMediaImpl::SetLastRowWindow(ReadBuffer& buffer, int64_t start, int6
                 EndWindowAt(buffer, lastRow);
                 return true;
             }
-            if (!GrowFor(buffer, end - start, "Resize #2")) end = start;
+            if (!GrowFor(buffer, end - start, "Resize #2")) {
+                if (backup_) return false;
+                end = start;
+            }
         }
         buffer.windowEnd = end;
         buffer.windowEndTime = last.keyTime;
@@ -133,7 +139,8 @@ bool PlaybackMediaImpl::SetLastRowWindow(ReadBuffer& buffer, int64_t start, int6
     }
     OLOG(kLogError) << "MID[" << mediaId_ << "], Not found end marker && read size < buffer size";
     std::vector<index_row_s> rows;
-    if (reader_->GetIFrameIndex(rows) && (rows.size() > indexRows_.size() || rows.back().end)) {
+    if (reader_->GetIFrameIndex(rows) && !rows.empty() &&
+        (rows.size() > indexRows_.size() || rows.back().end)) {
         OLOG(kLogDebug) << "MID[" << mediaId_ << "] Update IFRAME_INDEX";
         std::sort(rows.begin(), rows.end(),
                   [](const index_row_s& a, const index_row_s& b) { return a.keyTime < b.keyTime; });
@@ -185,6 +192,7 @@ bool PlaybackMediaImpl::SetReverseWindow(ReadBuffer& buffer, int64_t end, int64_
         } else {
             const int64_t alone = end - static_cast<int64_t>(indexRows_[newest].keyOffset);
             if (alone > Room(buffer) && !GrowFor(buffer, alone, "Resize #2")) {
+                if (backup_) return false;
                 end = static_cast<int64_t>(indexRows_[newest].keyOffset);
                 currentRow_ = static_cast<size_t>(newest);
                 continue;

@@ -11,6 +11,7 @@
 
 #include "common/AsioThreadPool.h"
 #include "common/Log.h"
+#include "recorder/playback/SearchRange.h"
 #include "recorder/playback/TimelineSpans.h"
 #include "recorder/store/DataFile.h"
 #include "recorder/store/HourFileName.h"
@@ -70,6 +71,8 @@ bool TimelineSearcher::GetTimeline(int64_t start, int64_t end, const timeline_fi
                                    Result& out) {
     OLOG(kLogDebug) << "GetTimeline - Start ";
     std::set<int> trackIds;
+    start = ClampToStorable(start);
+    end = ClampToStorable(end);
     for (const auto& channel : channels_) channel->GetTrackIds(start, end, trackIds);
     OLOG(kLogDebug) << "GetTimeline - TrackID End ";
 

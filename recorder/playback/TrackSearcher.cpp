@@ -6,6 +6,7 @@
 #include <boost/asio/post.hpp>
 
 #include "common/Log.h"
+#include "recorder/playback/SearchRange.h"
 #include "recorder/playback/SearchTask.h"
 
 namespace orvale::recorder {
@@ -38,6 +39,8 @@ bool TrackSearcher::Search(int64_t start, int64_t end, TrackCallback callback) {
 
 std::list<int> TrackSearcher::FindTracks(int64_t start, int64_t end) const {
     std::set<int> tracks;
+    start = ClampToStorable(start);
+    end = ClampToStorable(end);
     for (const auto& channel : channels_) channel->GetTrackIds(start, end, tracks);
     return {tracks.begin(), tracks.end()};
 }

@@ -26,8 +26,10 @@ namespace orvale::recorder {
 
 class ReadBuffer {
   public:
-    // The largest array Resize makes.
-    static constexpr uint32_t kMaxCapacity = 0x800000;
+    // The largest array Resize makes: room for the largest second a
+    // recorder stores (64 MiB of records), the filler records that may end
+    // a write inside it and the partial sectors around a window.
+    static constexpr uint32_t kMaxCapacity = 0x4000000 + 0x10000;
 
     // An array of `size` bytes rounded up to whole sectors (at least one).
     explicit ReadBuffer(uint32_t size);

@@ -11,12 +11,14 @@
 #include <condition_variable>
 #include <filesystem>
 #include <future>
+#include <limits>
 #include <list>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "platform/HostFolder.h"
@@ -300,6 +302,23 @@ TEST_F(ForensicThroughEngineTest, SearchesThatFindNothingAnswerOnceAndChangeNoth
     EXPECT_EQ(Search(*cam2, kStart, kStart + 60, everywhere, line), std::vector<Hit>{});
     EXPECT_EQ(Search(*cam1, kStart + 3600, kStart + 7200, everywhere, line), std::vector<Hit>{});
     EXPECT_EQ(test::SettledTree(root), before);
+}
+
+// A range reaching as far as a 64-bit time goes finds what lies in it.
+TEST_F(ForensicThroughEngineTest, ASearchOverAnyRangeFindsWhatLiesInIt) {
+    Record("cam1", kStart, kCrossing);
+    IForensicSearcher* searcher = Searcher(1);
+    ASSERT_NE(searcher, nullptr);
+    constexpr int64_t kMin = std::numeric_limits<int64_t>::min();
+    constexpr int64_t kMax = std::numeric_limits<int64_t>::max();
+    const std::pair<int64_t, int64_t> ranges[] = {
+        {kMin, kMax},   {kMin, kStart + 60},   {kMin + 1, kStart + 60}, {kMin + 3599, kMax - 1},
+        {kStart, kMax}, {kStart, kMax - 3599}, {0, 253402300799},
+    };
+    for (const auto& [from, to] : ranges) {
+        EXPECT_EQ(Search(*searcher, from, to, {}, {Line(kMiddleLine, 255)}), kCrossed)
+            << from << ".." << to;
+    }
 }
 
 TEST_F(ForensicThroughEngineTest, TheRegistryKeepsOneSearcherPerSequenceId) {

@@ -110,24 +110,31 @@ TEST_F(PlaybackContainerTest, ASessionJumpsOverTheGapOfAllItsMedia) {
     }
 }
 
-// A session holds its time while none of its media plays (all stopped) and
-// is not processed at all before it was given a time.
+// A session holds its time while none of its media plays (all stopped).
+// Before it was given a time it takes the one its media were opened at; a
+// session whose media have none answers their requests and plays nothing.
 TEST_F(PlaybackContainerTest, ASessionHoldsWhileNothingPlaysAndWaitsForItsStart) {
     RecordThroughEngine(kS, kLast);
+    auto idle = Make(3);
+    ASSERT_TRUE(media_->Insert(3, "t", idle));
+    Open(*idle, 0, kLast, 1);
+    TickAll(50);
+    ASSERT_EQ(Answers().size(), 1u);
+    EXPECT_EQ(Answers()[0].result, MEDIA_ERROR_OPEN_FAILED);
+    EXPECT_EQ(media_->GetSessionTime("t"), 0);
+    EXPECT_TRUE(Deliveries().empty());
+
     auto a = Make(1);
     auto b = Make(2);
     ASSERT_TRUE(media_->Insert(1, "s", a));
     ASSERT_TRUE(media_->Insert(2, "s", b));
-    Open(*a, kS, kLast, 1);
-    Open(*b, kS, kLast, 1);
-    TickAll(50);
-    EXPECT_TRUE(Answers().empty()) << "a session without a time is not processed";
-    EXPECT_EQ(media_->GetSessionTime("s"), 0);
-
-    ASSERT_TRUE(media_->SetSessionState("s", PLAYBACK_CONTROL_PLAY, kS, 1, 4));
+    Open(*a, kS + 1, kLast, 1);
+    Open(*b, kS + 1, kLast, 1);
+    TickAll(1);
+    EXPECT_EQ(media_->GetSessionTime("s"), kS + 1);
     TickAll(2500);
-    EXPECT_EQ(Answers().size(), 2u);
-    EXPECT_GE(media_->GetSessionTime("s"), kS + 2);
+    EXPECT_EQ(Answers().size(), 3u);
+    EXPECT_GE(media_->GetSessionTime("s"), kS + 3);
     WaitForReads();
     media_->ControlSession(5, "s", PLAYBACK_CONTROL_STOP, 1, 0, 1, 4, ControlAnswer());
     EXPECT_FALSE(a->IsOpened());

@@ -297,20 +297,25 @@ TEST_F(PlaybackCrossingTest, ChangesProfileWhereItStands) {
     EXPECT_EQ(medium->GetState(), PLAYBACK_CONTROL_PAUSE);
 }
 
-// A second larger than the read buffer grows it; one larger than any read
-// buffer is skipped with an error line, and playback goes on past it.
+// A second larger than the read buffer grows it, also one of 9 MiB (a 4K
+// camera's); one larger than any read buffer is skipped with an error line,
+// and playback goes on past it.
 TEST_F(PlaybackCrossingTest, GrowsForLargeSecondsAndSkipsTooLargeOnes) {
-    WriteSeconds(kS, Stamped(kS, kS + 3), nullptr, [](int64_t t) -> uint32_t {
+    auto writer = channel_->GetFileWriter(kProfileNormal, 1, kS, 256 << 20);
+    WriteSeconds(kS, Stamped(kS, kS + 4), writer, [](int64_t t) -> uint32_t {
         if (t == kS + 1) return 5 << 20;
         if (t == kS + 2) return 9 << 20;
+        if (t == kS + 3) return ReadBuffer::kMaxCapacity;
         return 3000;
     })->Close();
-    const std::vector<int64_t> shown{kS, kS + 1, kS + 3};
-    EXPECT_EQ(TimesOf(Play(kS, 8, 3, 3000)), shown);
+    const std::vector<int64_t> shown{kS, kS + 1, kS + 2, kS + 4};
+    EXPECT_EQ(TimesOf(Play(kS, 8, 4, 3000)), shown);
     EXPECT_EQ(Videos()[1].size, 5 << 20);
+    EXPECT_EQ(Videos()[2].size, 9 << 20);
     EXPECT_GE(log_.Count("], Resize #1, current max size="), 1u);
     EXPECT_GE(log_.Count("], A second larger than any read buffer is skipped."), 1u);
-    EXPECT_EQ(TimesOf(Play(kS + 3, -8, 3, 3000)), (std::vector<int64_t>{kS + 3, kS + 1, kS}));
+    EXPECT_EQ(TimesOf(Play(kS + 4, -8, 4, 3000)),
+              (std::vector<int64_t>{kS + 4, kS + 2, kS + 1, kS}));
 }
 
 // A data file cut short: what is there is shown, then playback ends.

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <string>
 
 namespace orvale::recorder {
@@ -46,6 +47,9 @@ TEST(PlaybackPacingTest, DecidesEachSpeedsFrames) {
         {0, true, 0, 1000, PaceResult::kWait},
         {5, true, 5000, 100, PaceResult::kWait},
         {256, true, 5000, 100, PaceResult::kWait},
+        // The most negative speed has a rate like any other.
+        {std::numeric_limits<int>::min(), false, 40, 0, PaceResult::kSkip},
+        {std::numeric_limits<int>::min(), true, 5000, 125, PaceResult::kDeliver},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE("speed " + std::to_string(c.speed) + " interval " +

@@ -88,10 +88,16 @@ TEST_F(PlaybackSpeedTest, DeliversTheFramesOfEachSpeedAtTheirTicks) {
                 expected.push_back({tick, 1, time, stamp});
                 if (i % 25 == 0) expected.push_back({tick, 3, 0, stamp});
                 expected.push_back({tick + 1, 2, 0, stamp});
-            } else {
-                const int64_t step = c.speed > 0 ? c.stride : -c.stride;
-                const int64_t time = c.start + static_cast<int64_t>(i) * step;
+            } else if (c.speed > 0) {
+                const int64_t time = c.start + static_cast<int64_t>(i) * c.stride;
                 expected.push_back({tick, 1, time, StampOf(time, 0)});
+            } else {
+                // A reverse open passes over the continuity of its first two
+                // key frames: the second comes on the tick after the first.
+                const int64_t k = i == 0 ? 0 : static_cast<int64_t>(i) - 1;
+                const int64_t time = c.start - (i == 0 ? 0 : 1) - k * c.stride;
+                const int64_t at = i == 0 ? first : first + 1 + k * c.gap;
+                expected.push_back({at, 1, time, StampOf(time, 0)});
             }
         }
         std::vector<Seen> seen;
