@@ -266,11 +266,11 @@ TEST_P(FailingDriveTest, RecordingGoesOnOntoTheOtherDriveAndKeepsWhatIsIndexed) 
 INSTANTIATE_TEST_SUITE_P(
     Failures, FailingDriveTest,
     ::testing::Values(FailureCase{"FilesTurnImmutable", Failure::kImmutable, 12, 2},
-                      FailureCase{"WritesFailWithIoErrors", Failure::kIoErrors, 12, 12},
+                      FailureCase{"WritesFailWithIoErrors", Failure::kIoErrors, 12, 10},
                       FailureCase{"FolderVanishes", Failure::kVanishes, 12, 2},
-                      FailureCase{"PowerCutAt8s", Failure::kPowerCut, 8, 12},
-                      FailureCase{"PowerCutAt16s", Failure::kPowerCut, 16, 12},
-                      FailureCase{"PowerCutAt23s", Failure::kPowerCut, 23, 12}),
+                      FailureCase{"PowerCutAt8s", Failure::kPowerCut, 8, 10},
+                      FailureCase{"PowerCutAt16s", Failure::kPowerCut, 16, 10},
+                      FailureCase{"PowerCutAt23s", Failure::kPowerCut, 23, 10}),
     [](const ::testing::TestParamInfo<FailureCase>& info) { return info.param.name; });
 
 }  // namespace
