@@ -238,15 +238,13 @@ void FileWriter::RunFinishing() {
         // every write finished meanwhile. Unflushed bytes get no rows: their
         // write is reported failed.
         const std::error_code flushed = FlushData();
-        for (Finishing& next : batch) {
-            if (flushed) {
-                next.report(flushed);
-                continue;
-            }
-            WriteIndexRows(*next.indexed);
-            next.report(next.error);
+        if (!flushed) {
+            for (const Finishing& next : batch) WriteIndexRows(*next.indexed);
+            // Before the reports: once the owner has heard them, Close may
+            // use the index.
+            MakeIndexDurable(false);
         }
-        MakeIndexDurable(false);
+        for (Finishing& next : batch) next.report(flushed ? flushed : next.error);
     }
 }
 
