@@ -197,12 +197,16 @@ void Recorder::WaitForStatusReports() {
 void Recorder::WaitForPending(Profile& profile, const char* what) {
     // Results arrive from the drive's threads, not from a strand, so a stop
     // from inside the status callback still sees them. Each result wakes the
-    // wait, so the stop goes on as soon as the last write has ended.
-    {
+    // wait, so the stop goes on as soon as the last write has ended; the
+    // seconds of a failed write are written again from here, since the
+    // writing jobs wait for the stop.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStopWaitMs);
+    do {
         std::unique_lock lock(pendingMutex_);
-        pendingDone_.wait_for(lock, std::chrono::milliseconds(kStopWaitMs),
-                              [&profile] { return profile.pending->Size() == 0; });
-    }
+        pendingDone_.wait_until(lock, deadline, [&profile] {
+            return profile.pending->Size() == 0 || profile.rewriting > 0;
+        });
+    } while (profile.rewriting > 0 && Rewrite(profile));
     if (profile.pending->Size() > 0) {
         OLOG(kLogWarning) << "CH=[" << channelId_ << "] " << profile.pending->Size() << " " << what
                           << " buffers still writing after " << kStopWaitMs / 1000
@@ -212,9 +216,13 @@ void Recorder::WaitForPending(Profile& profile, const char* what) {
 }
 
 void Recorder::WaitForPendingBelow(Profile& profile, size_t count) {
-    std::unique_lock lock(pendingMutex_);
-    pendingDone_.wait_for(lock, std::chrono::milliseconds(kStopWaitMs),
-                          [&profile, count] { return profile.pending->Size() < count; });
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStopWaitMs);
+    do {
+        std::unique_lock lock(pendingMutex_);
+        pendingDone_.wait_until(lock, deadline, [&profile, count] {
+            return profile.pending->Size() < count || profile.rewriting > 0;
+        });
+    } while (profile.rewriting > 0 && Rewrite(profile));
 }
 
 void Recorder::SetEventCallback(RecorderEventCallback callback) {

@@ -16,7 +16,8 @@
 // writerLock_, metaLock_, the pending queues and the chunks; manualLock_ is
 // never held with mainLock_ or metaLock_; `pendingMutex_` is taken only to
 // wake or wait for the end of pending writes, and under it a waiter reads
-// nothing but the pending queues, the metadata queue and the chunk's counts.
+// nothing but the pending queues, the counts of buffers to write again, the
+// metadata queue and the chunk's counts; a profile's `rewriteLock` is a leaf.
 // Frame input takes no lock but metaLock_, and never waits for a disk: a
 // metadata second that finds the queue full is dropped; a caller that must
 // lose nothing waits on the write buffer count, which counts queued metadata
@@ -33,7 +34,9 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -80,6 +83,9 @@ class Recorder : public IRecorder, public std::enable_shared_from_this<Recorder>
     static constexpr int kStatusWaitMs = 10'000;
     static constexpr uint16_t kRefused = 0xFFFF;
     static constexpr uint16_t kNoSpace = 1063;
+    // Writes a buffer gets, on writers of the drives the channel gives,
+    // before its seconds are given up.
+    static constexpr int kMaxFailedWrites = 3;
 
     Recorder(int32_t trackId, std::shared_ptr<Channel> channel, const media_encrypt_s& encryption,
              std::string scheduleId, int64_t maxDataFileSize, common::AsioThreadPool* pool,
@@ -155,6 +161,13 @@ class Recorder : public IRecorder, public std::enable_shared_from_this<Recorder>
         WritePacer pacer;
         std::atomic<uint32_t> videoCount{0};
         std::atomic<uint32_t> audioCount{0};
+        // Buffers whose write failed, to be written again by the next job
+        // (or a waiting stop) on the writer the channel gives then, with the
+        // writes each has had. Under `rewriteLock` (a leaf lock).
+        std::mutex rewriteLock;
+        std::deque<std::shared_ptr<WriteBuffer>> rewrites;
+        std::map<const WriteBuffer*, int> failedWrites;
+        std::atomic<uint32_t> rewriting{0};  // rewrites.size()
         int32_t writtenStatus;
         int32_t idleStatus;
     };
@@ -185,13 +198,22 @@ class Recorder : public IRecorder, public std::enable_shared_from_this<Recorder>
                                           bool& renewed);
     int64_t RequiredDataSize(const WriteBuffer& buffer) const;
     void OnFileResult(Profile& profile, const std::shared_ptr<WriteBuffer>& buffer,
-                      int32_t errorCode);
+                      int32_t errorCode, const std::string& drive);
     void ApplyPendingTrack(Profile& profile);
+    // Keeps a buffer whose write failed for another writer; false once it
+    // failed kMaxFailedWrites times.
+    bool KeepForRewrite(Profile& profile, const std::shared_ptr<WriteBuffer>& buffer);
+    // Hands the kept buffers to writers again; false when there were none.
+    // The caller holds mainLock_.
+    bool Rewrite(Profile& profile);
     void QueueMetaSecond(std::shared_ptr<MetaDataFrameBuffer> second);
     int32_t MetaTrackOf(const MetaDataFrameBuffer& second) const;
     void PostWriteMetaData();
     bool WriteMetaData();
     bool WriteMetaSecond(const MetaDataFrameBuffer& second);
+    // The metadata writer of the track and hour of `time`; empty when none
+    // could be had.
+    std::shared_ptr<MetaDataWriter> MetaWriterFor(int32_t trackId, int64_t time);
     void CloseFiles();
     void CloseWriter(Profile& profile);
     void DropMetaWriter();

@@ -174,6 +174,8 @@ class InHand {
 void Recorder::WriteProfile(Profile& profile, uint64_t postedAfter) {
     std::lock_guard lock(mainLock_);
     try {
+        // Seconds whose write failed go first, in the order they came back.
+        Rewrite(profile);
         const bool recording = recording_;
         const uint32_t keep = recording ? maxPreRecordSeconds_.load() : 0;
         const bool leaveOpen = recording && keep == 0;
@@ -211,12 +213,24 @@ void Recorder::WriteProfile(Profile& profile, uint64_t postedAfter) {
 bool Recorder::WriteBufferOut(Profile& profile, std::shared_ptr<WriteBuffer> buffer) {
     const WriteBuffer::Seconds& seconds = buffer->GetSeconds();
     const auto first = static_cast<int64_t>(seconds.front()->firstFrameTime);
-    profile.lastSecond = static_cast<int64_t>(seconds.back()->firstFrameTime);
+    profile.lastSecond =
+        std::max(profile.lastSecond.load(), static_cast<int64_t>(seconds.back()->firstFrameTime));
 
     bool renewed = false;
-    const std::shared_ptr<FileWriter> writer = WriterFor(profile, *buffer, renewed);
+    std::shared_ptr<FileWriter> writer = WriterFor(profile, *buffer, renewed);
+    if (writer && !writer->FolderExists()) {
+        // A vanished folder (a removed hour, a lost drive): the seconds go to
+        // the next writer the channel gives.
+        PostStatus(RECORDER_STATUS_FOLDER_MISSING, first);
+        CloseFiles();
+        writer = WriterFor(profile, *buffer, renewed);
+        if (writer && !writer->FolderExists()) {
+            CloseFiles();
+            writer.reset();
+        }
+    }
     if (!writer) {
-        if (channel_->HasWritableDrive()) {
+        if (channel_->HasHealthyWritableDrive()) {
             // No space is said only when it is so: a file that could not be
             // made on a drive with room is no file alone.
             if (!channel_->HasRoomForFile(RequiredDataSize(*buffer))) {
@@ -224,6 +238,7 @@ bool Recorder::WriteBufferOut(Profile& profile, std::shared_ptr<WriteBuffer> buf
             }
             PostStatus(RECORDER_STATUS_NO_FILE, first);
         } else {
+            // None, or every one failed lately: no drive takes the seconds.
             PostStatus(RECORDER_STATUS_NO_WRITABLE_DRIVE, first);
         }
         PostStatus(profile.idleStatus, first);
@@ -236,23 +251,50 @@ bool Recorder::WriteBufferOut(Profile& profile, std::shared_ptr<WriteBuffer> buf
         PostStatus(RECORDER_STATUS_WRITE_OK, profile.lastSecond);
         PostStatus(RECORDER_STATUS_SPACE_OK, profile.lastSecond);
     }
-    if (!writer->FolderExists()) {
-        PostStatus(RECORDER_STATUS_FOLDER_MISSING, first);
-        PostStatus(profile.idleStatus, first);
-        CloseFiles();
-        profile.chunk->ReleaseWriteBuffer(std::move(buffer));
-        return false;
-    }
     PostStatus(profile.writtenStatus, profile.lastSecond);
     profile.pending->PushBack(buffer);
     // The completion keeps the recorder alive until its buffer is back.
     std::shared_ptr<Recorder> self = shared_from_this();
     Profile* target = &profile;
-    writer->Write(buffer, [self, target, buffer](uint32_t, int32_t errorCode, const std::string&,
-                                                 uint64_t, int64_t, int32_t) {
-        self->OnFileResult(*target, buffer, errorCode);
-    });
+    writer->Write(buffer, [self, target, buffer, drive = writer->GetDriveName()](
+                              uint32_t, int32_t errorCode, const std::string&, uint64_t, int64_t,
+                              int32_t) { self->OnFileResult(*target, buffer, errorCode, drive); });
     return true;
+}
+
+bool Recorder::KeepForRewrite(Profile& profile, const std::shared_ptr<WriteBuffer>& buffer) {
+    std::lock_guard lock(profile.rewriteLock);
+    int& failed = profile.failedWrites[buffer.get()];
+    if (++failed >= kMaxFailedWrites) {
+        profile.failedWrites.erase(buffer.get());
+        return false;
+    }
+    profile.rewrites.push_back(buffer);
+    ++profile.rewriting;
+    return true;
+}
+
+bool Recorder::Rewrite(Profile& profile) {
+    bool any = false;
+    for (;;) {
+        std::shared_ptr<WriteBuffer> buffer;
+        {
+            std::lock_guard lock(profile.rewriteLock);
+            if (profile.rewrites.empty()) return any;
+            buffer = std::move(profile.rewrites.front());
+            profile.rewrites.pop_front();
+        }
+        any = true;
+        // Counted as in hand until it is pending again, so that the count of
+        // buffers on their way never dips meanwhile.
+        const InHand inHand(profile.inHand);
+        --profile.rewriting;
+        const WriteBuffer* const kept = buffer.get();
+        if (!WriteBufferOut(profile, std::move(buffer))) {
+            std::lock_guard lock(profile.rewriteLock);
+            profile.failedWrites.erase(kept);
+        }
+    }
 }
 
 std::shared_ptr<FileWriter> Recorder::WriterFor(Profile& profile, const WriteBuffer& buffer,
@@ -264,7 +306,7 @@ std::shared_ptr<FileWriter> Recorder::WriterFor(Profile& profile, const WriteBuf
         std::lock_guard writers(writerLock_);
         current = profile.writer;
     }
-    if (current && current->GetTrackId() == trackId &&
+    if (current && !current->HasFailed() && current->GetTrackId() == trackId &&
         ProfileChunk::IsSameHour(current->GetStartTime(), first) &&
         static_cast<int64_t>(buffer.UsedLength()) < current->GetRemainingSize()) {
         return current;
@@ -275,7 +317,8 @@ std::shared_ptr<FileWriter> Recorder::WriterFor(Profile& profile, const WriteBuf
         channel_->GetFileWriter(profile.number, trackId, first, required);
     if (!writer) {
         CloseFiles();
-        if (channel_->HasWritableDrive()) {
+        // Drives that failed lately are no reason to delete recordings.
+        if (channel_->HasHealthyWritableDrive()) {
             writer = channel_->GetFileWriterOverwriting(profile.number, trackId, first, required);
         }
     }
@@ -307,7 +350,8 @@ int64_t Recorder::RequiredDataSize(const WriteBuffer& buffer) const {
 }
 
 void Recorder::OnFileResult(Profile& profile, const std::shared_ptr<WriteBuffer>& buffer,
-                            int32_t errorCode) {
+                            int32_t errorCode, const std::string& drive) {
+    bool rewrite = false;
     try {
         const WriteBuffer::Seconds& seconds = buffer->GetSeconds();
         const int64_t time =
@@ -319,19 +363,29 @@ void Recorder::OnFileResult(Profile& profile, const std::shared_ptr<WriteBuffer>
                                 << " File ErrorCode = " << errorCode;
             }
             PostStatus(RECORDER_STATUS_WRITE_FAILED, time);
-            PostStatus(profile.idleStatus, time);
+            // The drive rests, and the seconds go to the writer the channel
+            // gives next (no index row points at them yet).
+            if (!drive.empty()) channel_->LeaveFailingDrive(drive);
+            rewrite = KeepForRewrite(profile, buffer);
+            if (!rewrite) PostStatus(profile.idleStatus, time);
         } else {
+            {
+                std::lock_guard lock(profile.rewriteLock);
+                profile.failedWrites.erase(buffer.get());
+            }
             PostStatus(RECORDER_STATUS_WRITE_OK, time);
             PostStatus(profile.writtenStatus, time);
         }
         // Back in the pool before anyone waiting for this result goes on, so
         // that the next arena reuses it; and the result's statuses are posted
         // before a stop that waited for it posts its own.
-        profile.chunk->ReleaseWriteBuffer(buffer);
+        if (!rewrite) profile.chunk->ReleaseWriteBuffer(buffer);
     } catch (const std::exception& e) {
         OLOG(kLogFatal) << "CH[" << channelId_ << "],Error: " << e.what();
     }
     profile.pending->EraseFirst(buffer);
+    // A stop waiting for its writes writes these itself.
+    if (rewrite && recording_) PostWrite(profile);
     WakeWaiters();
 }
 
@@ -358,7 +412,7 @@ uint32_t Recorder::GetWriteBufferCount() {
     // (not added), so that a caller waiting while the count is above 1 keeps
     // each queue at about one and is let go by either once the other is idle.
     const uint32_t video = static_cast<uint32_t>(pendingNormal_.Size()) + normal_.inHand.load() +
-                           normal_.chunk->WholeBuffersWaiting();
+                           normal_.rewriting.load() + normal_.chunk->WholeBuffersWaiting();
     const uint32_t meta = static_cast<uint32_t>(metaQueue_.Size()) + metaInHand_.load();
     return std::max(video, meta);
 }
@@ -510,35 +564,46 @@ bool Recorder::WriteMetaSecond(const MetaDataFrameBuffer& second) {
     metaBytesPerSecond_ = static_cast<uint32_t>(bytes);
 
     const int64_t time = second.Second();
-    const int32_t trackId = MetaTrackOf(second);
+    // A failed insert lets the drive rest and tries the writer the channel
+    // gives next, once.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const std::shared_ptr<MetaDataWriter> writer = MetaWriterFor(MetaTrackOf(second), time);
+        if (!writer) {
+            PostStatus(RECORDER_STATUS_WRITE_FAILED, time);
+            return false;
+        }
+        if (writer->File() && writer->File()->Insert(kept)) return true;
+        OLOG(kLogError) << "CH[" << channelId_ << "], metadata of second " << time
+                        << " could not be stored";
+        PostStatus(RECORDER_STATUS_WRITE_FAILED, time);
+        DropMetaWriter();
+        if (!writer->DriveName().empty()) channel_->LeaveFailingDrive(writer->DriveName());
+    }
+    return true;
+}
+
+std::shared_ptr<MetaDataWriter> Recorder::MetaWriterFor(int32_t trackId, int64_t time) {
     std::shared_ptr<MetaDataWriter> writer;
     {
         std::lock_guard writers(writerLock_);
         writer = metaWriter_;
     }
-    if (!writer || writer->TrackId() != trackId ||
-        !ProfileChunk::IsSameHour(writer->StartTime(), time)) {
-        DropMetaWriter();
-        const int64_t required = std::max(
-            (ProfileChunk::SecondsLeftInHour(time) + 120) * kMetaBytesPerSecond, kMinDataFileSize);
-        writer = channel_->GetMetaDataWriter(trackId, time, required);
-        if (!writer) {
-            CloseFiles();
-            writer = channel_->GetMetaDataWriterOverwriting(trackId, time, required);
-        }
-        if (!writer) {
-            PostStatus(RECORDER_STATUS_WRITE_FAILED, time);
-            return false;
-        }
-        std::lock_guard writers(writerLock_);
-        metaWriter_ = writer;
+    if (writer && writer->TrackId() == trackId &&
+        ProfileChunk::IsSameHour(writer->StartTime(), time)) {
+        return writer;
     }
-    if (!writer->File() || !writer->File()->Insert(kept)) {
-        OLOG(kLogError) << "CH[" << channelId_ << "], metadata of second " << time
-                        << " could not be stored";
-        PostStatus(RECORDER_STATUS_WRITE_FAILED, time);
+    DropMetaWriter();
+    const int64_t required = std::max(
+        (ProfileChunk::SecondsLeftInHour(time) + 120) * kMetaBytesPerSecond, kMinDataFileSize);
+    writer = channel_->GetMetaDataWriter(trackId, time, required);
+    if (!writer) {
+        CloseFiles();
+        writer = channel_->GetMetaDataWriterOverwriting(trackId, time, required);
     }
-    return true;
+    if (!writer) return nullptr;
+    std::lock_guard writers(writerLock_);
+    metaWriter_ = writer;
+    return writer;
 }
 
 // --- closing ---

@@ -142,14 +142,55 @@ bool Channel::HasRoom(const Drive& drive, int64_t requiredSize) const {
     return drive.GetFreeSizeForChannel(id_) > requiredSize + overwriteMargin_.load();
 }
 
+bool Channel::IsResting(const std::string& name) const {
+    const int64_t now = clock_();
+    std::lock_guard rest(restMutex_);
+    const auto found = restingUntil_.find(name);
+    return found != restingUntil_.end() && now < found->second;
+}
+
+Channel::Drives Channel::HealthyWritableDrives() const {
+    Drives drives;
+    writableDrives_->Values(drives);
+    Drives healthy;
+    for (const auto& drive : drives) {
+        if (!IsResting(drive->GetName())) healthy.push_back(drive);
+    }
+    return healthy.empty() ? drives : healthy;
+}
+
+bool Channel::HasHealthyWritableDrive() const {
+    Drives drives;
+    writableDrives_->Values(drives);
+    for (const auto& drive : drives) {
+        if (!IsResting(drive->GetName())) return true;
+    }
+    return false;
+}
+
+void Channel::LeaveFailingDrive(const std::string& name) {
+    {
+        std::lock_guard current(currentMutex_);
+        if (currentDrive_ && currentDrive_->GetName() == name) {
+            currentDrive_->Reservations().Release(id_);
+            currentDrive_.reset();
+        }
+        std::lock_guard rest(restMutex_);
+        restingUntil_[name] = clock_() + kFailedDriveRestSeconds;
+    }
+    OLOG(kLogError) << "CH[" << id_ << "], a write on drive(" << name
+                    << ") failed; new files go to the other drives for " << kFailedDriveRestSeconds
+                    << " s";
+}
+
 std::shared_ptr<Drive> Channel::PickDrive(int32_t trackId, int64_t time, int64_t requiredSize) {
     std::lock_guard lock(currentMutex_);
-    if (currentDrive_ && currentDrive_->GetFreeSizeForChannel(id_) >= requiredSize) {
+    if (currentDrive_ && !IsResting(currentDrive_->GetName()) &&
+        currentDrive_->GetFreeSizeForChannel(id_) >= requiredSize) {
         return currentDrive_;
     }
     if (currentDrive_) currentDrive_->Reservations().Release(id_);
-    Drives drives;
-    writableDrives_->Values(drives);
+    const Drives drives = HealthyWritableDrives();
     currentDrive_ =
         drives.size() == 1 ? drives.front() : SelectDrive(trackId, time, requiredSize, drives);
     return currentDrive_;
@@ -247,52 +288,74 @@ std::optional<std::pair<std::shared_ptr<Drive>, int64_t>> Channel::PlaceFile(int
     return std::make_pair(std::move(drive), size);
 }
 
-std::shared_ptr<FileWriter> Channel::MakeFileWriter(int32_t profile, int32_t trackId, int64_t time,
-                                                    int64_t requiredSize) {
-    try {
+template <class Writer, class Make>
+std::shared_ptr<Writer> Channel::PlaceWriter(int32_t trackId, int64_t time, int64_t requiredSize,
+                                             Make&& make) {
+    // Each failing drive is left once, so the request ends.
+    const size_t drives = writableDrives_->Size();
+    for (size_t attempt = 0; attempt < drives; ++attempt) {
         const auto place = PlaceFile(trackId, time, requiredSize);
         if (!place) return nullptr;
         const auto& [drive, size] = *place;
+        if (auto writer = make(*drive, size)) return writer;
+        // Refused for room by the drive's own check: no failure of the drive.
+        if (drive->GetFreeSizeForChannel(id_) < size) return nullptr;
+        LeaveFailingDrive(drive->GetName());
+    }
+    return nullptr;
+}
 
-        // What this request is about to create, so that a failure below
-        // takes away only that: earlier hours, the other profile's files and
-        // ARB files in the same folder stay.
-        const fs::path track = drive->GetTrackPath(id_, time, trackId);
-        const fs::path index = track / FileWriter::MakeIndexFileName(time, profile);
-        const bool hourExisted = Exists(track.parent_path());
-        const bool trackExisted = Exists(track);
-        const bool indexExisted = Exists(index);
-
-        const file_location_s location{id_, trackId, time, profile};
-        auto writer = drive->CreateFileWriter(location, size, pool_->IoService(), folders_);
-        if (!writer || writer->CreateIndexFile(location)) return writer;
-
-        const auto dataFile = writer->GetDataFile();
-        const fs::path data = dataFile ? dataFile->GetPath() : fs::path();
-        writer.reset();
-        OLOG(kLogInfo) << "CH[" << id_ << "] Delete a wrong Index File. Path = " << track;
-        if (!data.empty()) RemoveIfPresent(data);
-        if (!indexExisted) {
-            for (const char* suffix : {"", "-journal", "-wal", "-shm"}) {
-                RemoveIfPresent(index.string() + suffix);
-            }
-        }
-        if (!trackExisted) RemoveIfPresent(track);
-        if (!hourExisted) RemoveIfPresent(track.parent_path());
-        return nullptr;
+std::shared_ptr<FileWriter> Channel::MakeFileWriter(int32_t profile, int32_t trackId, int64_t time,
+                                                    int64_t requiredSize) {
+    try {
+        return PlaceWriter<FileWriter>(
+            trackId, time, requiredSize, [&](Drive& drive, int64_t size) {
+                return MakeFileWriterOn(drive, profile, trackId, time, size);
+            });
     } catch (const std::exception& e) {
         OLOG(kLogError) << "CH[" << id_ << "] Exception : " << e.what();
         return nullptr;
     }
 }
 
+std::shared_ptr<FileWriter> Channel::MakeFileWriterOn(Drive& drive, int32_t profile,
+                                                      int32_t trackId, int64_t time, int64_t size) {
+    // What this request is about to create, so that a failure below takes
+    // away only that: earlier hours, the other profile's files and ARB files
+    // in the same folder stay.
+    const fs::path track = drive.GetTrackPath(id_, time, trackId);
+    const fs::path index = track / FileWriter::MakeIndexFileName(time, profile);
+    const bool hourExisted = Exists(track.parent_path());
+    const bool trackExisted = Exists(track);
+    const bool indexExisted = Exists(index);
+
+    const file_location_s location{id_, trackId, time, profile};
+    auto writer = drive.CreateFileWriter(location, size, pool_->IoService(), folders_);
+    if (!writer || writer->CreateIndexFile(location)) return writer;
+
+    const auto dataFile = writer->GetDataFile();
+    const fs::path data = dataFile ? dataFile->GetPath() : fs::path();
+    writer.reset();
+    OLOG(kLogInfo) << "CH[" << id_ << "] Delete a wrong Index File. Path = " << track;
+    if (!data.empty()) RemoveIfPresent(data);
+    if (!indexExisted) {
+        for (const char* suffix : {"", "-journal", "-wal", "-shm"}) {
+            RemoveIfPresent(index.string() + suffix);
+        }
+    }
+    if (!trackExisted) RemoveIfPresent(track);
+    if (!hourExisted) RemoveIfPresent(track.parent_path());
+    return nullptr;
+}
+
 std::shared_ptr<MetaDataWriter> Channel::MakeMetaDataWriter(int32_t trackId, int64_t time,
                                                             int64_t requiredSize) {
     try {
-        const auto place = PlaceFile(trackId, time, requiredSize);
-        if (!place) return nullptr;
-        const file_location_s location{id_, trackId, time, kProfileNormal};
-        return place->first->CreateMetaDataWriter(location, place->second, folders_);
+        return PlaceWriter<MetaDataWriter>(
+            trackId, time, requiredSize, [&](Drive& drive, int64_t size) {
+                const file_location_s location{id_, trackId, time, kProfileNormal};
+                return drive.CreateMetaDataWriter(location, size, folders_);
+            });
     } catch (const std::exception& e) {
         OLOG(kLogError) << "CH[" << id_ << "] Exception : " << e.what();
         return nullptr;

@@ -8,11 +8,18 @@
 // drives too, unless the channel's data was removed. The channel never
 // deletes an hour that its folder-in-use container lists.
 //
+// A drive on which creating a file or writing failed rests for
+// kFailedDriveRestSeconds: new files go to the other writable drives, and
+// it is tried again afterwards (or at once when every writable drive rests),
+// so a drive that comes back is used again. Space alone never makes a drive
+// rest: a full drive is the selection rules' to judge.
+//
 // Locks: `mutex_` is taken exclusively by drive changes, settings, removals
 // and overwriting writer requests, shared by plain writer requests and the
 // finders and listings. `currentMutex_` guards the current drive alone, so
 // that two plain requests (the recorder and the ARB recorder) replace it one
-// at a time. Order: `mutex_`, then `currentMutex_`, then any lock of a drive
+// at a time. `restMutex_` guards the resting drives and is a leaf. Order:
+// `mutex_`, then `currentMutex_`, then `restMutex_` or any lock of a drive
 // map or a drive. Held by shared pointers (read completions keep it alive).
 #pragma once
 
@@ -20,6 +27,7 @@
 #include <cstdint>
 #include <functional>
 #include <list>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -60,6 +68,7 @@ class Channel : public std::enable_shared_from_this<Channel> {
     // The smallest data file a short drive still gets.
     static constexpr int64_t kSmallestDataFile = 10LL << 20;
     static constexpr uint32_t kLowProfileType = 6;
+    static constexpr int64_t kFailedDriveRestSeconds = 60;
 
     // `pool` must outlive the channel; `clock` defaults to the system clock.
     Channel(std::string id, uint32_t retentionPeriod, bool useOverwrite,
@@ -83,6 +92,12 @@ class Channel : public std::enable_shared_from_this<Channel> {
     void GetWritableDrives(Drives& drives) const;
     void GetRecordedDrives(Drives& drives) const;
     std::shared_ptr<Drive> GetCurrentDrive() const;
+    // Lets the drive rest after a failed write or file creation on it; it
+    // stops being the current drive.
+    void LeaveFailingDrive(const std::string& name);
+    // A writable drive that does not rest: false when there is none, or when
+    // every writable drive failed lately.
+    bool HasHealthyWritableDrive() const;
 
     // Writers of a new hour or data file; empty when none could be made. The
     // overwriting forms first delete the oldest day while overwrite is on,
@@ -150,6 +165,15 @@ class Channel : public std::enable_shared_from_this<Channel> {
 
     void AddRecordedDriveUnlocked(const std::shared_ptr<Drive>& drive);
     bool HasRoom(const Drive& drive, int64_t requiredSize) const;
+    bool IsResting(const std::string& name) const;
+    // The writable drives that do not rest; all of them when every one does.
+    Drives HealthyWritableDrives() const;
+    // Runs `make(drive, size)` on the drive placed for the request; when it
+    // gives nothing although the drive had the room, the drive rests and the
+    // request goes to the next one placed.
+    template <class Writer, class Make>
+    std::shared_ptr<Writer> PlaceWriter(int32_t trackId, int64_t time, int64_t requiredSize,
+                                        Make&& make);
     // Keeps or replaces the current drive for a request; may be empty.
     std::shared_ptr<Drive> PickDrive(int32_t trackId, int64_t time, int64_t requiredSize);
     std::shared_ptr<Drive> SelectDrive(int32_t trackId, int64_t time, int64_t requiredSize,
@@ -166,6 +190,10 @@ class Channel : public std::enable_shared_from_this<Channel> {
                                                                         int64_t requiredSize);
     std::shared_ptr<FileWriter> MakeFileWriter(int32_t profile, int32_t trackId, int64_t time,
                                                int64_t requiredSize);
+    // A writer of `size` on `drive` with the hour's index; what it made goes
+    // again when the index cannot be had.
+    std::shared_ptr<FileWriter> MakeFileWriterOn(Drive& drive, int32_t profile, int32_t trackId,
+                                                 int64_t time, int64_t size);
     std::shared_ptr<MetaDataWriter> MakeMetaDataWriter(int32_t trackId, int64_t time,
                                                        int64_t requiredSize);
 
@@ -197,6 +225,9 @@ class Channel : public std::enable_shared_from_this<Channel> {
 
     mutable std::mutex currentMutex_;
     std::shared_ptr<Drive> currentDrive_;  // under currentMutex_
+
+    mutable std::mutex restMutex_;
+    std::map<std::string, int64_t> restingUntil_;  // by drive name, under restMutex_
 
     const std::shared_ptr<FolderInUseContainer> folders_;
     const std::shared_ptr<DriveMap> recordedDrives_;

@@ -198,6 +198,10 @@ void DataFile::OnWritten(const std::error_code& error, uint64_t transferred, int
     completion(result, transferred, lastTime_.load());
 }
 
+std::error_code DataFile::Flush() {
+    return writeFile_.Sync();
+}
+
 bool DataFile::FinishWrite() {
     if (writeFile_.IsOpen()) {
         if (const auto error = writeFile_.Sync()) {

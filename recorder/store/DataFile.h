@@ -83,6 +83,9 @@ class DataFile : public std::enable_shared_from_this<DataFile> {
     // the bytes transferred and the time of the last second written to the
     // file.
     void Write(std::shared_ptr<WriteBuffer> buffer, WriteCompletion completion);
+    // Forces the data written so far to the device (with the allocation
+    // that makes it readable after a power cut).
+    std::error_code Flush();
     // Ends writing: the data forced to the device, the handle closed, the file
     // trimmed to the written end + 1 MiB when it is longer. Always true.
     bool FinishWrite();

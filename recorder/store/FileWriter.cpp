@@ -178,16 +178,17 @@ void FileWriter::OnWriteCommand(unsigned queue, WriteCommandHandler::Done done,
     std::weak_ptr<FileWriter> weak = weak_from_this();
     auto completion = [weak, buffer, done = std::move(done), release = std::move(release), queue,
                        trackId](const std::error_code& error, uint64_t bytes, int64_t lastTime) {
-        std::function<void()> report = [done, queue, error, bytes, lastTime, trackId] {
-            done(queue, error.value(), error ? error.message() : std::string(), bytes, lastTime,
-                 trackId);
-        };
+        std::function<void(const std::error_code&)> report =
+            [done, queue, bytes, lastTime, trackId](const std::error_code& result) {
+                done(queue, result.value(), result ? result.message() : std::string(),
+                     result ? 0 : bytes, lastTime, trackId);
+            };
         if (auto self = weak.lock()) {
             self->OnWriteDone(buffer, error, release, std::move(report));
         } else {
             // The queue moves on whatever happened to the writer.
             OLOG(kLogTrace) << "Already Deleted a object of the RecordFile";
-            report();
+            report(error);
         }
     };
     if (!dataFile || !FolderExists()) {
@@ -204,12 +205,13 @@ void FileWriter::OnWriteCommand(unsigned queue, WriteCommandHandler::Done done,
 void FileWriter::OnWriteDone(const std::shared_ptr<WriteBuffer>& buffer,
                              const std::error_code& error,
                              const WriteCommandHandler::Release& release,
-                             std::function<void()> report) {
+                             std::function<void(const std::error_code&)> report) {
     writeBuffers_.EraseFirst(buffer);
+    if (error) failed_ = true;
     // The transfer is over: the next write may start while this one's rows
     // are committed. Failed writes add none.
     if (release) release();
-    FinishInOrder({error ? nullptr : buffer, std::move(report)});
+    FinishInOrder({error ? nullptr : buffer, error, std::move(report)});
 }
 
 // Called only from a write's completion, whose job returns right after: the
@@ -218,7 +220,7 @@ void FileWriter::OnWriteDone(const std::shared_ptr<WriteBuffer>& buffer,
 // reported at once; the handler keeps the reports in queue order.
 void FileWriter::FinishInOrder(Finishing finishing) {
     if (!finishing.indexed || !HasIndex()) {
-        finishing.report();
+        finishing.report(finishing.error);
         return;
     }
     {
@@ -237,19 +239,53 @@ bool FileWriter::HasIndex() const {
 
 void FileWriter::RunFinishing() {
     for (;;) {
-        Finishing next;
+        std::deque<Finishing> batch;
         {
             std::lock_guard lock(stateMutex_);
             if (finishing_.empty()) {
                 finishingRuns_ = false;
                 return;
             }
-            next = std::move(finishing_.front());
-            finishing_.pop_front();
+            batch.swap(finishing_);
         }
-        if (next.indexed) WriteIndexRows(*next.indexed);
-        next.report();
+        // The bytes reach the device before any row that points at them can
+        // (the log of the index may reach it at any time); one flush serves
+        // every write finished meanwhile. Unflushed bytes get no rows: their
+        // write is reported failed.
+        const std::error_code flushed = FlushData();
+        if (!flushed) {
+            for (const Finishing& next : batch) WriteIndexRows(*next.indexed);
+            // Before the reports: once the owner has heard them, Close may
+            // use the index.
+            MakeIndexDurable(false);
+        }
+        for (Finishing& next : batch) next.report(flushed ? flushed : next.error);
     }
+}
+
+std::error_code FileWriter::FlushData() {
+    std::shared_ptr<DataFile> dataFile;
+    {
+        std::lock_guard lock(mutex_);
+        dataFile = dataFile_;
+    }
+    if (!dataFile) return std::make_error_code(std::errc::bad_file_descriptor);
+    const std::error_code error = dataFile->Flush();
+    if (error) {
+        failed_ = true;
+        OLOG(kLogFatal) << "Failed to flush a data file. path = " << dataFile->GetPath() << ", "
+                        << error.message();
+    }
+    return error;
+}
+
+void FileWriter::MakeIndexDurable(bool now) {
+    std::shared_ptr<IndexFile> indexFile;
+    {
+        std::lock_guard lock(mutex_);
+        indexFile = indexFile_;
+    }
+    if (indexFile) indexFile->MakeDurable(now);
 }
 
 void FileWriter::OnResultReported() {

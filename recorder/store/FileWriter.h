@@ -7,9 +7,13 @@
 // write's transfer is over the writer releases the channel's queue, so the
 // next write is on its way while this one's seconds go into the index
 // database (one transaction per buffer, committed in file order); the owner
-// hears of each write, in order, only after its rows are committed. A failed
-// write adds no rows. Close waits for every result, marks the data file's
-// last index row, trims the file and, for an ARB writer, merges its
+// hears of each write, in order, only after its rows are committed. The data
+// file is flushed before the rows of its writes are committed, and the
+// index's log is made durable every IndexFile::kDurableEvery on the same job,
+// so a power cut loses at most the last seconds and never leaves a row
+// pointing at bytes the device does not hold. A failed write or flush adds
+// no rows, and the writer takes no more seconds (HasFailed). Close waits for every result, marks
+// the data file's last index row, trims the file and, for an ARB writer, merges its
 // ".kvtarb" index into the hour's ".kvtidx".
 //
 // Lock order: the handler's lock, then `mutex_`, then the queue's lock. The
@@ -73,6 +77,8 @@ class FileWriter : public std::enable_shared_from_this<FileWriter> {
     int64_t GetStartTime() const;
     int32_t GetTrackId() const { return trackId_; }
     int32_t GetProfile() const;
+    // Whether a write of this writer failed: it takes no more seconds.
+    bool HasFailed() const { return failed_; }
     // Whether the writer's track folder still exists (a removed hour or an
     // unmounted drive stops the writer).
     bool FolderExists() const;
@@ -99,20 +105,25 @@ class FileWriter : public std::enable_shared_from_this<FileWriter> {
 
     // A write whose transfer is over, on its way to its owner: the buffer
     // whose rows are to be committed (none when the write failed), then the
-    // report of its result.
+    // report of its result (the write's error, or the flush's).
     struct Finishing {
         std::shared_ptr<WriteBuffer> indexed;
-        std::function<void()> report;
+        std::error_code error;
+        std::function<void(const std::error_code&)> report;
     };
 
     bool MakeFolder() const;
     void OnWriteDone(const std::shared_ptr<WriteBuffer>& buffer, const std::error_code& error,
-                     const WriteCommandHandler::Release& release, std::function<void()> report);
+                     const WriteCommandHandler::Release& release,
+                     std::function<void(const std::error_code&)> report);
     // Commits and reports the finished writes in file order, on a job of the
     // I/O service (so the next write's transfer is not held up by it).
     void FinishInOrder(Finishing finishing);
     bool HasIndex() const;
     void RunFinishing();
+    // Forces the data of the writes about to be indexed to the device.
+    std::error_code FlushData();
+    void MakeIndexDurable(bool now);
     void WriteIndexRows(const WriteBuffer& buffer);
     void OnResultReported();
     void MergeArbIndex();
@@ -128,6 +139,7 @@ class FileWriter : public std::enable_shared_from_this<FileWriter> {
     const std::filesystem::path folderPath_;
     const std::string driveName_;
     std::atomic<bool> opened_{false};
+    std::atomic<bool> failed_{false};
     std::shared_ptr<WriteCommandHandler> commandHandler_;
     std::shared_ptr<FolderInUseContainer> folders_;
     FolderInUseRegistration hour_;

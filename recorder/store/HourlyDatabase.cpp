@@ -13,6 +13,7 @@
 #include "common/Utility.h"
 #include "platform/FileRename.h"
 #include "recorder/database/DatabaseFile.h"
+#include "recorder/database/HeapWalIndex.h"
 
 namespace orvale::recorder {
 namespace fs = std::filesystem;
@@ -42,7 +43,8 @@ std::mutex g_placeMutex;
 void Build(const fs::path& building, const HourFileRecipe& recipe, bool filled) {
     if (!filled) {
         // Private to this thread: no connection mutex either.
-        SQLite::Database db(building.string(), SQLite::OPEN_READWRITE | SQLite::OPEN_NOMUTEX);
+        SQLite::Database db(building.string(), SQLite::OPEN_READWRITE | SQLite::OPEN_NOMUTEX, 0,
+                            HeapWalIndexVfs());
         db.exec("pragma journal_mode = OFF");
         db.exec("pragma synchronous = OFF");
         db.exec("pragma locking_mode = EXCLUSIVE");
@@ -107,8 +109,19 @@ void HourImageCache::Keep(int64_t hourStart, Image image) {
     while (images_.size() > kHours) images_.erase(images_.begin());
 }
 
+namespace {
+
+// Every connection to an hour file goes through the heap log index, so that a
+// failing drive never faults a mapping of it.
+std::unique_ptr<SQLite::Database> Connect(const fs::path& path) {
+    return std::make_unique<SQLite::Database>(path.c_str(), SQLite::OPEN_READWRITE, 0,
+                                              HeapWalIndexVfs());
+}
+
+}  // namespace
+
 std::unique_ptr<SQLite::Database> OpenHourlyDatabase(const fs::path& path) {
-    auto db = std::make_unique<SQLite::Database>(path.string(), SQLite::OPEN_READWRITE);
+    auto db = Connect(path);
     // Set first: switching a fresh copy to write-ahead logging needs a lock
     // that another writer of the hour may hold for a moment.
     db->setBusyTimeout(kHourlyBusyTimeoutMs);
@@ -118,8 +131,8 @@ std::unique_ptr<SQLite::Database> OpenHourlyDatabase(const fs::path& path) {
 
 std::unique_ptr<SQLite::Database> OpenHourlyDatabaseForReading(const fs::path& path) {
     // Read-write without create: a read-only connection would leave the log
-    // and shared-memory files behind, since it may not remove them.
-    auto db = std::make_unique<SQLite::Database>(path.string(), SQLite::OPEN_READWRITE);
+    // behind, since it may not remove it.
+    auto db = Connect(path);
     db->setBusyTimeout(kHourlyBusyTimeoutMs);
     db->exec("PRAGMA query_only = 1");
     return db;

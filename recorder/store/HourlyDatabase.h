@@ -29,13 +29,15 @@ namespace orvale::recorder {
 inline constexpr int kHourlyBusyTimeoutMs = 5000;
 
 // Connects read-write (no create) with synchronous NORMAL, write-ahead
-// logging and the busy timeout. Throws SQLite::Exception on failure.
+// logging and the busy timeout, through the heap log index (HeapWalIndex.h):
+// no connection to an hour file maps a file into memory. Throws
+// SQLite::Exception on failure.
 std::unique_ptr<SQLite::Database> OpenHourlyDatabase(const std::filesystem::path& path);
 
 // Connects to an existing hour file for reading alone: nothing is created
 // (no create flag, no journal-mode change) and the connection refuses to
-// write. A write-ahead log it finds is read; the log and shared-memory files
-// SQLite makes for the read go again when the last connection closes. Throws
+// write. A write-ahead log it finds is read; a log SQLite makes for the read
+// goes again when the last connection closes. Throws
 // SQLite::Exception on failure.
 std::unique_ptr<SQLite::Database> OpenHourlyDatabaseForReading(const std::filesystem::path& path);
 

@@ -9,6 +9,7 @@
 
 #include "common/GlobalNames.h"
 #include "common/Log.h"
+#include "platform/FileRename.h"
 #include "recorder/database/SqlText.h"
 #include "recorder/store/HourFileName.h"
 #include "recorder/store/HourlyDatabase.h"
@@ -419,11 +420,27 @@ bool IndexFile::WriteSeconds(int profile, const std::vector<dual_track_row_s>& s
                     first, last);
             });
         transaction.commit();
+        undurable_ = true;
         return true;
     } catch (const std::exception& e) {
         LogException(e, current != nullptr ? current->getExpandedSQL() : std::string());
         return false;
     }
+}
+
+void IndexFile::MakeDurable(bool now) {
+    const auto time = std::chrono::steady_clock::now();
+    if (!undurable_ || (!now && time - durableAt_ < kDurableEvery)) return;
+    // The log holds the commits since the last checkpoint; flushing it is
+    // what a commit under synchronous FULL would do, once for many commits.
+    const std::string log = path_.string() + "-wal";
+    std::error_code error;
+    if (fs::exists(log, error) && !platform::SyncFile(log)) {
+        OLOG(kLogError) << "Path: " << path_ << ", failed to flush the write-ahead log";
+        return;
+    }
+    durableAt_ = time;
+    undurable_ = false;
 }
 
 bool IndexFile::CloseIndexRow(int profile, const std::string& dataFileName, uint64_t endOffset,
@@ -434,7 +451,10 @@ bool IndexFile::CloseIndexRow(int profile, const std::string& dataFileName, uint
         << "ENDOFFSET = " << static_cast<int64_t>(endOffset)
         << " , ENDTIME = " << static_cast<int64_t>(endTime) << " WHERE UTC = (SELECT max(UTC) FROM "
         << table << "WHERE NAME = " << SqlQuote(dataFileName) << ")";
-    return RunInTransaction({sql.str()});
+    const bool closed = RunInTransaction({sql.str()});
+    if (closed) undurable_ = true;
+    MakeDurable(true);
+    return closed;
 }
 
 bool IndexFile::InsertIndexRows(const std::vector<index_row_s>& rows,

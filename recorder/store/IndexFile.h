@@ -10,6 +10,7 @@
 // use and registers its hour folder as in use for as long as it lives.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -56,6 +57,11 @@ class IndexFile : public std::enable_shared_from_this<IndexFile> {
     bool WriteSeconds(int profile, const std::vector<dual_track_row_s>& seconds,
                       const std::vector<index_row_s>& rows, const std::string& dataFileName,
                       const std::vector<timeline_flags_s>& timeline);
+    // Makes the committed rows durable when kDurableEvery has passed since
+    // they last were (always with `now`): synchronous NORMAL makes them
+    // durable only at a checkpoint, which a small hour file may never reach.
+    void MakeDurable(bool now);
+    static constexpr std::chrono::seconds kDurableEvery{5};
     // Marks the last row of a data file as its end.
     bool CloseIndexRow(int profile, const std::string& dataFileName, uint64_t endOffset,
                        uint64_t endTime);
@@ -116,6 +122,8 @@ class IndexFile : public std::enable_shared_from_this<IndexFile> {
     std::shared_ptr<SQLite::Database> database_;
     std::unique_ptr<WriteStatements> statements_;  // of `database_`: goes first
     FolderInUseRegistration folder_;
+    std::chrono::steady_clock::time_point durableAt_ = std::chrono::steady_clock::now();
+    bool undurable_ = false;  // rows committed since they last were made durable
 };
 
 }  // namespace orvale::recorder

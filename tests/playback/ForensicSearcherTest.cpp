@@ -23,6 +23,7 @@
 #include "recorder/store/MetaDataWriter.h"
 #include "tests/playback/ForensicScenes.h"
 #include "tests/storage/ChannelFixture.h"
+#include "tests/support/HourDatabase.h"
 #include "tests/support/TreeSnapshot.h"
 
 namespace orvale::recorder {
@@ -220,7 +221,8 @@ TEST_F(ForensicSearcherTest, HoursWithoutAUsableDatabaseAreSkippedAndLeftAsTheyA
     test::WriteFile(MetaFile(kDay1 + 11 * kHour), std::string(8192, 'x'));
     Store(kDay1 + 12 * kHour, {kStanding});
     {
-        SQLite::Database db(MetaFile(kDay1 + 12 * kHour).string(), SQLite::OPEN_READWRITE);
+        SQLite::Database db =
+            test::HourDatabase(MetaFile(kDay1 + 12 * kHour).string(), SQLite::OPEN_READWRITE);
         db.exec("DROP TABLE T_METADATA");
     }
     Store(kDay1 + 13 * kHour, std::vector<Frame>(3, kStanding));
@@ -242,7 +244,7 @@ TEST_F(ForensicSearcherTest, AJobThatFailsAnswersNothing) {
     Store(kT0, {kStanding, kStanding});
     {
         // A metadata table the query cannot read.
-        SQLite::Database db(MetaFile(kT0).string(), SQLite::OPEN_READWRITE);
+        SQLite::Database db = test::HourDatabase(MetaFile(kT0).string(), SQLite::OPEN_READWRITE);
         db.exec("DROP TABLE T_METADATA");
         db.exec("CREATE TABLE T_METADATA (UTC INTEGER)");
     }

@@ -152,6 +152,59 @@ TEST_F(ChannelTest, MetaDataWritersFollowTheSameDrive) {
     EXPECT_TRUE(fs::exists(d->GetTrackPath("cam1", kTime, 1) / MetaDataFile::MakeFileName(kTime)));
 }
 
+// A drive on which no file can be made although it has room rests: the
+// request goes to the other drive, later ones do not come back to it while
+// it rests (even when it could take them), and once the rest is over the
+// drive takes new files again.
+TEST_F(ChannelTest, ADriveThatFailsToMakeFilesRestsWhileTheOthersTakeThem) {
+    auto d = AddDrive('D', kPlenty);
+    auto e = AddDrive('E', kPlenty);
+    auto channel = MakeChannel(false);
+    channel->AddDrives({d, e});
+    // The channel's folder on D is a file: no hour folder can be made there.
+    const fs::path blocked = d->GetChannelPath("cam1");
+    fs::create_directories(blocked.parent_path());
+    test::WriteFile(blocked, "not a folder");
+
+    auto writer = channel->GetFileWriter(kProfileNormal, 1, kTime, kRequest);
+    ASSERT_TRUE(writer);
+    EXPECT_EQ(writer->GetDriveName(), "E");
+    EXPECT_TRUE(channel->HasHealthyWritableDrive());
+    writer->Close();
+
+    // D is whole again, E too short for the next file: D still rests.
+    fs::remove(blocked);
+    volumes_->SetAvailable('E', kRequest / 2);
+    EXPECT_FALSE(channel->GetFileWriter(kProfileNormal, 1, kTime + kHour, kRequest));
+
+    now_ += Channel::kFailedDriveRestSeconds;
+    writer = channel->GetFileWriter(kProfileNormal, 1, kTime + kHour, kRequest);
+    ASSERT_TRUE(writer);
+    EXPECT_EQ(writer->GetDriveName(), "D");
+    writer->Close();
+}
+
+// With every writable drive failing there is no healthy one: the caller
+// hears of no writable drive, and each drive is tried again on the next
+// request rather than never.
+TEST_F(ChannelTest, WithEveryDriveRestingEachIsTriedAgain) {
+    auto d = AddDrive('D', kPlenty);
+    auto channel = MakeChannel();
+    channel->AddDrives({d});
+    const fs::path blocked = d->GetChannelPath("cam1");
+    fs::create_directories(blocked.parent_path());
+    test::WriteFile(blocked, "not a folder");
+    EXPECT_FALSE(channel->GetFileWriter(kProfileNormal, 1, kTime, kRequest));
+    EXPECT_TRUE(channel->HasWritableDrive());
+    EXPECT_FALSE(channel->HasHealthyWritableDrive());
+
+    fs::remove(blocked);
+    auto writer = channel->GetFileWriter(kProfileNormal, 1, kTime, kRequest);
+    ASSERT_TRUE(writer);
+    EXPECT_EQ(writer->GetDriveName(), "D");
+    writer->Close();
+}
+
 TEST_F(ChannelTest, DrivesJoinAndLeave) {
     auto d = AddDrive('D', kPlenty, MEDIA_DRIVE_STATUS_RELEASE);
     auto e = AddDrive('E', kPlenty);

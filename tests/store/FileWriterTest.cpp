@@ -12,6 +12,7 @@
 #include "recorder/store/MetaDataWriter.h"
 #include "tests/storage/FakeVolumeProvider.h"
 #include "tests/store/HourFixture.h"
+#include "tests/support/HourDatabase.h"
 
 namespace orvale::test {
 namespace {
@@ -23,7 +24,7 @@ using recorder::kProfileLow;
 using recorder::kProfileNormal;
 
 int64_t Query(const fs::path& file, const std::string& sql) {
-    SQLite::Database db(file.string());
+    SQLite::Database db = test::HourDatabase(file.string());
     return db.execAndGet(sql).getInt64();
 }
 
@@ -63,7 +64,7 @@ TEST_F(FileWriterTest, SecondsLandInTheDataFileAndTheIndex) {
 
     // Each key frame's record lies where its row says, its bytes intact.
     const std::string bytes = ReadFile(dataPath);
-    SQLite::Database db(HourIndex().string());
+    SQLite::Database db = test::HourDatabase(HourIndex().string());
     SQLite::Statement rows(db, "SELECT UTC, OFFSET FROM T_INDEX ORDER BY UTC");
     while (rows.executeStep()) {
         const auto offset = static_cast<size_t>(rows.getColumn(1).getInt64());
@@ -109,13 +110,14 @@ TEST_F(FileWriterTest, AnHourIndexLeftWithoutItsRowsIsCompleted) {
         {"zero-length", [](const fs::path& file) { test::WriteFile(file, ""); }},
         {"without tables",
          [](const fs::path& file) {
-             SQLite::Database db(file.string(), SQLite::OPEN_READWRITE | SQLite::OPEN_CREATE);
+             SQLite::Database db =
+                 test::HourDatabase(file.string(), SQLite::OPEN_READWRITE | SQLite::OPEN_CREATE);
              db.exec("PRAGMA user_version = 7");
          }},
         {"part of the rows",
          [](const fs::path& file) {
              ASSERT_TRUE(recorder::IndexFile::CreateTables(file));
-             SQLite::Database db(file.string(), SQLite::OPEN_READWRITE);
+             SQLite::Database db = test::HourDatabase(file.string(), SQLite::OPEN_READWRITE);
              db.exec("INSERT INTO T_DUALTRACKINDEX VALUES(1704114000, 0, 1)");
              db.exec("INSERT INTO T_TIMELINE (UTC, End) VALUES(1704114001, 1)");
          }},

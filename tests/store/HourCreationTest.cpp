@@ -17,6 +17,7 @@
 #include "recorder/storage/FolderInUseContainer.h"
 #include "recorder/store/IndexFile.h"
 #include "recorder/store/MetaDataFile.h"
+#include "tests/support/HourDatabase.h"
 #include "tests/support/TempDir.h"
 
 namespace orvale::recorder {
@@ -29,7 +30,7 @@ constexpr int kWriters = 6;
 constexpr int kHours = 8;
 
 int64_t Count(const fs::path& file, const std::string& sql) {
-    SQLite::Database db(file.string());
+    SQLite::Database db = test::HourDatabase(file.string());
     return db.execAndGet(sql).getInt64();
 }
 

@@ -13,6 +13,7 @@
 #include "platform/HostFolder.h"
 #include "recorder/storage/FolderInUseContainer.h"
 #include "recorder/store/IndexFile.h"
+#include "tests/support/HourDatabase.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/TempDir.h"
 
@@ -24,7 +25,7 @@ namespace fs = std::filesystem;
 constexpr int64_t kHour = 1706742000;  // 2024-01-31 23:00:00 UTC
 
 int Count(const fs::path& file, const std::string& sql) {
-    SQLite::Database db(file.string());
+    SQLite::Database db = test::HourDatabase(file.string());
     return db.execAndGet(sql).getInt();
 }
 
@@ -86,7 +87,7 @@ class IndexFileTest : public ::testing::Test {
 TEST_F(IndexFileTest, TemplateHasTheExactSchemaAndSize) {
     const fs::path path = IndexFile::TemplatePath();
     EXPECT_EQ(fs::file_size(path), 307200u);
-    SQLite::Database db(path.string());
+    SQLite::Database db = test::HourDatabase(path.string());
     auto sql = [&](const char* table) {
         SQLite::Statement query(db, "SELECT sql FROM sqlite_master WHERE name = ?");
         query.bind(1, table);
@@ -169,7 +170,7 @@ TEST_F(IndexFileTest, ExistingHourGetsNoRowsAndMissingTemplateStillWorks) {
 TEST_F(IndexFileTest, FileLeftWithoutItsRowsIsCompleted) {
     ASSERT_TRUE(IndexFile::CreateTables(HourPath()));
     {
-        SQLite::Database db(HourPath().string(), SQLite::OPEN_READWRITE);
+        SQLite::Database db = test::HourDatabase(HourPath().string(), SQLite::OPEN_READWRITE);
         db.exec("INSERT INTO T_DUALTRACKINDEX VALUES(1706742000, 1, 0)");
     }
     auto file = OpenHour();
@@ -225,7 +226,7 @@ TEST_F(IndexFileTest, WrittenSecondsLandInTheirProfileTables) {
 
 // Every row of a table, in time order, as text.
 std::string Dump(const fs::path& file, const std::string& table) {
-    SQLite::Database db(file.string());
+    SQLite::Database db = test::HourDatabase(file.string());
     SQLite::Statement all(db, "SELECT * FROM " + table + " ORDER BY UTC");
     std::string text;
     while (all.executeStep()) {
@@ -303,7 +304,7 @@ TEST_F(IndexFileTest, LaterFilesOfAnHourAreCopiesOfTheFirstAsItWasMade) {
     EXPECT_EQ(Count(HourPath(), "SELECT count(*) FROM T_TIMELINE WHERE End = 0"), 0);
     EXPECT_EQ(Count(HourPath(), "SELECT min(UTC) FROM T_DUALTRACKINDEX"), kHour);
     {
-        SQLite::Database db(HourPath().string());
+        SQLite::Database db = test::HourDatabase(HourPath().string());
         EXPECT_EQ(db.execAndGet("PRAGMA journal_mode").getString(), "wal");
     }
 
@@ -321,7 +322,7 @@ TEST_F(IndexFileTest, AFailedBatchWritesNothingAndNamesItsStatement) {
     auto file = OpenHour();
     Write(*file, 1, kHour + 1, kHour + 1, 0x4);
     {
-        SQLite::Database other(HourPath().string(), SQLite::OPEN_READWRITE);
+        SQLite::Database other = test::HourDatabase(HourPath().string(), SQLite::OPEN_READWRITE);
         other.exec("DROP TABLE T_TIMELINE");
     }
     EXPECT_FALSE(file->WriteSeconds(1, {{kHour + 2, false, false}}, {Row(kHour + 2, 8192, 10)},
@@ -471,7 +472,7 @@ TEST_F(IndexFileTest, FilterKeepsOnlyReadableMaskedBits) {
 // that finds the file locked waits instead of losing its seconds.
 TEST_F(IndexFileTest, SecondWriterWaitsForTheFirst) {
     auto file = OpenHour();
-    SQLite::Database other(HourPath().string(), SQLite::OPEN_READWRITE);
+    SQLite::Database other = test::HourDatabase(HourPath().string(), SQLite::OPEN_READWRITE);
     other.setBusyTimeout(5000);
     other.exec("BEGIN IMMEDIATE");
     other.exec("UPDATE T_DUALTRACKINDEX SET LOW = 1 WHERE UTC = 1706742001");

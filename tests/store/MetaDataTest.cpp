@@ -12,6 +12,7 @@
 #include "recorder/storage/FolderInUseContainer.h"
 #include "recorder/store/MetaDataFile.h"
 #include "recorder/store/MetaDataWriter.h"
+#include "tests/support/HourDatabase.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/Times.h"
 
@@ -66,7 +67,7 @@ TEST_F(MetaDataTest, StaleTemplateIsReplacedByAFreshOne) {
     const fs::path path = MetaDataFile::TemplatePath();
     test::WriteFile(path, "not a database");
     ASSERT_TRUE(MetaDataFile::CreateTemplate());
-    SQLite::Database db(path.string());
+    SQLite::Database db = test::HourDatabase(path.string());
     EXPECT_EQ(db.execAndGet("SELECT count(*) FROM T_VER").getInt(), 1);
     EXPECT_EQ(db.execAndGet("SELECT sql FROM sqlite_master WHERE name='T_METADATA'").getString(),
               "CREATE TABLE [T_METADATA]( \t\t\t\t\t\t [UTC] INTEGER \t\t\t\t\t\t,[TIMESTAMP] int "
@@ -103,7 +104,7 @@ TEST_F(MetaDataTest, RoundTripKeepsBytesNullContentAndEmptyExtension) {
     EXPECT_TRUE(rows[2]->content.empty());
     EXPECT_EQ(rows[3]->encodingType, "x'ml");
 
-    SQLite::Database db(file->Path().string());
+    SQLite::Database db = test::HourDatabase(file->Path().string());
     SQLite::Statement types(db,
                             "SELECT typeof(CONTENT), typeof(EXTENSION), length(EXTENSION) "
                             "FROM T_METADATA WHERE TIMESTAMP = 200");
@@ -116,7 +117,7 @@ TEST_F(MetaDataTest, RoundTripKeepsBytesNullContentAndEmptyExtension) {
 TEST_F(MetaDataTest, FailedInsertStoresNothingOfTheSecond) {
     auto file = OpenHour();
     {
-        SQLite::Database db(file->Path().string(), SQLite::OPEN_READWRITE);
+        SQLite::Database db = test::HourDatabase(file->Path().string(), SQLite::OPEN_READWRITE);
         db.exec(
             "CREATE TRIGGER refuse BEFORE INSERT ON T_METADATA WHEN NEW.TIMESTAMP = 666 "
             "BEGIN SELECT RAISE(ABORT, 'refused'); END");

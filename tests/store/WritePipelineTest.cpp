@@ -24,6 +24,7 @@
 
 #include "platform/DirectFile.h"
 #include "tests/store/HourFixture.h"
+#include "tests/support/HourDatabase.h"
 
 namespace orvale::test {
 namespace {
@@ -152,7 +153,7 @@ class WriterPipelineTest : public HourFixture {
     fs::path HourIndex() const { return Track() / "20240101130000.kvtidx"; }
 
     int64_t Query(const std::string& sql) const {
-        SQLite::Database db(HourIndex().string());
+        SQLite::Database db = test::HourDatabase(HourIndex().string());
         return db.execAndGet(sql).getInt64();
     }
 
@@ -203,7 +204,7 @@ TEST_F(WriterPipelineTest, IndexRowsAreCommittedWhileTheNextWriteIsInFlight) {
         }
         return transfer();
     });
-    SQLite::Database blocker(HourIndex().string(), SQLite::OPEN_READWRITE);
+    SQLite::Database blocker = test::HourDatabase(HourIndex().string(), SQLite::OPEN_READWRITE);
     blocker.exec("BEGIN IMMEDIATE");
     auto first = WriteLater(*writer, Seconds(kHourStart, kHourStart + 1), 1);
     auto second = WriteLater(*writer, Seconds(kHourStart + 2, kHourStart + 3), 2);
