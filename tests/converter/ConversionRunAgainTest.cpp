@@ -22,6 +22,7 @@
 #include "platform/HostFolder.h"
 #include "recorder/api/MediaRecorder.h"
 #include "tests/storage/FakeVolumeProvider.h"
+#include "tests/support/HourDatabase.h"
 #include "tests/support/TempDir.h"
 #include "tools/oldformat/OldFormatWriter.h"
 
@@ -65,7 +66,7 @@ std::string Xml(int second, int object = 1) {
 // or busy.
 int64_t CountRows(const fs::path& database, const std::string& sql) {
     try {
-        SQLite::Database db(database.string(), SQLite::OPEN_READONLY);
+        SQLite::Database db = test::HourDatabase(database.string());
         return db.execAndGet(sql).getInt64();
     } catch (const std::exception&) {
         return 0;
@@ -243,7 +244,7 @@ TEST_P(ConversionRunAgainTest, EverySecondOfTheDateIsStoredOnceAndTheOldFilesGo)
         ASSERT_EQ(videos[i].time, expected_[i].time) << i;
         ASSERT_TRUE(videos[i].payload == expected_[i].payload) << "frame " << i;
     }
-    SQLite::Database meta(MetaPath().string(), SQLite::OPEN_READONLY);
+    SQLite::Database meta = test::HourDatabase(MetaPath().string());
     SQLite::Statement rows(meta, "SELECT UTC, CONTENT FROM T_METADATA ORDER BY UTC");
     for (int s = 0; s < kSeconds; ++s) {
         ASSERT_TRUE(rows.executeStep()) << s;

@@ -16,6 +16,7 @@
 
 #include "tests/recording/RecorderFrames.h"
 #include "tests/support/EngineOnFakeDrives.h"
+#include "tests/support/HourDatabase.h"
 
 namespace orvale::test {
 namespace {
@@ -40,7 +41,7 @@ void PushFrames(recorder::IRecorder& recorder, int64_t t, int from, int to) {
 std::vector<int64_t> Column(const fs::path& database, const std::string& sql) {
     std::vector<int64_t> values;
     if (!fs::exists(database)) return values;
-    SQLite::Database db(database.string(), SQLite::OPEN_READONLY);
+    SQLite::Database db = HourDatabase(database.string());
     SQLite::Statement query(db, sql);
     while (query.executeStep()) values.push_back(query.getColumn(0).getInt64());
     return values;
@@ -140,7 +141,7 @@ TEST_F(RecorderThroughEngineTest, AStalledMetadataDatabaseNeverHoldsAPush) {
     }
     ASSERT_FALSE(MetaSeconds(1).empty()) << "the first seconds were not stored";
 
-    SQLite::Database holder(meta.string(), SQLite::OPEN_READWRITE);
+    SQLite::Database holder = HourDatabase(meta.string(), SQLite::OPEN_READWRITE);
     holder.exec("BEGIN EXCLUSIVE");
     auto longest = std::chrono::steady_clock::duration::zero();
     // Well past the queue's 40 seconds; stops at the first push held too long.

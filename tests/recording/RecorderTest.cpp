@@ -296,8 +296,8 @@ TEST_F(RecorderTest, AFullDriveIsReportedOnceAndRefusesManualRecording) {
     recorder_->StopRecording();
 }
 
-// A data file that cannot be made on a drive with room is no file, not no
-// space.
+// A data file that cannot be made on a drive with room is never no space:
+// the drive is left to rest, and with no other drive none is writable.
 TEST_F(RecorderTest, AFileThatCannotBeMadeOnADriveWithRoomIsNotNoSpace) {
     fs::create_directories(drive_->GetTrackPath("cam1", kStart, 1) /
                            FileWriter::MakeDataFileName(kStart, kProfileNormal));
@@ -305,7 +305,7 @@ TEST_F(RecorderTest, AFileThatCannotBeMadeOnADriveWithRoomIsNotNoSpace) {
     for (int64_t t = kStart; t < kStart + 7; ++t) PushSecond(t);
     recorder_->StopRecording();
     const std::vector<int32_t> heard = Statuses();
-    EXPECT_EQ(std::count(heard.begin(), heard.end(), RECORDER_STATUS_NO_FILE), 1)
+    EXPECT_EQ(std::count(heard.begin(), heard.end(), RECORDER_STATUS_NO_WRITABLE_DRIVE), 1)
         << ::testing::PrintToString(heard);
     EXPECT_EQ(std::count(heard.begin(), heard.end(), RECORDER_STATUS_NO_SPACE), 0)
         << ::testing::PrintToString(heard);

@@ -157,7 +157,7 @@ TEST_F(MetaDataTest, ASecondStoredAgainKeepsOnlyItsLastRows) {
               (std::vector<std::string>{"0:d", "0:e", "1:c", "2:a", "2:b", "3:g"}));
 
     {
-        SQLite::Database db(later->Path().string(), SQLite::OPEN_READWRITE);
+        SQLite::Database db = test::HourDatabase(later->Path().string(), SQLite::OPEN_READWRITE);
         db.exec(
             "CREATE TRIGGER refuse BEFORE INSERT ON T_METADATA WHEN NEW.TIMESTAMP = 666 "
             "BEGIN SELECT RAISE(ABORT, 'refused'); END");
