@@ -17,7 +17,8 @@
 // never held with mainLock_ or metaLock_; `pendingMutex_` is taken only to
 // wake or wait for the end of pending writes, and under it a waiter reads
 // nothing but the pending queues and the chunk's counts. Frame input takes no
-// lock but metaLock_, and never waits for a disk; a stop waits for the frame
+// lock but metaLock_, and never waits for a disk nor for fresh memory of an
+// arena (the next one is made ready on the pool); a stop waits for the frame
 // inputs in progress (`pushing_`). Status jobs and the callback run on
 // `statusStrand_` with no recorder lock held, so the callback may stop the
 // recorder. A stop returns once the callback has heard every status of the
@@ -169,6 +170,7 @@ class Recorder : public IRecorder, public std::enable_shared_from_this<Recorder>
     bool RefuseFrameTime(uint64_t time);
     bool ShouldWrite(Profile& profile);
     void PostWrite(Profile& profile);
+    void PostPrepareArena(Profile& profile);
     // `postedAfter`: the profile's hand-overs when the job was posted; a job
     // that finds nothing reports the profile idle unless another job has
     // taken its seconds since.

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/support/LogCapture.h"
@@ -300,6 +301,50 @@ TEST_F(ProfileChunkTest, ARequestedHandOverClosesTheArenaWhereTheNextSecondBegin
     Push(t + 4);
     chunk_.Flush();
     EXPECT_EQ(Times(TakeAll(0, true)), Range(t + 3, t + 4));
+}
+
+// The push that opens an arena must not map fresh memory: the chunk asks,
+// once per arena, for the next one to be made ready off the push path when
+// the arena it fills has taken a few seconds and the one handed over before
+// is still out (its write not done); not when that one came back.
+TEST_F(ProfileChunkTest, TheNextArenaIsAskedForWhileTheLastIsStillOut) {
+    const int64_t t = kBeforeHour - 1000;
+    const auto fill = [&](int64_t from, int64_t to) {
+        int asked = 0;
+        int64_t askedAt = 0;
+        for (int64_t s = from; s <= to; ++s) {
+            Push(s, 1, 0, 100000);
+            if (chunk_.TakeArenaWanted()) {
+                ++asked;
+                askedAt = s;
+            }
+        }
+        return std::make_pair(asked, askedAt);
+    };
+    const auto handOver = [&](int64_t next) {
+        chunk_.RequestHandOver();
+        Push(next, 1, 0, 100000);
+        EXPECT_TRUE(chunk_.TakeHandOverReady());
+        return TakeAll(0, true);
+    };
+    chunk_.PrepareArena();
+    EXPECT_EQ(fill(t, t + 2).first, 0);  // the arena prepared at the start
+    const auto out = handOver(t + 3);
+    ASSERT_EQ(out.size(), 1u);
+
+    // The arena opened at t + 3 holds kPrepareAfterSeconds finished seconds
+    // when the next one begins; the one handed over is still out.
+    const int64_t due = t + 3 + ProfileChunk::kPrepareAfterSeconds;
+    EXPECT_EQ(fill(t + 4, t + 10), std::make_pair(1, due));
+    chunk_.PrepareArena();
+    const auto second = handOver(t + 11);
+    ASSERT_EQ(second.size(), 1u);
+    // The arena opened at t + 11 is the prepared one; with the one handed
+    // over back in the pool (the first, made before the rate was known, is
+    // not kept), nothing is asked for.
+    chunk_.ReleaseWriteBuffer(out.front());
+    chunk_.ReleaseWriteBuffer(second.front());
+    EXPECT_EQ(fill(t + 12, t + 20).first, 0);
 }
 
 TEST_F(ProfileChunkTest, AnArenaHoldsAboutSixteenSecondsOfTheRate) {
