@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <exception>
+#include <mutex>
 #include <utility>
 
 #include "common/AsioThreadPool.h"
@@ -361,7 +362,11 @@ void PlaybackMediaImpl::Process(int64_t syncTime) {
     // A medium never opened nor controlled has nothing to do, and one that
     // is about to become a backup is never locked by the ticking thread.
     if (backup_ || retired_ || !awake_) return;
-    std::lock_guard lock(mutex_);
+    // One timer thread drives every medium: one whose lock another thread
+    // holds (opening, controlling or stopping it, or hearing its STOP answer)
+    // is passed over until a later tick, never waited for.
+    const std::unique_lock lock(mutex_, std::try_to_lock);
+    if (!lock.owns_lock()) return;
     try {
         while (!backup_ && Step(syncTime)) {
         }
