@@ -65,7 +65,7 @@ class ProfileChunk {
     static constexpr uint32_t kCountSeconds = 15;
     // Seconds into an arena after which an empty pool asks for the next one:
     // by then the arena written before is normally back in the pool.
-    static constexpr uint32_t kPrepareAfterSeconds = 4;
+    static constexpr uint32_t kPrepareAfterSeconds = 2;
     // Above these a second is reported (once) as too large but kept.
     static constexpr uint32_t kLargeSecondBytes = 0xA00000;
     static constexpr uint32_t kLargeSecondFrames = 120;

@@ -327,24 +327,27 @@ TEST_F(ProfileChunkTest, TheNextArenaIsAskedForWhileTheLastIsStillOut) {
         EXPECT_TRUE(chunk_.TakeHandOverReady());
         return TakeAll(0, true);
     };
+    constexpr int64_t kAfter = ProfileChunk::kPrepareAfterSeconds;
+    // The first arena is the one prepared at the start, and the pool is
+    // empty again: the next one is asked for.
     chunk_.PrepareArena();
-    EXPECT_EQ(fill(t, t + 2).first, 0);  // the arena prepared at the start
-    const auto out = handOver(t + 3);
+    EXPECT_EQ(fill(t, t + kAfter), std::make_pair(1, t + kAfter));
+    const int64_t next = t + kAfter + 1;
+    const auto out = handOver(next);
     ASSERT_EQ(out.size(), 1u);
 
-    // The arena opened at t + 3 holds kPrepareAfterSeconds finished seconds
-    // when the next one begins; the one handed over is still out.
-    const int64_t due = t + 3 + ProfileChunk::kPrepareAfterSeconds;
-    EXPECT_EQ(fill(t + 4, t + 10), std::make_pair(1, due));
+    // Not prepared: the arena opened at `next` asks once it holds kAfter
+    // finished seconds, the one handed over being still out.
+    EXPECT_EQ(fill(next + 1, next + 10), std::make_pair(1, next + kAfter));
     chunk_.PrepareArena();
-    const auto second = handOver(t + 11);
+    const auto second = handOver(next + 11);
     ASSERT_EQ(second.size(), 1u);
-    // The arena opened at t + 11 is the prepared one; with the one handed
-    // over back in the pool (the first, made before the rate was known, is
-    // not kept), nothing is asked for.
+    // The arena opened then is the prepared one; with the one handed over
+    // back in the pool (the first, made before the rate was known, is not
+    // kept), nothing is asked for.
     chunk_.ReleaseWriteBuffer(out.front());
     chunk_.ReleaseWriteBuffer(second.front());
-    EXPECT_EQ(fill(t + 12, t + 20).first, 0);
+    EXPECT_EQ(fill(next + 12, next + 20).first, 0);
 }
 
 TEST_F(ProfileChunkTest, AnArenaHoldsAboutSixteenSecondsOfTheRate) {
