@@ -1,6 +1,7 @@
 // The arenas a profile chunk records into, and the hand-over of its finished
 // seconds to the owner's writing job.
 #include <algorithm>
+#include <new>
 #include <utility>
 
 #include "recorder/recording/ProfileChunk.h"
@@ -134,7 +135,13 @@ void ProfileChunk::PrepareArena() {
     // Without a lock: the capacity reads the rate alone, and the pool is
     // safe to share. Should a buffer coming back fill the pool first, this
     // one is given back.
-    auto buffer = std::make_shared<WriteBuffer>(static_cast<uint32_t>(ArenaCapacity()));
+    // Without memory for it the push makes its arena as before.
+    std::shared_ptr<WriteBuffer> buffer;
+    try {
+        buffer = std::make_shared<WriteBuffer>(static_cast<uint32_t>(ArenaCapacity()));
+    } catch (const std::bad_alloc&) {
+        return;
+    }
     constexpr uint64_t kPageBytes = 4096;
     uint8_t* const bytes = buffer->Region(0);
     for (uint64_t at = 0; at < buffer->Capacity(); at += kPageBytes) bytes[at] = 0;
