@@ -69,10 +69,12 @@ void ProfileChunk::PlaceSecond(int64_t second) {
     if (close || requested || piling) handOverReady_ = true;
 
     if (!open_) {
+        firstArena_ = averageSecondBytes_ == 0;
         open_ = TakeArena();
         arenaAsked_ = false;
     }
-    if (!arenaAsked_ && openSeconds_ >= kPrepareAfterSeconds && writePool_.Size() == 0) {
+    const uint32_t askAfter = firstArena_ ? 1 : kPrepareAfterSeconds;
+    if (!arenaAsked_ && openSeconds_ >= askAfter && writePool_.Size() == 0) {
         arenaAsked_ = true;
         arenaWanted_ = true;
     }

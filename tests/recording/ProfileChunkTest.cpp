@@ -328,11 +328,12 @@ TEST_F(ProfileChunkTest, TheNextArenaIsAskedForWhileTheLastIsStillOut) {
         return TakeAll(0, true);
     };
     constexpr int64_t kAfter = ProfileChunk::kPrepareAfterSeconds;
-    // The first arena is the one prepared at the start, and the pool is
-    // empty again: the next one is asked for.
+    // The first arena is the one prepared at the start, made before the rate
+    // was known, and the pool is empty again: the next one is asked for as
+    // soon as the rate is known, after the first second.
     chunk_.PrepareArena();
-    EXPECT_EQ(fill(t, t + kAfter), std::make_pair(1, t + kAfter));
-    const int64_t next = t + kAfter + 1;
+    EXPECT_EQ(fill(t, t + 2), std::make_pair(1, t + 1));
+    const int64_t next = t + 3;
     const auto out = handOver(next);
     ASSERT_EQ(out.size(), 1u);
 
