@@ -128,9 +128,10 @@ class Payloads {
     void Fill(std::vector<uint8_t>& out, uint32_t size, int channel, int64_t second, uint32_t frame,
               int kind) const {
         out.resize(size);
-        const uint64_t place = (static_cast<uint64_t>(channel) * 7919 +
-                                static_cast<uint64_t>(second) * 31 + frame * 131 + kind * 17) %
-                               (pattern_.size() - size);
+        const uint64_t place =
+            (static_cast<uint64_t>(channel) * 7919 + static_cast<uint64_t>(second) * 31 +
+             uint64_t{frame} * 131 + static_cast<uint64_t>(kind) * 17) %
+            (pattern_.size() - size);
         std::memcpy(out.data(), pattern_.data() + place, size);
         const int64_t head[4] = {channel, second, frame, kind};
         std::memcpy(out.data(), head, sizeof head);
@@ -213,9 +214,11 @@ recorder::video_frame_header_s VideoHeader(int64_t second, uint32_t frame, uint3
 void RecordOldChannels(recorder::MediaRecorder& engine, const Payloads& payloads,
                        int64_t firstSecond) {
     std::vector<recorder::IRecorder*> recorders;
+    recorders.reserve(kOldChannels);
     for (int i = 0; i < kOldChannels; ++i) recorders.push_back(MakeRecorder(engine, OldId(i)));
     SetFullSchedule(engine);
     std::vector<std::thread> threads;
+    threads.reserve(kOldChannels);
     for (int i = 0; i < kOldChannels; ++i) {
         threads.emplace_back([&, i] {
             recorder::IRecorder& recorder = *recorders[static_cast<size_t>(i)];
@@ -227,7 +230,7 @@ void RecordOldChannels(recorder::MediaRecorder& engine, const Payloads& payloads
                     }
                     const int64_t second = firstSecond + s;
                     payloads.Fill(bytes, kVideoBytes, 1000 + i, second, f, 1);
-                    const auto stamp = static_cast<uint32_t>(second * 1000 + f * kFrameMs);
+                    const auto stamp = static_cast<uint32_t>(second * 1000 + int64_t{f} * kFrameMs);
                     recorder.PushVideoFrame(VideoHeader(second, f, stamp), bytes.data(),
                                             kVideoBytes, 0);
                 }
@@ -276,7 +279,7 @@ void PushLive(LiveRun& run, const Payloads& payloads, int c) {
     for (uint64_t k = 0; k < frames; ++k) {
         const int64_t second = run.firstSecond + static_cast<int64_t>(k / kFps);
         const auto f = static_cast<uint32_t>(k % kFps);
-        const auto stamp = static_cast<uint32_t>(second * 1000 + f * kFrameMs);
+        const auto stamp = static_cast<uint32_t>(second * 1000 + int64_t{f} * kFrameMs);
         payloads.Fill(video, kVideoBytes, c, second, f, 1);
         if (HasAudio(c)) payloads.Fill(audio, kAudioBytes, c, second, f, 2);
         std::this_thread::sleep_until(run.start + offset + std::chrono::milliseconds(kFrameMs * k));
@@ -346,7 +349,7 @@ class Playback {
                 for (int i = 0; i < kSessionMedia; ++i) Open(i, at);
             }
             for (int i = kSessionMedia; i < kMedia; ++i) {
-                if (tenth % 200 == 40 * (i - kSessionMedia + 1)) {
+                if (tenth % 200 == int64_t{40} * (i - kSessionMedia + 1)) {
                     Close(i);
                     Open(i);
                 }
@@ -490,17 +493,16 @@ void RunSearches(recorder::MediaRecorder& engine, std::vector<std::string> ids, 
             return calendar != nullptr &&
                    calendar->Search(
                        utc.tm_year + 1900, utc.tm_mon + 1,
-                       [done](unsigned, int, int, std::list<unsigned char>) { done(); });
+                       [done](unsigned, int, int, const std::list<unsigned char>&) { done(); });
         }));
         engine.DeleteCalendarSearcher(calendarSeq);
         if (round % 3 == 0) {
             const unsigned trackSeq = seq++;
             recorder::ITrackSearcher* track = engine.CreateTrackSearcher(trackSeq);
             note(TimedAnswer([&](auto done) {
-                return track != nullptr &&
-                       track->Search(from, now, [done](unsigned, int64_t, int64_t, std::list<int>) {
-                           done();
-                       });
+                return track != nullptr && track->Search(from, now,
+                                                         [done](unsigned, int64_t, int64_t,
+                                                                const std::list<int>&) { done(); });
             }));
             engine.DeleteTrackSearcher(trackSeq);
         }
@@ -563,7 +565,7 @@ void RunExports(recorder::MediaRecorder& engine, int64_t oldFirst, Clock::time_p
             Export(engine, kFirstExportId + static_cast<unsigned>(round % 2),
                    OldId(static_cast<int>(round % kOldChannels)), from, from + 59, sink, 60s);
         ++done;
-        if (marker == 3 && sink.frames == 60 * kFps) ++complete;
+        if (marker == 3 && sink.frames == uint64_t{60} * kFps) ++complete;
     }
 }
 
@@ -691,7 +693,7 @@ int main(int argc, char** argv) {
     fs::remove_all(root);
     PrepareFolders(root / "host", drives);
     const Payloads payloads;
-    const int64_t oldFirst = (std::time(nullptr) - 3 * 3600) / 60 * 60;
+    const int64_t oldFirst = (std::time(nullptr) - int64_t{3} * 3600) / 60 * 60;
     std::printf("folder=%s seconds=%lld channels=%d\n", root.string().c_str(),
                 static_cast<long long>(options.seconds), options.channels);
     std::fflush(stdout);
@@ -730,6 +732,7 @@ int main(int argc, char** argv) {
 
         std::atomic<bool> stop{false};
         std::vector<std::thread> threads;
+        threads.reserve(static_cast<size_t>(options.channels));
         for (int c = 0; c < options.channels; ++c) {
             threads.emplace_back([&, c] { PushLive(run, payloads, c); });
         }
@@ -739,6 +742,7 @@ int main(int argc, char** argv) {
             playback.Run(stop);
         });
         std::vector<std::string> ids;
+        ids.reserve(kOldChannels + static_cast<size_t>(options.channels));
         for (int i = 0; i < kOldChannels; ++i) ids.push_back(OldId(i));
         for (int c = 0; c < options.channels; ++c) ids.push_back(LiveId(c));
         std::thread searcher(
