@@ -103,7 +103,9 @@ class PlaybackMediaContainer {
                         uint32_t mediaId, int64_t time, int32_t speed, uint32_t profileType,
                         ControlMediaResponseCallback callback);
     // Moves the medium into the session (out of any for the empty name); a
-    // medium that cannot go there stays where it was.
+    // medium that cannot go there stays where it was. Joining a playing
+    // session it takes the session's time and speed, unless it already
+    // plays as the session does (KeepsPace): then it goes on as it is.
     bool ChangeSession(uint32_t mediaId, const std::string& session);
     // The earliest start (latest in reverse) over the session's media, or
     // the session-less medium's; 0 when none. Asked without the lock.
@@ -144,6 +146,9 @@ class PlaybackMediaContainer {
     bool StartFromMedia(const std::vector<Medium>& media, playback_session_s& row);
 
     static bool NextTime(const std::vector<Medium>& media, int32_t speed, int64_t& time);
+    // True when `medium` already plays as the session does, within a second
+    // of its time: it joins without being read afresh.
+    static bool KeepsPace(PlaybackMediaImpl& medium, const playback_session_s& state);
     static void ProcessGuarded(const Medium& medium, int64_t syncTime);
 
     std::recursive_mutex mutex_;

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <exception>
+#include <mutex>
 #include <utility>
 
 #include "common/AsioThreadPool.h"
@@ -435,16 +436,18 @@ void PlaybackMediaImpl::Process(int64_t syncTime) {
     // is about to become a backup is never locked by the ticking thread.
     if (retired_ || !awake_) return;
     // Counted among the waiters before it looks at the backup flag: a
-    // backup's worker, which calls out under the lock, lets it in first, so
-    // that the tick never waits for a lock held by a callback that may wait
-    // for the container's lock.
+    // backup's worker, which calls out under the lock, lets it in first.
     ++lockWaiters_;
     if (backup_) {
         --lockWaiters_;
         return;
     }
-    const std::lock_guard lock(mutex_);
+    // One timer thread drives every medium: one whose lock another thread
+    // holds (opening, controlling or stopping it) is passed over until a
+    // later tick, never waited for.
+    const std::unique_lock lock(mutex_, std::try_to_lock);
     --lockWaiters_;
+    if (!lock.owns_lock()) return;
     try {
         while (!backup_ && Step(syncTime)) {
         }

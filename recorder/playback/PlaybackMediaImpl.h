@@ -11,7 +11,8 @@
 // Who drives it: whoever calls Process (the engine's playback timer, tests
 // with their own clock); a backup drives itself on the worker pool. One step
 // delivers at most one video frame; Process repeats steps only while they
-// have more to do now, so it never waits.
+// have more to do now, and passes over a medium whose lock another thread
+// holds, so it never waits for a caller.
 //
 // Locks: `mutex_` (recursive) guards every member but the atomics; callbacks
 // run with it held, so a callback may call OpenMedia/ControlMedia/Stop (its
@@ -94,7 +95,7 @@ class PlaybackMediaImpl : public PlaybackMedia,
     // delivers what is due. `syncTime` (seconds, 0 = none) is the session
     // time: frames before it are passed over, frames after it wait. Returns
     // at once, without taking the lock, for a backup medium and for one not
-    // yet opened or controlled.
+    // yet opened or controlled, and at once when another thread holds it.
     void Process(int64_t syncTime);
     // The queued answers only, nothing delivered: for a medium of a session
     // that has no time yet (an open answered now may still fail).
@@ -132,6 +133,10 @@ class PlaybackMediaImpl : public PlaybackMedia,
     bool IsRetired() const { return retired_.load(); }
 
   private:
+    // Tests hold a medium's lock as a slow caller (an open reading its index
+    // from a busy disk) would.
+    friend class PlaybackMediaLockHolder;
+
     // The lock as the caller's threads take it (open, control, stop): while
     // one waits, a backup's worker lets it in between two steps, which it
     // would otherwise take back at once.

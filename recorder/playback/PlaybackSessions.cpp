@@ -219,6 +219,23 @@ void PlaybackMediaContainer::TakeStateFrom(const Medium& medium, playback_sessio
     row.profileType = static_cast<int32_t>(medium->GetRequestedProfile());
 }
 
+// A medium moved in from a session in lock-step with this one stands where
+// this one does, give or take the second being finished: repositioning it
+// would read it afresh from the key frame of the session's second, show that
+// second again, and hold the session's other media at the next second until
+// it had. Within a second it is simply paced by the session from now on: a
+// second behind, it passes over the rest of that second at once; a second
+// ahead, it waits at its next frame until the session gets there.
+bool PlaybackMediaContainer::KeepsPace(PlaybackMediaImpl& medium, const playback_session_s& state) {
+    if (!medium.IsOpened() || medium.GetState() != state.controlType ||
+        medium.GetSpeed() != state.speed ||
+        medium.GetRequestedProfile() != static_cast<uint32_t>(state.profileType)) {
+        return false;
+    }
+    const int64_t apart = medium.GetPosition() - state.time;
+    return apart >= -1 && apart <= 1;
+}
+
 bool PlaybackMediaContainer::ChangeSession(uint32_t mediaId, const std::string& session) {
     Hold hold(*this);
     try {
@@ -243,7 +260,7 @@ bool PlaybackMediaContainer::ChangeSession(uint32_t mediaId, const std::string& 
         if (row == rows_.end() || medium->IsBackup()) return true;
         if (SessionSize(session) == 1) {
             TakeStateFrom(medium, row->second);
-        } else if (row->second.time != 0) {
+        } else if (row->second.time != 0 && !KeepsPace(*medium, row->second)) {
             const playback_session_s state = row->second;
             medium->ControlMedia(0, static_cast<unsigned>(state.controlType), state.time,
                                  state.speed, static_cast<unsigned>(state.profileType), {});

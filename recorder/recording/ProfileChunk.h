@@ -63,6 +63,12 @@ class ProfileChunk {
     // than a buffer holds, so that a caller that waits does so before the
     // arena being filled must be closed.
     static constexpr uint32_t kCountSeconds = 15;
+    // Seconds into an arena after which an empty pool asks for the next one:
+    // by then the arena written before is normally back in the pool. An
+    // arena opened before the rate was known (the first after a start) has
+    // none written before it: it asks after its first second, before the
+    // first hand-over (five seconds in).
+    static constexpr uint32_t kPrepareAfterSeconds = 5;
     // Above these a second is reported (once) as too large but kept.
     static constexpr uint32_t kLargeSecondBytes = 0xA00000;
     static constexpr uint32_t kLargeSecondFrames = 120;
@@ -116,6 +122,17 @@ class ProfileChunk {
     // arena was closed, a requested hand-over fell due, or the seconds waiting
     // reached two whole buffers.
     bool TakeHandOverReady() { return handOverReady_.exchange(false); }
+    // Puts a write buffer for the next arena into the pool, its memory
+    // touched, unless one waits there already: the push that opens the next
+    // arena then neither maps nor faults in fresh memory (which can hold a
+    // camera thread for tens of milliseconds while the system finds pages).
+    // Runs off the push path: at a start, and on the owner's pool when
+    // TakeArenaWanted says so.
+    void PrepareArena();
+    // True, once per arena, when a new second found the pool empty after the
+    // open arena had filled for kPrepareAfterSeconds (the first arena: one
+    // second): the last written one is not back yet, so PrepareArena is due.
+    bool TakeArenaWanted() { return arenaWanted_.exchange(false); }
     // The newest `seconds` finished seconds are kept back for pre-record by
     // the owner's hand-overs; they never count as waiting.
     void SetKeepSeconds(uint32_t seconds);
@@ -185,6 +202,9 @@ class ProfileChunk {
     uint32_t openTrack_ = 0;
     bool closeArena_ = false;         // a second left the arena: close it at the next
     bool handOverRequested_ = false;  // until the next new second
+    bool arenaAsked_ = false;         // PrepareArena asked for while this arena is open
+    bool firstArena_ = false;         // the open arena was opened before the rate was known
+    std::atomic<bool> arenaWanted_{false};
     std::atomic<bool> handOverReady_{false};
     std::atomic<uint32_t> keepSeconds_{0};
     std::atomic<uint32_t> waitingBuffers_{0};

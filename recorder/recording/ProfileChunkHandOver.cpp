@@ -1,6 +1,7 @@
 // The arenas a profile chunk records into, and the hand-over of its finished
 // seconds to the owner's writing job.
 #include <algorithm>
+#include <new>
 #include <utility>
 
 #include "recorder/recording/ProfileChunk.h"
@@ -67,7 +68,16 @@ void ProfileChunk::PlaceSecond(int64_t second) {
     }
     if (close || requested || piling) handOverReady_ = true;
 
-    if (!open_) open_ = TakeArena();
+    if (!open_) {
+        firstArena_ = averageSecondBytes_ == 0;
+        open_ = TakeArena();
+        arenaAsked_ = false;
+    }
+    const uint32_t askAfter = firstArena_ ? 1 : kPrepareAfterSeconds;
+    if (!arenaAsked_ && openSeconds_ >= askAfter && writePool_.Size() == 0) {
+        arenaAsked_ = true;
+        arenaWanted_ = true;
+    }
     if (openSeconds_ == 0) {
         openFill_ = 0;
         openFirstSecond_ = second;
@@ -120,6 +130,24 @@ std::shared_ptr<WriteBuffer> ProfileChunk::TakeArena() {
         buffer = std::make_shared<WriteBuffer>(static_cast<uint32_t>(ArenaCapacity()));
     }
     return buffer;
+}
+
+void ProfileChunk::PrepareArena() {
+    if (writePool_.Size() > 0) return;
+    // Without a lock: the capacity reads the rate alone, and the pool is
+    // safe to share. Should a buffer coming back fill the pool first, this
+    // one is given back.
+    // Without memory for it the push makes its arena as before.
+    std::shared_ptr<WriteBuffer> buffer;
+    try {
+        buffer = std::make_shared<WriteBuffer>(static_cast<uint32_t>(ArenaCapacity()));
+    } catch (const std::bad_alloc&) {
+        return;
+    }
+    constexpr uint64_t kPageBytes = 4096;
+    uint8_t* const bytes = buffer->Region(0);
+    for (uint64_t at = 0; at < buffer->Capacity(); at += kPageBytes) bytes[at] = 0;
+    writePool_.PushBounded(std::move(buffer));
 }
 
 // Without pre-record a closed arena is a write buffer that only waits for

@@ -110,6 +110,8 @@ bool Recorder::StartRecording() {
     ApplyMediaChannel(GetMediaChannel());
     normal_.chunk->RestartClock();
     low_.chunk->RestartClock();
+    // The first frame opens an arena; it finds one ready.
+    normal_.chunk->PrepareArena();
     {
         std::lock_guard metaLock(metaLock_);
         currentMeta_.reset();

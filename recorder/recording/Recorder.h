@@ -18,7 +18,8 @@
 // wake or wait for the end of pending writes, and under it a waiter reads
 // nothing but the pending queues, the counts of buffers to write again, the
 // metadata queue and the chunk's counts; a profile's `rewriteLock` is a leaf.
-// Frame input takes no lock but metaLock_, and never waits for a disk: a
+// Frame input takes no lock but metaLock_, and never waits for a disk nor for
+// fresh memory of an arena (the next one is made ready on the pool): a
 // metadata second that finds the queue full is dropped; a caller that must
 // lose nothing waits on the write buffer count, which counts queued metadata
 // seconds too. A stop waits for the frame inputs in progress (`pushing_`).
@@ -188,6 +189,7 @@ class Recorder : public IRecorder, public std::enable_shared_from_this<Recorder>
     bool RefuseFrameTime(uint64_t time);
     bool ShouldWrite(Profile& profile);
     void PostWrite(Profile& profile);
+    void PostPrepareArena(Profile& profile);
     // `postedAfter`: the profile's hand-overs when the job was posted; a job
     // that finds nothing reports the profile idle unless another job has
     // taken its seconds since.

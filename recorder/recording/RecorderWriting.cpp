@@ -101,6 +101,7 @@ bool Recorder::PushProfileVideo(Profile& profile, const video_frame_header_s& he
     }
     profile.chunk->AddVideoFrame(header, data, static_cast<int32_t>(size), eventFlags);
     if (profile.chunk->TakeHandOverReady() && profile.queuedJobs == 0) PostWrite(profile);
+    if (profile.chunk->TakeArenaWanted()) PostPrepareArena(profile);
     return true;
 }
 
@@ -147,6 +148,16 @@ void Recorder::PostWrite(Profile& profile) {
             --target->queuedJobs;
             self->WriteProfile(*target, postedAfter);
         }
+    });
+}
+
+// On the pool itself, not the write strand: a writing job may be waiting for
+// a file to open while the arena fills up.
+void Recorder::PostPrepareArena(Profile& profile) {
+    std::weak_ptr<Recorder> weak = weak_from_this();
+    Profile* target = &profile;
+    boost::asio::post(writeStrand_.context(), [weak, target] {
+        if (const auto self = weak.lock()) target->chunk->PrepareArena();
     });
 }
 

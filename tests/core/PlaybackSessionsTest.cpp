@@ -197,5 +197,29 @@ TEST_F(PlaybackSessionsTest, MediaMoveBetweenSessions) {
     }));
 }
 
+// Two media playing in lock-step moved one after the other into another
+// session go on from where they stand: neither is read afresh from the key
+// frame of its second (which would show that second twice and hold the
+// other at the next second until it had shown it again).
+TEST_F(PlaybackSessionsTest, MediaMovedTogetherKeepTheirPace) {
+    ASSERT_EQ(Open(1, "cam1", kS, kLast, "left"), MEDIA_ERROR_NONE);
+    ASSERT_EQ(Open(2, "cam1", kS, kLast, "left"), MEDIA_ERROR_NONE);
+    ASSERT_TRUE(
+        sink_.WaitFor([&] { return sink_.SawVideo(1, kS + 1) && sink_.SawVideo(2, kS + 1); }));
+    ASSERT_TRUE(engine_->ControlMedia(0, PLAYBACK_CONTROL_SESSION, 1, 1, 0, 0, 4, "right", {}));
+    ASSERT_TRUE(engine_->ControlMedia(0, PLAYBACK_CONTROL_SESSION, 2, 1, 0, 0, 4, "right", {}));
+    ASSERT_TRUE(
+        sink_.WaitFor([&] { return sink_.SawVideo(1, kS + 4) && sink_.SawVideo(2, kS + 4); }));
+    for (const uint32_t id : {1u, 2u}) {
+        SCOPED_TRACE(id);
+        std::vector<int64_t> keys;
+        for (const auto& v : sink_.Videos(id)) {
+            if (v.key) keys.push_back(v.time);
+        }
+        // Each second's key frame once, and no second left out.
+        for (size_t i = 1; i < keys.size(); ++i) EXPECT_EQ(keys[i], keys[i - 1] + 1);
+    }
+}
+
 }  // namespace
 }  // namespace orvale::recorder

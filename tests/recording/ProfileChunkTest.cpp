@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/support/LogCapture.h"
@@ -300,6 +301,54 @@ TEST_F(ProfileChunkTest, ARequestedHandOverClosesTheArenaWhereTheNextSecondBegin
     Push(t + 4);
     chunk_.Flush();
     EXPECT_EQ(Times(TakeAll(0, true)), Range(t + 3, t + 4));
+}
+
+// The push that opens an arena must not map fresh memory: the chunk asks,
+// once per arena, for the next one to be made ready off the push path when
+// the arena it fills has taken a few seconds and the one handed over before
+// is still out (its write not done); not when that one came back.
+TEST_F(ProfileChunkTest, TheNextArenaIsAskedForWhileTheLastIsStillOut) {
+    const int64_t t = kBeforeHour - 1000;
+    const auto fill = [&](int64_t from, int64_t to) {
+        int asked = 0;
+        int64_t askedAt = 0;
+        for (int64_t s = from; s <= to; ++s) {
+            Push(s, 1, 0, 100000);
+            if (chunk_.TakeArenaWanted()) {
+                ++asked;
+                askedAt = s;
+            }
+        }
+        return std::make_pair(asked, askedAt);
+    };
+    const auto handOver = [&](int64_t next) {
+        chunk_.RequestHandOver();
+        Push(next, 1, 0, 100000);
+        EXPECT_TRUE(chunk_.TakeHandOverReady());
+        return TakeAll(0, true);
+    };
+    constexpr int64_t kAfter = ProfileChunk::kPrepareAfterSeconds;
+    // The first arena is the one prepared at the start, made before the rate
+    // was known, and the pool is empty again: the next one is asked for as
+    // soon as the rate is known, after the first second.
+    chunk_.PrepareArena();
+    EXPECT_EQ(fill(t, t + 2), std::make_pair(1, t + 1));
+    const int64_t next = t + 3;
+    const auto out = handOver(next);
+    ASSERT_EQ(out.size(), 1u);
+
+    // Not prepared: the arena opened at `next` asks once it holds kAfter
+    // finished seconds, the one handed over being still out.
+    EXPECT_EQ(fill(next + 1, next + 10), std::make_pair(1, next + kAfter));
+    chunk_.PrepareArena();
+    const auto second = handOver(next + 11);
+    ASSERT_EQ(second.size(), 1u);
+    // The arena opened then is the prepared one; with the one handed over
+    // back in the pool (the first, made before the rate was known, is not
+    // kept), nothing is asked for.
+    chunk_.ReleaseWriteBuffer(out.front());
+    chunk_.ReleaseWriteBuffer(second.front());
+    EXPECT_EQ(fill(next + 12, next + 20).first, 0);
 }
 
 TEST_F(ProfileChunkTest, AnArenaHoldsAboutSixteenSecondsOfTheRate) {

@@ -1,0 +1,73 @@
+// The playback timer's tick as the one thread that drives every medium: a
+// medium that another thread holds is passed over, never waited for, so the
+// other media play on meanwhile.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <future>
+#include <mutex>
+#include <thread>
+
+#include "recorder/playback/PlaybackMediaImpl.h"
+#include "tests/core/PlaybackEngineFixture.h"
+
+namespace orvale::recorder {
+
+// Holds a medium's lock on a thread of its own, as a caller opening or
+// controlling it on a slow disk would, until released.
+class PlaybackMediaLockHolder {
+  public:
+    PlaybackMediaLockHolder(PlaybackMediaImpl& medium, std::promise<void>& inside,
+                            std::shared_future<void> released)
+        : thread_([&medium, &inside, released] {
+              const std::lock_guard lock(medium.mutex_);
+              inside.set_value();
+              released.wait_for(std::chrono::seconds(10));
+          }) {}
+    ~PlaybackMediaLockHolder() { thread_.join(); }
+
+  private:
+    std::thread thread_;
+};
+
+namespace {
+
+using test::kPlayStart;
+
+constexpr int64_t kS = kPlayStart;
+constexpr int64_t kLast = kS + 29;
+
+class PlaybackTickTest : public test::PlaybackEngineFixture {
+  protected:
+    void SetUp() override {
+        PlaybackEngineFixture::SetUp();
+        Record("cam1", {{kS, kLast}});
+    }
+};
+
+// A medium held by another thread for as long as two seconds does not stop
+// the others.
+TEST_F(PlaybackTickTest, AMediumHeldByAnotherThreadHoldsNoOtherUp) {
+    ASSERT_EQ(Open(1, "cam1", kS, kLast), MEDIA_ERROR_NONE);
+    ASSERT_EQ(Open(2, "cam1", kS, kLast), MEDIA_ERROR_NONE);
+    ASSERT_TRUE(sink_.WaitFor([&] { return sink_.SawVideo(1, kS) && sink_.SawVideo(2, kS); }));
+    auto* held = dynamic_cast<PlaybackMediaImpl*>(engine_->GetPlaybackMedia(2));
+    ASSERT_NE(held, nullptr);
+
+    std::promise<void> inside;
+    std::promise<void> release;
+    bool played = false;
+    {
+        const PlaybackMediaLockHolder holder(*held, inside, release.get_future().share());
+        ASSERT_EQ(inside.get_future().wait_for(std::chrono::seconds(10)),
+                  std::future_status::ready);
+        const size_t before = sink_.Videos(1).size();
+        played = sink_.WaitFor([&] { return sink_.Videos(1).size() >= before + 5; },
+                               std::chrono::seconds(2));
+        release.set_value();
+    }
+    EXPECT_TRUE(played) << "medium 1 waited for medium 2's holder";
+}
+
+}  // namespace
+}  // namespace orvale::recorder
