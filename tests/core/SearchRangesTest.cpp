@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "tests/core/PlaybackEngineFixture.h"
+#include "tests/support/WaitFor.h"
 
 namespace orvale::recorder {
 namespace {
@@ -24,16 +25,7 @@ constexpr int64_t kS = kPlayStart;
 constexpr int64_t kLast = kS + 9;
 constexpr int64_t kMin = std::numeric_limits<int64_t>::min();
 constexpr int64_t kMax = std::numeric_limits<int64_t>::max();
-constexpr auto kPatience = std::chrono::seconds(30);
-
-template <class T>
-T Await(std::future<T>& future) {
-    if (future.wait_for(kPatience) != std::future_status::ready) {
-        ADD_FAILURE() << "no answer";
-        return T{};
-    }
-    return future.get();
-}
+using test::Await;
 
 class SearchRangesTest : public test::PlaybackEngineFixture {
   protected:

@@ -47,16 +47,7 @@ constexpr int64_t kStart = 1733824800;  // 2024-12-10 10:00:00 UTC
 constexpr int64_t kDay = 86400;
 // The threads of the engine's service pool, on which searches run.
 constexpr int kServiceThreads = 16;
-constexpr auto kPatience = std::chrono::seconds(30);
-
-template <class T>
-T Await(std::future<T>& future) {
-    if (future.wait_for(kPatience) != std::future_status::ready) {
-        ADD_FAILURE() << "no answer";
-        return T{};
-    }
-    return future.get();
-}
+using test::Await;
 
 class SearcherRegistryTest : public test::EngineOnFakeDrives {
   protected:

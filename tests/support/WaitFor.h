@@ -1,8 +1,12 @@
-// Polling for a condition that another thread makes true, with a bound.
+// Polling for a condition that another thread makes true, and waiting for
+// an answer another thread gives, each with a bound.
 #pragma once
 
 #include <chrono>
+#include <future>
 #include <thread>
+
+#include <gtest/gtest.h>
 
 namespace orvale::test {
 
@@ -15,6 +19,17 @@ bool WaitFor(Done&& done, std::chrono::milliseconds patience = std::chrono::seco
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return true;
+}
+
+// The answer of `future`; a failure of the test and a default answer when
+// none comes within `patience`.
+template <class T>
+T Await(std::future<T>& future, std::chrono::milliseconds patience = std::chrono::seconds(30)) {
+    if (future.wait_for(patience) != std::future_status::ready) {
+        ADD_FAILURE() << "no answer";
+        return T{};
+    }
+    return future.get();
 }
 
 }  // namespace orvale::test
