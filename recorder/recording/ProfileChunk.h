@@ -63,7 +63,8 @@ class ProfileChunk {
     // than a buffer holds, so that a caller that waits does so before the
     // arena being filled must be closed.
     static constexpr uint32_t kCountSeconds = 15;
-    // Seconds into an arena after which an empty pool asks for the next one:
+    // Seconds into an arena (recorded, and on the chunk's clock) after which
+    // an empty pool asks for the next one:
     // by then the arena written before is normally back in the pool. An
     // arena opened before the rate was known (the first after a start) has
     // none written before it: it asks after its first second, before the
@@ -130,8 +131,9 @@ class ProfileChunk {
     // TakeArenaWanted says so.
     void PrepareArena();
     // True, once per arena, when a new second found the pool empty after the
-    // open arena had filled for kPrepareAfterSeconds (the first arena: one
-    // second): the last written one is not back yet, so PrepareArena is due.
+    // open arena had filled for kPrepareAfterSeconds, recorded and on the
+    // clock (the first arena: one second): the last written one is not back
+    // yet, so PrepareArena is due.
     bool TakeArenaWanted() { return arenaWanted_.exchange(false); }
     // The newest `seconds` finished seconds are kept back for pre-record by
     // the owner's hand-overs; they never count as waiting.
@@ -204,6 +206,7 @@ class ProfileChunk {
     bool handOverRequested_ = false;  // until the next new second
     bool arenaAsked_ = false;         // PrepareArena asked for while this arena is open
     bool firstArena_ = false;         // the open arena was opened before the rate was known
+    int64_t arenaOpenedAt_ = 0;       // the clock's second when the open arena opened
     std::atomic<bool> arenaWanted_{false};
     std::atomic<bool> handOverReady_{false};
     std::atomic<uint32_t> keepSeconds_{0};

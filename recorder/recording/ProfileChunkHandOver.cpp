@@ -72,9 +72,14 @@ void ProfileChunk::PlaceSecond(int64_t second) {
         firstArena_ = averageSecondBytes_ == 0;
         open_ = TakeArena();
         arenaAsked_ = false;
+        arenaOpenedAt_ = Now();
     }
+    // Seconds that come faster than the clock (a conversion) fill arenas
+    // faster than their writes come back: a prepared one would only be a
+    // third arena in memory, and nobody there waits for a camera's pace.
     const uint32_t askAfter = firstArena_ ? 1 : kPrepareAfterSeconds;
-    if (!arenaAsked_ && openSeconds_ >= askAfter && writePool_.Size() == 0) {
+    if (!arenaAsked_ && openSeconds_ >= askAfter && Now() - arenaOpenedAt_ >= askAfter &&
+        writePool_.Size() == 0) {
         arenaAsked_ = true;
         arenaWanted_ = true;
     }

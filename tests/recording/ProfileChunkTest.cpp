@@ -313,6 +313,7 @@ TEST_F(ProfileChunkTest, TheNextArenaIsAskedForWhileTheLastIsStillOut) {
         int asked = 0;
         int64_t askedAt = 0;
         for (int64_t s = from; s <= to; ++s) {
+            now_ = s;  // at a camera's pace
             Push(s, 1, 0, 100000);
             if (chunk_.TakeArenaWanted()) {
                 ++asked;
@@ -349,6 +350,19 @@ TEST_F(ProfileChunkTest, TheNextArenaIsAskedForWhileTheLastIsStillOut) {
     chunk_.ReleaseWriteBuffer(out.front());
     chunk_.ReleaseWriteBuffer(second.front());
     EXPECT_EQ(fill(next + 12, next + 20).first, 0);
+}
+
+// Seconds that come faster than the clock (a conversion) never ask for a
+// prepared arena: it would be one more arena in memory for nobody's pace.
+TEST_F(ProfileChunkTest, SecondsFasterThanTheClockAskForNoArena) {
+    const int64_t t = kBeforeHour - 1000;
+    int asked = 0;
+    for (int64_t s = t; s < t + 40; ++s) {
+        Push(s, 1, 0, 100000);
+        if (chunk_.TakeHandOverReady()) TakeAll(0, true);  // written, not yet back
+        if (chunk_.TakeArenaWanted()) ++asked;
+    }
+    EXPECT_EQ(asked, 0);
 }
 
 TEST_F(ProfileChunkTest, AnArenaHoldsAboutSixteenSecondsOfTheRate) {
