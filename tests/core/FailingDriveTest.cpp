@@ -22,7 +22,6 @@
 #include <future>
 #include <iostream>
 #include <memory>
-#include <mutex>
 #include <set>
 #include <string>
 #include <thread>
@@ -210,12 +209,8 @@ TEST_P(FailingDriveTest, RecordingGoesOnOntoTheOtherDriveAndKeepsWhatIsIndexed) 
     ASSERT_NE(recorder, nullptr);
     ASSERT_TRUE(engine_->SetSchedule(schedule, test::FullSchedule(), {}));
     recorder->SetUseFrameTime(true);
-    std::mutex mutex;
-    std::vector<int32_t> heard;
-    recorder->SetEventCallback([&](const std::string&, int32_t code, int64_t) {
-        std::lock_guard lock(mutex);
-        heard.push_back(code);
-    });
+    test::HeardStatuses heard;
+    heard.Listen(*recorder);
     ASSERT_TRUE(recorder->StartRecording());
 
     const auto start = std::chrono::steady_clock::now();
@@ -237,16 +232,10 @@ TEST_P(FailingDriveTest, RecordingGoesOnOntoTheOtherDriveAndKeepsWhatIsIndexed) 
 
     ASSERT_GE(onE, 0) << "the recording never went on onto E";
     EXPECT_LE(onE - c.failAt, kSwitchWithin);
-    {
-        std::lock_guard lock(mutex);
-        const auto heardCode = [&](int32_t code) {
-            return std::find(heard.begin(), heard.end(), code) != heard.end();
-        };
-        EXPECT_TRUE(heardCode(RECORDER_STATUS_WRITE_FAILED) ||
-                    heardCode(RECORDER_STATUS_FOLDER_MISSING));
-        EXPECT_FALSE(heardCode(RECORDER_STATUS_NO_SPACE));
-        EXPECT_FALSE(heardCode(RECORDER_STATUS_NO_FILE));
-    }
+    EXPECT_TRUE(heard.Heard(RECORDER_STATUS_WRITE_FAILED) ||
+                heard.Heard(RECORDER_STATUS_FOLDER_MISSING));
+    EXPECT_FALSE(heard.Heard(RECORDER_STATUS_NO_SPACE));
+    EXPECT_FALSE(heard.Heard(RECORDER_STATUS_NO_FILE));
 
     Heal();
     StartEngine();  // the restart: what it finds is what a host would play

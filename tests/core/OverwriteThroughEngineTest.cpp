@@ -10,7 +10,6 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -125,12 +124,8 @@ TEST_P(OverwriteThroughEngineTest, AFullDriveLosesOnlyOlderHoursAndOnlyWhileOver
     engine_->SetUseOverwrite(c.onWhileRecording);
     ASSERT_TRUE(engine_->SetSchedule(schedule, test::FullSchedule(), {}));
     recorder->SetUseFrameTime(true);
-    std::mutex mutex;
-    std::vector<int32_t> heard;
-    recorder->SetEventCallback([&](const std::string&, int32_t code, int64_t) {
-        std::lock_guard lock(mutex);
-        heard.push_back(code);
-    });
+    test::HeardStatuses heard;
+    heard.Listen(*recorder);
     ASSERT_TRUE(recorder->StartRecording());
     Record(*recorder, kOlderHour, kOlderSeconds);
     Record(*recorder, kRecordingHour, kRecordingSeconds);
@@ -148,8 +143,7 @@ TEST_P(OverwriteThroughEngineTest, AFullDriveLosesOnlyOlderHoursAndOnlyWhileOver
     } else {
         EXPECT_TRUE(Holds(older, kOlderHour));
         EXPECT_EQ(older.size(), static_cast<size_t>(kOlderSeconds));
-        std::lock_guard lock(mutex);
-        EXPECT_NE(std::find(heard.begin(), heard.end(), RECORDER_STATUS_NO_SPACE), heard.end());
+        EXPECT_TRUE(heard.Heard(RECORDER_STATUS_NO_SPACE));
     }
     EXPECT_LT(recording.size(), static_cast<size_t>(kRecordingSeconds));  // it did run full
 }

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,25 @@ namespace orvale::test {
 
 inline const std::string kMetaXml =
     "<MetadataStream><VideoAnalytics><Frame/></VideoAnalytics></MetadataStream>";
+
+// The status codes a recorder's callback heard, from the engine's threads.
+class HeardStatuses {
+  public:
+    void Listen(recorder::IRecorder& recorder) {
+        recorder.SetEventCallback([this](const std::string&, int32_t code, int64_t) {
+            const std::lock_guard lock(mutex_);
+            codes_.push_back(code);
+        });
+    }
+    bool Heard(int32_t code) const {
+        const std::lock_guard lock(mutex_);
+        return std::find(codes_.begin(), codes_.end(), code) != codes_.end();
+    }
+
+  private:
+    mutable std::mutex mutex_;
+    std::vector<int32_t> codes_;
+};
 
 inline recorder::media_schedule_s FullSchedule() {
     recorder::media_schedule_s schedule;
