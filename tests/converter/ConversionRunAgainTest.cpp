@@ -30,6 +30,7 @@ namespace orvale::converter {
 namespace {
 
 namespace fs = std::filesystem;
+using oldformat::SyntheticPayload;
 using oldformat::test_meta_s;
 using oldformat::test_second_s;
 
@@ -43,16 +44,6 @@ struct frame_s {
     std::string payload;
     bool operator==(const frame_s&) const = default;
 };
-
-std::string Payload(size_t size, uint32_t seed) {
-    std::string bytes(size, '\0');
-    uint32_t state = seed * 2654435761u + 1;
-    for (char& byte : bytes) {
-        state = state * 1103515245u + 12345u;
-        byte = static_cast<char>(state >> 24);
-    }
-    return bytes;
-}
 
 std::string Xml(int second, int object = 1) {
     return "<MetadataStream><VideoAnalytics><Frame><Object ObjectId=\"" + std::to_string(object) +
@@ -105,7 +96,8 @@ class ConversionRunAgainTest : public ::testing::TestWithParam<FirstRun> {
                     const bool key = v == 0;
                     const bool empty = emptyFrame && minute == 1 && s == 30 && v == 5;
                     std::string payload =
-                        empty ? std::string() : Payload(key ? 12000 : 3000 + seed % 500, seed);
+                        empty ? std::string()
+                              : SyntheticPayload(key ? 12000 : 3000 + seed % 500, seed);
                     if (!empty) expected_.push_back({time, payload});
                     second.frames.push_back({false, 1, time, uint32_t(v * 100), 1280, 720, 0,
                                              static_cast<uint16_t>(key ? 1 : 2),

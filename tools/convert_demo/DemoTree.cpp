@@ -11,21 +11,11 @@ namespace {
 namespace fs = std::filesystem;
 using oldformat::OldMediaWriter;
 using oldformat::OldMetaWriter;
+using oldformat::SyntheticPayload;
 using oldformat::test_meta_s;
 using oldformat::test_second_s;
 
 constexpr uint32_t kContinuous = 0x10;  // the event flags of every recorded second
-
-// Bytes that depend on the channel, the frame and their place in it.
-std::string Payload(size_t size, uint32_t seed) {
-    std::string bytes(size, '\0');
-    uint32_t state = seed * 2654435761u + 1;
-    for (char& byte : bytes) {
-        state = state * 1103515245u + 12345u;
-        byte = static_cast<char>(state >> 24);
-    }
-    return bytes;
-}
 
 std::string UtcText(uint32_t time, const char* format) {
     const std::tm utc = platform::UtcTime(time);
@@ -59,14 +49,14 @@ std::vector<test_second_s> Seconds(const demo_tree_options_s& options, uint32_t 
                 const auto ms = static_cast<uint32_t>(v * 1000 / options.videoPerSecond);
                 entry.frames.push_back({false, 1, time, ms, 1280, 720, 0,
                                         static_cast<uint16_t>(key ? 1 : 2),
-                                        Payload(size, channelSeed + frame)});
+                                        SyntheticPayload(size, channelSeed + frame)});
                 ++tree.videoFrames;
             }
             for (int a = 0; a < options.audioPerSecond; ++a) {
                 const auto ms = static_cast<uint32_t>(a * 1000 / options.audioPerSecond);
                 // 'A' with format bits of a mono 16-bit stream.
                 entry.frames.push_back({true, 'A', time, ms, 0, 0, 0x0105, 0,
-                                        Payload(320, channelSeed * 7 + time * 16 + a)});
+                                        SyntheticPayload(320, channelSeed * 7 + time * 16 + a)});
                 ++tree.audioFrames;
             }
             seconds.push_back(std::move(entry));

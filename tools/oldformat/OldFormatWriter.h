@@ -209,4 +209,16 @@ class OldMetaWriter : public OldFileBytes {
     }
 };
 
+// Frame bytes for synthetic recordings: they depend on `seed` (a channel,
+// a frame) and on their place in the frame, so a byte moved or lost shows.
+inline std::string SyntheticPayload(size_t size, uint32_t seed) {
+    std::string bytes(size, '\0');
+    uint32_t state = seed * 2654435761u + 1;
+    for (char& byte : bytes) {
+        state = state * 1103515245u + 12345u;
+        byte = static_cast<char>(state >> 24);
+    }
+    return bytes;
+}
+
 }  // namespace orvale::oldformat
