@@ -45,6 +45,7 @@ MediaRecorderImpl::MediaRecorderImpl()
     : drivePool_(std::make_shared<common::AsioThreadPool>(8)),
       recorderPool_(std::make_shared<common::AsioThreadPool>(8)),
       servicePool_(std::make_shared<common::AsioThreadPool>(16)),
+      openPool_(std::make_shared<common::AsioThreadPool>(2)),
       drives_(std::make_shared<ConcurrentMap<std::string, std::shared_ptr<Drive>>>()),
       channels_(std::make_shared<ChannelRegistry>()),
       unlistedChannels_(std::make_shared<ChannelRegistry>()),
@@ -85,6 +86,7 @@ MediaRecorderImpl::~MediaRecorderImpl() {
         ClearSearchers();
         channels_->Clear();
         unlistedChannels_->Clear();
+        openPool_.reset();
         servicePool_.reset();
         recorderPool_.reset();
         drivePool_.reset();

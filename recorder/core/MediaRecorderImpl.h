@@ -208,6 +208,8 @@ class MediaRecorderImpl {
     std::shared_ptr<common::AsioThreadPool> drivePool_;
     std::shared_ptr<common::AsioThreadPool> recorderPool_;
     std::shared_ptr<common::AsioThreadPool> servicePool_;
+    // Where playback media start reading for an open, off the timer thread.
+    std::shared_ptr<common::AsioThreadPool> openPool_;
     std::shared_ptr<BufferPool> bufferPool_;
     std::shared_ptr<ConcurrentMap<std::string, std::shared_ptr<Drive>>> drives_;
     using ChannelRegistry = ConcurrentUnorderedMap<std::string, std::shared_ptr<Channel>>;

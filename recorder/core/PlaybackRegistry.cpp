@@ -41,8 +41,9 @@ std::shared_ptr<PlaybackMediaImpl> MediaRecorderImpl::RegisterMedium(
         OLOG(kLogError) << "Failed to create a PlaybackMediaImpl";
         return {};
     }
-    auto medium = std::make_shared<PlaybackMediaImpl>(mediaId, trackId, channel, session,
-                                                      drivePool_.get(), buffers);
+    auto medium = std::make_shared<PlaybackMediaImpl>(
+        mediaId, trackId, channel, session, drivePool_.get(), buffers,
+        PlaybackMediaImpl::SteadyClock{}, openPool_.get());
     if (!playbackMedia_->Insert(mediaId, session, medium)) return {};
     OLOG(kLogInfo) << "Added a PlaybackMedia. Channel=" << channel->GetId()
                    << ", mediaID = " << mediaId;

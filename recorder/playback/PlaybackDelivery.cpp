@@ -47,7 +47,7 @@ bool PlaybackMediaImpl::IsFinished(const ReadBuffer& buffer) {
 
 bool PlaybackMediaImpl::Step(int64_t syncTime) {
     if (retired_) return false;
-    if (!pending_.empty() && !AnswerFront()) return false;
+    if (!pending_.empty() && (AwaitsPreparedOpen() || !AnswerFront())) return false;
     if (!opened_) return false;
     if (readBuffers_.empty()) {
         if (backup_) EndBackup(3);

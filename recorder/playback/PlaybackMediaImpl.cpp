@@ -53,10 +53,12 @@ bool UsesSpeed(unsigned controlType) {
 PlaybackMediaImpl::PlaybackMediaImpl(uint32_t mediaId, uint32_t trackId,
                                      std::shared_ptr<Channel> channel, std::string session,
                                      common::AsioThreadPool* pool,
-                                     std::shared_ptr<BufferPool> bufferPool, SteadyClock clock)
+                                     std::shared_ptr<BufferPool> bufferPool, SteadyClock clock,
+                                     common::AsioThreadPool* openPool)
     : mediaId_(mediaId),
       trackId_(trackId),
       threadPool_(pool),
+      openPool_(openPool),
       channel_(std::move(channel)),
       session_(std::move(session)),
       bufferPool_(std::move(bufferPool)),
@@ -245,7 +247,7 @@ bool PlaybackMediaImpl::AnswerFront() {
     if (answer.isOpen) {
         OLOG(kLogDebug) << "MID[" << mediaId_ << "] OpenMedia() Response. SeqID=" << answer.seqID;
         uint32_t result = answer.result;
-        if (answer.startReading && !opened_) {
+        if (answer.startReading && !answer.prepared && !opened_) {
             // The answer tells whether reading could start; it still comes
             // before any frame, the final header of a backup included.
             holdFinalHeader_ = true;
@@ -270,6 +272,47 @@ bool PlaybackMediaImpl::AnswerFront() {
         answer.controlResponse(answer.seqID, answer.result, responseCounter_);
     }
     return true;
+}
+
+bool PlaybackMediaImpl::AwaitsPreparedOpen() {
+    if (openPool_ == nullptr || backup_ || pending_.empty()) return false;
+    PendingResponse& front = pending_.front();
+    if (!front.isOpen || !front.startReading || front.prepared || opened_) return false;
+    if (!front.posted) {
+        front.posted = true;
+        front.ticket = ++nextTicket_;
+        openPool_->Post([weak = weak_from_this(), ticket = front.ticket] {
+            if (auto self = weak.lock()) self->PrepareOpen(ticket);
+        });
+    }
+    return true;
+}
+
+void PlaybackMediaImpl::PrepareOpen(uint64_t ticket) {
+    OutsideLock lock(*this);
+    const auto front = [this, ticket]() -> PendingResponse* {
+        if (retired_ || backup_ || pending_.empty() || pending_.front().ticket != ticket)
+            return nullptr;
+        return &pending_.front();
+    };
+    if (front() == nullptr) return;
+    // Started meanwhile (a control repositioned it): answered as it stands.
+    uint32_t result = MEDIA_ERROR_NONE;
+    if (!opened_) {
+        try {
+            result = StartReading(startTime_) ? MEDIA_ERROR_NONE : MEDIA_ERROR_OPEN_FAILED;
+        } catch (const std::exception& e) {
+            StopAfterException(e.what());
+            result = MEDIA_ERROR_OPEN_FAILED;
+        } catch (...) {
+            StopAfterException("unknown");
+            result = MEDIA_ERROR_OPEN_FAILED;
+        }
+    }
+    if (PendingResponse* answer = front()) {
+        answer->prepared = true;
+        answer->result = result;
+    }
 }
 
 int64_t PlaybackMediaImpl::CurrentTime(int64_t time) const {
@@ -462,7 +505,7 @@ void PlaybackMediaImpl::AnswerQueued() {
     if (backup_ || retired_ || !awake_) return;
     std::lock_guard lock(mutex_);
     try {
-        while (!backup_ && !retired_ && !pending_.empty()) AnswerFront();
+        while (!backup_ && !retired_ && !pending_.empty() && !AwaitsPreparedOpen()) AnswerFront();
     } catch (const std::exception& e) {
         StopAfterException(e.what());
     } catch (...) {

@@ -12,7 +12,12 @@
 // with their own clock); a backup drives itself on the worker pool. One step
 // delivers at most one video frame; Process repeats steps only while they
 // have more to do now, and passes over a medium whose lock another thread
-// holds, so it never waits for a caller.
+// holds, so it never waits for a caller. With an open pool, the start of
+// reading that answers an open (finding the hour, reading its index and
+// metadata rows from their databases) runs there, not on the driving thread:
+// the step posts it, answers nothing else and delivers nothing until it is
+// done, then answers the open with its outcome. One timer thread drives
+// every medium, and a database read on it would hold all of them.
 //
 // Locks: `mutex_` (recursive) guards every member but the atomics; callbacks
 // run with it held, so a callback may call OpenMedia/ControlMedia/Stop (its
@@ -22,7 +27,9 @@
 // on a thread that took the container's lock first (the timer's tick) or on
 // a backup's worker (the container never waits for a backup's lock); the
 // STOP answer, given on the caller's thread, comes after `mutex_` is let go.
-// The atomics are read by the engine's container without the lock. A read
+// An open's start runs on the open pool holding `mutex_` and no other lock,
+// and calls no callback. The atomics are read by the engine's container
+// without the lock. A read
 // completes on the drive's read queue and touches only its buffer: a buffer
 // with a read in flight is never resized or given back to the pool (dropping
 // it leaves it to the read, whose last reference frees it).
@@ -70,11 +77,13 @@ class PlaybackMediaImpl : public PlaybackMedia,
     // Tries of a read at the live edge of a recording, one a second.
     static constexpr int32_t kRetryCount = 15;
 
-    // `pool` (the engine's first worker pool, used for backups) must outlive
-    // the medium; `clock` defaults to the steady clock.
+    // `pool` (the engine's first worker pool, used for backups) and
+    // `openPool` (where opens start reading; none: on the driving thread)
+    // must outlive the medium; `clock` defaults to the steady clock.
     PlaybackMediaImpl(uint32_t mediaId, uint32_t trackId, std::shared_ptr<Channel> channel,
                       std::string session, common::AsioThreadPool* pool,
-                      std::shared_ptr<BufferPool> bufferPool, SteadyClock clock = {});
+                      std::shared_ptr<BufferPool> bufferPool, SteadyClock clock = {},
+                      common::AsioThreadPool* openPool = nullptr);
     ~PlaybackMediaImpl() override;
 
     PlaybackMediaImpl(const PlaybackMediaImpl&) = delete;
@@ -134,7 +143,7 @@ class PlaybackMediaImpl : public PlaybackMedia,
 
   private:
     // Tests hold a medium's lock as a slow caller (an open reading its index
-    // from a busy disk) would.
+    // from a busy disk) would, or its channel's as a drive change would.
     friend class PlaybackMediaLockHolder;
 
     // The lock as the caller's threads take it (open, control, stop): while
@@ -160,6 +169,9 @@ class PlaybackMediaImpl : public PlaybackMedia,
         bool isOpen = false;
         bool isControl = false;
         bool startReading = false;  // an open that is to start reading
+        bool posted = false;        // ... whose start was posted to the open pool
+        bool prepared = false;      // ... and has run there (`result` is its outcome)
+        uint64_t ticket = 0;        // names the posted start
         uint32_t result = 0;        // a control's outcome
         OpenMediaResponseCallback openResponse;
         ControlMediaResponseCallback controlResponse;
@@ -172,6 +184,12 @@ class PlaybackMediaImpl : public PlaybackMedia,
     void TakeRequest(int64_t start, int64_t end, OpenMediaCallback data);
     // Answers the front queued response; false ends the step.
     bool AnswerFront();
+    // True while the front response is an open whose start of reading runs
+    // on the open pool (posted here when it is not yet).
+    bool AwaitsPreparedOpen();
+    // The open pool's job: starts reading for the open `ticket` names, if it
+    // is still the front response.
+    void PrepareOpen(uint64_t ticket);
     void AdvanceCounter();
     void LogControl(int seqID, unsigned controlType, int64_t time, int speed,
                     unsigned profileType) const;
@@ -257,6 +275,8 @@ class PlaybackMediaImpl : public PlaybackMedia,
     const uint32_t mediaId_;
     const uint32_t trackId_;
     common::AsioThreadPool* const threadPool_;
+    common::AsioThreadPool* const openPool_;
+    uint64_t nextTicket_ = 0;
     const std::shared_ptr<Channel> channel_;
     std::shared_ptr<FileReader> reader_;
     std::vector<dual_track_row_s> dualTrackRows_;  // of the hour read, in time order

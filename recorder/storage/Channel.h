@@ -152,6 +152,9 @@ class Channel : public std::enable_shared_from_this<Channel> {
     void OnReadDone(unsigned queue, unsigned error, uint64_t bytes);
 
   private:
+    // Tests hold the lock as a drive change or an overwrite would.
+    friend class ChannelLockHolder;
+
     struct Span {
         int64_t oldest;  // hour starts
         int64_t newest;

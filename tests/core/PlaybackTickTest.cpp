@@ -26,6 +26,27 @@ class PlaybackMediaLockHolder {
           }) {}
     ~PlaybackMediaLockHolder() { thread_.join(); }
 
+    static std::shared_ptr<Channel> ChannelOf(const PlaybackMediaImpl& medium) {
+        return medium.channel_;
+    }
+
+  private:
+    std::thread thread_;
+};
+
+// Holds a channel's lock exclusively on a thread of its own, as a drive change
+// or an overwrite of the oldest hours would, until released.
+class ChannelLockHolder {
+  public:
+    ChannelLockHolder(Channel& channel, std::promise<void>& inside,
+                      std::shared_future<void> released)
+        : thread_([&channel, &inside, released] {
+              const std::lock_guard lock(channel.mutex_);
+              inside.set_value();
+              released.wait_for(std::chrono::seconds(10));
+          }) {}
+    ~ChannelLockHolder() { thread_.join(); }
+
   private:
     std::thread thread_;
 };
@@ -67,6 +88,37 @@ TEST_F(PlaybackTickTest, AMediumHeldByAnotherThreadHoldsNoOtherUp) {
         release.set_value();
     }
     EXPECT_TRUE(played) << "medium 1 waited for medium 2's holder";
+}
+
+// An open finds its hour and reads its index while its channel is held: that
+// happens off the timer thread, so the media already playing go on, and the
+// open is answered once the channel is let go.
+TEST_F(PlaybackTickTest, AnOpenWaitingForItsChannelHoldsNoOtherUp) {
+    ASSERT_EQ(Open(1, "cam1", kS, kLast), MEDIA_ERROR_NONE);
+    ASSERT_TRUE(sink_.WaitFor([&] { return sink_.SawVideo(1, kS); }));
+    auto* playing = dynamic_cast<PlaybackMediaImpl*>(engine_->GetPlaybackMedia(1));
+    ASSERT_NE(playing, nullptr);
+    const std::shared_ptr<Channel> channel = PlaybackMediaLockHolder::ChannelOf(*playing);
+
+    std::promise<void> inside;
+    std::promise<void> release;
+    bool played = false;
+    {
+        const ChannelLockHolder holder(*channel, inside, release.get_future().share());
+        ASSERT_EQ(inside.get_future().wait_for(std::chrono::seconds(10)),
+                  std::future_status::ready);
+        ASSERT_EQ(Open(2, "cam1", kS + 10, kLast), MEDIA_ERROR_NONE);
+        const size_t before = sink_.Videos(1).size();
+        played = sink_.WaitFor([&] { return sink_.Videos(1).size() >= before + 5; },
+                               std::chrono::seconds(2));
+        EXPECT_LT(sink_.Opens().size(), 2u) << "answered before its index was read";
+        release.set_value();
+    }
+    EXPECT_TRUE(played) << "medium 1 waited for medium 2's open";
+    ASSERT_TRUE(sink_.WaitFor([&] { return sink_.SawVideo(2, kS + 10); }));
+    ASSERT_EQ(sink_.Opens().size(), 2u);
+    EXPECT_EQ(sink_.Opens()[1].seq, 2u);
+    EXPECT_EQ(sink_.Opens()[1].result, static_cast<unsigned>(MEDIA_ERROR_NONE));
 }
 
 }  // namespace
