@@ -24,7 +24,11 @@
 // Figures, one a line, last: push_p999_ms= and push_max_ms= (one push call,
 // video, audio or metadata), gap_p999_ms= and gap_max_ms= (between two
 // video frames of a medium; the first frame after an open, a seek or a move
-// is not counted), search_max_ms= (question to answer), rss_mb= (the most
+// is not counted), floor_gap_p999_ms= and floor_gap_max_ms= (the same for as
+// many media kept in time by a thread beside the engine that does only that,
+// on a 1 ms tick as the engine's timer: what the machine allows in this
+// run), search_max_ms=
+// (question to answer), rss_mb= (the most
 // resident during step 2), cpu_cores= (process time over step 2 / its wall
 // time), lost_seconds= (pushed seconds missing a frame or their metadata
 // row), doubled_seconds= (seconds stored with more than was pushed),
@@ -55,6 +59,8 @@
 #include <boost/log/core.hpp>
 
 #include "bench/BenchFigures.h"
+#include "bench/Latencies.h"
+#include "bench/PaceFloor.h"
 #include "platform/HostFolder.h"
 #include "platform/ProcessMemory.h"
 #include "recorder/api/MediaRecorder.h"
@@ -67,7 +73,9 @@ namespace fs = std::filesystem;
 using namespace orvale;
 using namespace std::chrono_literals;
 using bench::Clock;
+using bench::Percentile;
 using bench::Since;
+using bench::Worst;
 
 constexpr uint32_t kFps = 25;
 constexpr uint32_t kFrameMs = 1000 / kFps;
@@ -148,37 +156,9 @@ std::string MetadataDocument(int channel, int64_t second) {
            "\"></tt:Frame></tt:VideoAnalytics></tt:MetadataStream>";
 }
 
-double Percentile(std::vector<float>& values, double share) {
-    if (values.empty()) return 0;
-    const auto at = static_cast<size_t>(std::ceil(share * static_cast<double>(values.size()))) - 1;
-    std::nth_element(values.begin(), values.begin() + static_cast<ptrdiff_t>(at), values.end());
-    return values[at];
-}
-
 double Ms(Clock::duration d) {
     return std::chrono::duration<double, std::milli>(d).count();
 }
-
-// The largest values seen, each with the second of the run it was seen in.
-struct Worst {
-    std::mutex mutex;
-    std::multimap<float, std::string> top;
-    void Add(float value, double at, const std::string& what) {
-        std::lock_guard lock(mutex);
-        if (top.size() >= 8 && value <= top.begin()->first) return;
-        char text[96];
-        std::snprintf(text, sizeof text, "%.1f@%.1fs(%s)", static_cast<double>(value), at,
-                      what.c_str());
-        top.emplace(value, text);
-        if (top.size() > 8) top.erase(top.begin());
-    }
-    void Print(const char* name) {
-        std::lock_guard lock(mutex);
-        std::printf("%s", name);
-        for (auto it = top.rbegin(); it != top.rend(); ++it) std::printf(" %s", it->second.c_str());
-        std::printf("\n");
-    }
-};
 
 recorder::IRecorder* MakeRecorder(recorder::MediaRecorder& engine, std::string id) {
     std::string scheduleId = "soak";
@@ -703,6 +683,8 @@ int main(int argc, char** argv) {
     run.seconds = options.seconds;
     run.pushes.resize(static_cast<size_t>(options.channels));
     std::vector<float> gaps;
+    std::vector<float> floorGaps;
+    Worst floorWorst;
     uint64_t playedFrames = 0;
     SearchFigures searches;
     uint64_t exports = 0;
@@ -750,6 +732,7 @@ int main(int argc, char** argv) {
         std::thread exporter(
             [&] { RunExports(engine, oldFirst, run.start, stop, exports, exportsComplete); });
 
+        bench::PaceFloor machine(run.start, kMedia);
         std::this_thread::sleep_until(run.start);
         const std::clock_t cpuStart = std::clock();
         const auto liveStart = Clock::now();
@@ -761,6 +744,9 @@ int main(int argc, char** argv) {
         for (auto& thread : threads) thread.join();
         cores = static_cast<double>(std::clock() - cpuStart) / CLOCKS_PER_SEC / Since(liveStart);
         stop = true;
+        machine.Stop();
+        floorGaps = machine.Gaps();
+        for (const auto& [gap, at] : machine.LongGaps(60)) floorWorst.Add(gap, at, "floor");
         control.join();
         searcher.join();
         exporter.join();
@@ -777,6 +763,7 @@ int main(int argc, char** argv) {
             static_cast<unsigned long long>(exportsComplete), searches.ms.size(),
             static_cast<unsigned long long>(searches.unanswered));
         playback.WorstGaps().Print("worst_gaps_ms");
+        floorWorst.Print("worst_floor_gaps_ms");
         run.worst.Print("worst_pushes_ms");
         engine.Finalize(false);
     }
@@ -816,6 +803,9 @@ int main(int argc, char** argv) {
     std::printf("push_max_ms=%.2f\n", pushMax);
     std::printf("gap_p999_ms=%.2f\n", Percentile(gaps, 0.999));
     std::printf("gap_max_ms=%.2f\n", gapMax);
+    std::printf("floor_gap_p999_ms=%.2f\n", Percentile(floorGaps, 0.999));
+    std::printf("floor_gap_max_ms=%.2f\n",
+                floorGaps.empty() ? 0 : *std::max_element(floorGaps.begin(), floorGaps.end()));
     std::printf("search_max_ms=%.1f\n", searchMax);
     std::printf("rss_mb=%.0f\n", residentMax / 1e6);
     std::printf("cpu_cores=%.2f\n", cores);

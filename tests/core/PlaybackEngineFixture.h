@@ -11,9 +11,11 @@
 #include <condition_variable>
 #include <cstdint>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -148,12 +150,30 @@ class Sink {
     std::vector<ControlAnswer> controls_;
 };
 
-// The threads of this process as the kernel lists them.
+// Whether the kernel marks the thread exiting: a joined thread stays listed
+// for a moment after its join returned (the join wakes before the kernel
+// has let go of it), so a thread started right after it would count twice.
+inline bool Exiting(const std::filesystem::path& task) {
+    constexpr unsigned long kExitingFlag = 0x4;
+    std::ifstream stat(task / "stat");
+    std::string line;
+    if (!std::getline(stat, line)) return true;  // gone meanwhile
+    const size_t name = line.rfind(')');
+    if (name == std::string::npos) return false;
+    std::istringstream fields(line.substr(name + 1));
+    std::string field;
+    // After the name: state, parent, group, session, terminal, its group, flags.
+    int read = 0;
+    while (read < 7 && fields >> field) ++read;
+    return read == 7 && (std::stoul(field) & kExitingFlag) != 0;
+}
+
+// The threads of this process as the kernel lists them, those on their way
+// out not counted.
 inline size_t ThreadCount() {
     size_t count = 0;
-    for ([[maybe_unused]] const auto& entry :
-         std::filesystem::directory_iterator("/proc/self/task")) {
-        ++count;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/task")) {
+        if (!Exiting(entry.path())) ++count;
     }
     return count;
 }
