@@ -3,6 +3,7 @@
 // the current speed and the headers that go with each frame.
 #include <algorithm>
 #include <cstdlib>
+#include <utility>
 
 #include "common/Log.h"
 #include "recorder/playback/PlaybackMediaImpl.h"
@@ -96,6 +97,7 @@ void PlaybackMediaImpl::RetryBack() {
 }
 
 void PlaybackMediaImpl::PrefetchIfDue() {
+    awaitingNext_ = false;
     if (!readingStarted_ || readBuffers_.size() > 2) return;
     const ReadBuffer& back = *readBuffers_.back();
     if (IsFinished(back)) {
@@ -122,12 +124,17 @@ void PlaybackMediaImpl::PrefetchIfDue() {
         indexRows_.clear();
         currentRow_ = 0;
     }
+    channelBusy_ = false;
     if (OpenMediaInternal(switchTime)) {
         prefetchNotBeforeNs_ = 0;
         return;
     }
     if (next.retryCount != 0) return;
     ReleaseReadBuffer(&next, 0);
+    if (std::exchange(channelBusy_, false)) {
+        awaitingNext_ = true;  // tried again at the next step
+        return;
+    }
     OLOG(kLogWarning) << "MID[" << mediaId_
                       << "], Read failed, readBuffers=" << readBuffers_.size();
     // At the end of a recording nothing new appears within a step.
@@ -159,6 +166,7 @@ bool PlaybackMediaImpl::DeliverFront(int64_t syncTime) {
             keys.pop_back();
         }
         if (keys.empty()) {
+            if (KeepsLastFront()) return false;
             ReleaseReadBuffer(buffer.get(), 0);
             return true;
         }
@@ -166,6 +174,7 @@ bool PlaybackMediaImpl::DeliverFront(int64_t syncTime) {
         return DeliverRecord(buffer, record, syncTime);
     }
     if (buffer->readPosition >= limit) {
+        if (KeepsLastFront()) return false;
         ReleaseReadBuffer(buffer.get(), 3);
         return !readBuffers_.empty() || !backup_;
     }
@@ -178,6 +187,7 @@ bool PlaybackMediaImpl::DeliverFront(int64_t syncTime) {
             ReleaseReadBuffer(buffer.get(), 3);
             return false;
         case RecordCheck::kIncomplete:
+            if (KeepsLastFront()) return false;
             ReleaseReadBuffer(buffer.get(), 3);
             return !readBuffers_.empty() || !backup_;
         case RecordCheck::kInvalid:

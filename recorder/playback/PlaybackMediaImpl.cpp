@@ -140,6 +140,7 @@ void PlaybackMediaImpl::StopReading() {
     pause_ = false;
     deliveredOnce_ = false;
     lastVideoShown_ = false;
+    awaitingNext_ = false;
     readingStarted_ = false;
     waitingForSync_ = false;
     indexRows_.clear();

@@ -238,9 +238,15 @@ class PlaybackMediaImpl : public PlaybackMedia,
 
     // --- delivery and pacing (PlaybackDelivery.cpp) ---
     bool Step(int64_t syncTime);
+    // Where the hour lookups of a prefetch report a held channel: a medium
+    // that a timer drives does not wait for a drive change or an overwrite.
+    bool* ChannelBusyFlag() { return openPool_ != nullptr && !backup_ ? &channelBusy_ : nullptr; }
     void RetryBack();
     void PrefetchIfDue();
     bool DeliverFront(int64_t syncTime);
+    // An exhausted front that is the only buffer while the prefetch waits
+    // for its channel stays: letting it go would end the reading.
+    bool KeepsLastFront() const { return awaitingNext_ && readBuffers_.size() == 1; }
     // `buffer` is the front of the queue; once a buffer is released or a
     // callback has replaced the reading, it is not touched again.
     bool DeliverRecord(const std::shared_ptr<ReadBuffer>& buffer, const FrameRecordView& record,
@@ -317,6 +323,8 @@ class PlaybackMediaImpl : public PlaybackMedia,
     const ReadBuffer* firstBuffer_ = nullptr;  // the buffer a start of reading took
     int64_t prefetchNotBeforeNs_ = 0;          // after a failed prefetch
     bool lastVideoShown_ = false;              // audio goes only with the video frames shown
+    bool awaitingNext_ = false;                // this step's prefetch could not be made now
+    bool channelBusy_ = false;                 // the last hour lookup found the channel held
     bool finalHeaderSent_ = false;             // of the current backup
     bool secondLost_ = false;                  // the current backup could not read a second
     bool holdFinalHeader_ = false;             // while an open is being answered

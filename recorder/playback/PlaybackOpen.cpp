@@ -123,11 +123,13 @@ bool PlaybackMediaImpl::OpenPrevious(ReadBuffer& buffer) {
     bool newHour = false;
     bool changed = false;
     if (!reader_->OpenPreviousDataFile()) {
-        auto previous =
-            channel_->FindPreviousFileReader(mediaId_, static_cast<int32_t>(trackId_), leftHour,
-                                             requestedProfile_.load(), backup_.load());
+        channelBusy_ = false;
+        auto previous = channel_->FindPreviousFileReader(mediaId_, static_cast<int32_t>(trackId_),
+                                                         leftHour, requestedProfile_.load(),
+                                                         backup_.load(), ChannelBusyFlag());
         if (!previous) {
-            OLOG(kLogError) << "MID[" << mediaId_ << "], Not found file reader. #3";
+            if (!channelBusy_)
+                OLOG(kLogError) << "MID[" << mediaId_ << "], Not found file reader. #3";
             return false;
         }
         if (!previous->OpenDataFileAt(0, false)) {
@@ -160,11 +162,13 @@ bool PlaybackMediaImpl::OpenNext(ReadBuffer& buffer) {
     bool changed = false;
     bool newHour = false;
     if (!reader_->OpenNextDataFile()) {
-        auto next = channel_->FindNextFileReader(mediaId_, static_cast<int32_t>(trackId_),
-                                                 reader_->GetEndTime(false),
-                                                 requestedProfile_.load(), backup_.load());
+        channelBusy_ = false;
+        auto next = channel_->FindNextFileReader(
+            mediaId_, static_cast<int32_t>(trackId_), reader_->GetEndTime(false),
+            requestedProfile_.load(), backup_.load(), ChannelBusyFlag());
         if (!next) {
-            OLOG(kLogError) << "MID[" << mediaId_ << "], Not found file reader. #2";
+            if (!channelBusy_)
+                OLOG(kLogError) << "MID[" << mediaId_ << "], Not found file reader. #2";
             return false;
         }
         if (!next->OpenDataFileAt(0, true)) {

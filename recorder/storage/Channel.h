@@ -136,11 +136,14 @@ class Channel : public std::enable_shared_from_this<Channel> {
                                                uint32_t profileType, bool forward);
     std::shared_ptr<FileReader> FindFileReader2(uint32_t mediaId, uint32_t trackId, int64_t time,
                                                 uint32_t profileType, bool forward);
+    // With `busy` given, a channel held exclusively (a drive change, an
+    // overwrite) is not waited for: nullptr is answered and *busy set.
     std::shared_ptr<FileReader> FindNextFileReader(uint32_t mediaId, int32_t trackId, int64_t time,
-                                                   uint32_t profileType, bool fixedProfile);
+                                                   uint32_t profileType, bool fixedProfile,
+                                                   bool* busy = nullptr);
     std::shared_ptr<FileReader> FindPreviousFileReader(uint32_t mediaId, int32_t trackId,
                                                        int64_t time, uint32_t profileType,
-                                                       bool fixedProfile);
+                                                       bool fixedProfile, bool* busy = nullptr);
     bool ListIndexFiles(int32_t trackId, int64_t start, int64_t end,
                         std::list<std::shared_ptr<IndexFile>>& files);
     bool ListMetaDataFiles(int32_t trackId, int64_t start, int64_t end,

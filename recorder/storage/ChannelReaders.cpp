@@ -23,6 +23,17 @@ using common::kLogInfo;
 
 namespace {
 
+// Takes the shared lock, or with `busy` given only tries it (false, *busy
+// set, when it is held exclusively).
+bool LockShared(SharedLock& lock, bool* busy) {
+    if (busy == nullptr) {
+        lock.lock();
+        return true;
+    }
+    *busy = !lock.try_lock();
+    return !*busy;
+}
+
 // The finders' choice: the candidate nearest to `time` on its side.
 std::function<bool(int64_t, int64_t)> NearestInDirection(int64_t time, bool forward) {
     return [time, forward](int64_t at, int64_t best) {
@@ -149,11 +160,12 @@ std::shared_ptr<FileReader> Channel::FindFileReader2(uint32_t mediaId, uint32_t 
 
 std::shared_ptr<FileReader> Channel::FindNextFileReader(uint32_t mediaId, int32_t trackId,
                                                         int64_t time, uint32_t profileType,
-                                                        bool fixedProfile) {
+                                                        bool fixedProfile, bool* busy) {
     OLOG(kLogDebug) << "MID[" << mediaId << "], FindNextFileReader() STIME=" << time
                     << ", ProfileType=" << profileType;
     if (time < 1) return nullptr;
-    SharedLock lock(mutex_);
+    SharedLock lock(mutex_, boost::defer_lock);
+    if (!LockShared(lock, busy)) return nullptr;
     FinderRule rule;
     rule.candidate = [&](FileReader& reader, int64_t hour) -> std::optional<int64_t> {
         if (!reader.OpenIndexFile(hour)) return std::nullopt;
@@ -169,11 +181,12 @@ std::shared_ptr<FileReader> Channel::FindNextFileReader(uint32_t mediaId, int32_
 
 std::shared_ptr<FileReader> Channel::FindPreviousFileReader(uint32_t mediaId, int32_t trackId,
                                                             int64_t time, uint32_t profileType,
-                                                            bool fixedProfile) {
+                                                            bool fixedProfile, bool* busy) {
     OLOG(kLogDebug) << "MID[" << mediaId << "], FindPreviousFileReader() STIME=" << time
                     << ", ProfileType=" << profileType;
     if (time < 1) return nullptr;
-    SharedLock lock(mutex_);
+    SharedLock lock(mutex_, boost::defer_lock);
+    if (!LockShared(lock, busy)) return nullptr;
     FinderRule rule;
     rule.candidate = [&](FileReader& reader, int64_t hour) -> std::optional<int64_t> {
         if (!reader.OpenIndexFile(hour)) return std::nullopt;
