@@ -13,42 +13,36 @@
 
 namespace orvale::recorder {
 
-// Holds a medium's lock on a thread of its own, as a caller opening or
-// controlling it on a slow disk would, until released.
-class PlaybackMediaLockHolder {
+// Holds `mutex` (exclusively) on a thread of its own until released, as a
+// slow caller would: one opening or controlling a medium on a slow disk, a
+// drive change or an overwrite of the oldest hours holding a channel.
+template <class Mutex>
+class LockHeld {
   public:
-    PlaybackMediaLockHolder(PlaybackMediaImpl& medium, std::promise<void>& inside,
-                            std::shared_future<void> released)
-        : thread_([&medium, &inside, released] {
-              const std::lock_guard lock(medium.mutex_);
+    LockHeld(Mutex& mutex, std::promise<void>& inside, std::shared_future<void> released)
+        : thread_([&mutex, &inside, released] {
+              const std::lock_guard lock(mutex);
               inside.set_value();
               released.wait_for(std::chrono::seconds(10));
           }) {}
-    ~PlaybackMediaLockHolder() { thread_.join(); }
-
-    static std::shared_ptr<Channel> ChannelOf(const PlaybackMediaImpl& medium) {
-        return medium.channel_;
-    }
+    ~LockHeld() { thread_.join(); }
 
   private:
     std::thread thread_;
 };
 
-// Holds a channel's lock exclusively on a thread of its own, as a drive change
-// or an overwrite of the oldest hours would, until released.
+// The locks the tests hold, reached as their classes' friends.
+class PlaybackMediaLockHolder {
+  public:
+    static std::recursive_mutex& MutexOf(PlaybackMediaImpl& medium) { return medium.mutex_; }
+    static std::shared_ptr<Channel> ChannelOf(const PlaybackMediaImpl& medium) {
+        return medium.channel_;
+    }
+};
+
 class ChannelLockHolder {
   public:
-    ChannelLockHolder(Channel& channel, std::promise<void>& inside,
-                      std::shared_future<void> released)
-        : thread_([&channel, &inside, released] {
-              const std::lock_guard lock(channel.mutex_);
-              inside.set_value();
-              released.wait_for(std::chrono::seconds(10));
-          }) {}
-    ~ChannelLockHolder() { thread_.join(); }
-
-  private:
-    std::thread thread_;
+    static ContainerMutex& MutexOf(Channel& channel) { return channel.mutex_; }
 };
 
 namespace {
@@ -79,7 +73,8 @@ TEST_F(PlaybackTickTest, AMediumHeldByAnotherThreadHoldsNoOtherUp) {
     std::promise<void> release;
     bool played = false;
     {
-        const PlaybackMediaLockHolder holder(*held, inside, release.get_future().share());
+        const LockHeld holder(PlaybackMediaLockHolder::MutexOf(*held), inside,
+                              release.get_future().share());
         ASSERT_EQ(inside.get_future().wait_for(std::chrono::seconds(10)),
                   std::future_status::ready);
         const size_t before = sink_.Videos(1).size();
@@ -107,7 +102,8 @@ TEST_F(PlaybackTickTest, AnOpenWaitingForItsChannelHoldsNoOtherUp) {
     std::promise<void> release;
     bool played = false;
     {
-        const ChannelLockHolder holder(*channel, inside, release.get_future().share());
+        const LockHeld holder(ChannelLockHolder::MutexOf(*channel), inside,
+                              release.get_future().share());
         ASSERT_EQ(inside.get_future().wait_for(std::chrono::seconds(10)),
                   std::future_status::ready);
         ASSERT_EQ(Open(2, "cam1", kS + 10, kLast), MEDIA_ERROR_NONE);
