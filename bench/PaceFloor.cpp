@@ -25,6 +25,7 @@ void PaceFloor::Run() {
     std::this_thread::sleep_until(origin_);
     // Each medium's last frame, spread so that they fall due in turn.
     std::vector<Clock::time_point> last;
+    last.reserve(static_cast<size_t>(media_));
     for (int i = 0; i < media_; ++i) {
         last.push_back(origin_ - std::chrono::microseconds(
                                      static_cast<int64_t>(kIntervalMs * 1000 * i / media_)));
