@@ -29,10 +29,10 @@
 // STOP answer, given on the caller's thread, comes after `mutex_` is let go.
 // An open's start runs on the open pool holding `mutex_` and no other lock,
 // and calls no callback. The atomics are read by the engine's container
-// without the lock. A read
-// completes on the drive's read queue and touches only its buffer: a buffer
-// with a read in flight is never resized or given back to the pool (dropping
-// it leaves it to the read, whose last reference frees it).
+// without the lock. A read completes on the drive's read queue and touches
+// only its buffer: a buffer with a read in flight is never resized or given
+// back to the pool (dropping it leaves it to the read, whose last reference
+// frees it).
 //
 // Owned by the engine through a shared pointer; posted work holds weak ones.
 #pragma once
