@@ -64,6 +64,7 @@ bool PlaybackMediaImpl::Step(int64_t syncTime) {
         if (!IsFinished(front) && front.retryCount == 0) return false;
         if (Holding(state_) && !pause_) return false;
     }
+    awaitingNext_ = false;
     if (readBuffers_.back()->retryCount != 0) {
         RetryBack();
     } else {
@@ -97,7 +98,6 @@ void PlaybackMediaImpl::RetryBack() {
 }
 
 void PlaybackMediaImpl::PrefetchIfDue() {
-    awaitingNext_ = false;
     if (!readingStarted_ || readBuffers_.size() > 2) return;
     const ReadBuffer& back = *readBuffers_.back();
     if (IsFinished(back)) {

@@ -140,7 +140,6 @@ void PlaybackMediaImpl::StopReading() {
     pause_ = false;
     deliveredOnce_ = false;
     lastVideoShown_ = false;
-    awaitingNext_ = false;
     readingStarted_ = false;
     waitingForSync_ = false;
     indexRows_.clear();
@@ -279,8 +278,7 @@ bool PlaybackMediaImpl::AwaitsPreparedOpen() {
     if (openPool_ == nullptr || backup_ || pending_.empty()) return false;
     PendingResponse& front = pending_.front();
     if (!front.isOpen || !front.startReading || front.prepared || opened_) return false;
-    if (!front.posted) {
-        front.posted = true;
+    if (front.ticket == 0) {
         front.ticket = ++nextTicket_;
         openPool_->Post([weak = weak_from_this(), ticket = front.ticket] {
             if (auto self = weak.lock()) self->PrepareOpen(ticket);

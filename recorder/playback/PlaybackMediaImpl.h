@@ -169,9 +169,8 @@ class PlaybackMediaImpl : public PlaybackMedia,
         bool isOpen = false;
         bool isControl = false;
         bool startReading = false;  // an open that is to start reading
-        bool posted = false;        // ... whose start was posted to the open pool
+        uint64_t ticket = 0;        // ... its start posted to the open pool (0: not yet)
         bool prepared = false;      // ... and has run there (`result` is its outcome)
-        uint64_t ticket = 0;        // names the posted start
         uint32_t result = 0;        // a control's outcome
         OpenMediaResponseCallback openResponse;
         ControlMediaResponseCallback controlResponse;

@@ -123,7 +123,6 @@ bool PlaybackMediaImpl::OpenPrevious(ReadBuffer& buffer) {
     bool newHour = false;
     bool changed = false;
     if (!reader_->OpenPreviousDataFile()) {
-        channelBusy_ = false;
         auto previous = channel_->FindPreviousFileReader(mediaId_, static_cast<int32_t>(trackId_),
                                                          leftHour, requestedProfile_.load(),
                                                          backup_.load(), ChannelBusyFlag());
@@ -162,7 +161,6 @@ bool PlaybackMediaImpl::OpenNext(ReadBuffer& buffer) {
     bool changed = false;
     bool newHour = false;
     if (!reader_->OpenNextDataFile()) {
-        channelBusy_ = false;
         auto next = channel_->FindNextFileReader(
             mediaId_, static_cast<int32_t>(trackId_), reader_->GetEndTime(false),
             requestedProfile_.load(), backup_.load(), ChannelBusyFlag());
