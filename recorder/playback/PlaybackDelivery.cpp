@@ -98,7 +98,7 @@ void PlaybackMediaImpl::RetryBack() {
 }
 
 void PlaybackMediaImpl::PrefetchIfDue() {
-    if (!readingStarted_ || readBuffers_.size() > 2) return;
+    if (!readingStarted_ || readBuffers_.size() >= kMostReadBuffers) return;
     const ReadBuffer& back = *readBuffers_.back();
     if (IsFinished(back)) {
         // A read that failed ends a backup, and a start whose first read failed.

@@ -299,6 +299,7 @@ void PlaybackMediaImpl::PrepareOpen(uint64_t ticket) {
     uint32_t result = MEDIA_ERROR_NONE;
     if (!opened_) {
         try {
+            bufferPool_->Reserve(kMostReadBuffers);
             result = StartReading(startTime_) ? MEDIA_ERROR_NONE : MEDIA_ERROR_OPEN_FAILED;
         } catch (const std::exception& e) {
             StopAfterException(e.what());

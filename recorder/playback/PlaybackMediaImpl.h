@@ -17,7 +17,10 @@
 // metadata rows from their databases) runs there, not on the driving thread:
 // the step posts it, answers nothing else and delivers nothing until it is
 // done, then answers the open with its outcome. One timer thread drives
-// every medium, and a database read on it would hold all of them.
+// every medium, and a database read on it would hold all of them. For the
+// same reason the open has the buffer pool keep as many buffers as a medium
+// reads into, so that the read-ahead takes kept ones (a new buffer maps
+// memory).
 //
 // Locks: `mutex_` (recursive) guards every member but the atomics; callbacks
 // run with it held, so a callback may call OpenMedia/ControlMedia/Stop (its
@@ -76,6 +79,9 @@ class PlaybackMediaImpl : public PlaybackMedia,
     static constexpr uint32_t kLowProfile = 6;
     // Tries of a read at the live edge of a recording, one a second.
     static constexpr int32_t kRetryCount = 15;
+    // Read buffers a reading medium holds at most (the front and two
+    // windows read ahead).
+    static constexpr size_t kMostReadBuffers = 3;
 
     // `pool` (the engine's first worker pool, used for backups) and
     // `openPool` (where opens start reading; none: on the driving thread)
@@ -143,8 +149,9 @@ class PlaybackMediaImpl : public PlaybackMedia,
 
   private:
     // Tests hold a medium's lock as a slow caller (an open reading its index
-    // from a busy disk) would, or its channel's as a drive change would.
-    friend class PlaybackMediaLockHolder;
+    // from a busy disk) would, or its channel's as a drive change would, and
+    // look at the buffers its pool had to make.
+    friend class PlaybackMediaInternals;
 
     // The lock as the caller's threads take it (open, control, stop): while
     // one waits, a backup's worker lets it in between two steps, which it

@@ -1,5 +1,6 @@
 #include "recorder/store/BufferPool.h"
 
+#include <cstring>
 #include <utility>
 
 namespace orvale::recorder {
@@ -15,7 +16,19 @@ std::shared_ptr<ReadBuffer> BufferPool::GetReadBuffer() {
             return buffer;
         }
     }
+    madeOnDemand_.fetch_add(1, std::memory_order_relaxed);
     return std::make_shared<ReadBuffer>(readBufferSize_);
+}
+
+void BufferPool::Reserve(size_t count) {
+    while (FreeCount() < count) {
+        auto buffer = std::make_shared<ReadBuffer>(readBufferSize_);
+        // Faulted in here rather than by the first read into it, which a
+        // thread that must not wait may start.
+        std::memset(buffer->Data(), 0, buffer->Capacity());
+        std::lock_guard lock(mutex_);
+        free_.push_back(std::move(buffer));
+    }
 }
 
 void BufferPool::PutReadBuffer(std::shared_ptr<ReadBuffer> buffer) {

@@ -31,12 +31,16 @@ class LockHeld {
     std::thread thread_;
 };
 
-// The locks the tests hold, reached as their classes' friends.
-class PlaybackMediaLockHolder {
+// The locks and the pool the tests look at, reached as their classes'
+// friends.
+class PlaybackMediaInternals {
   public:
     static std::recursive_mutex& MutexOf(PlaybackMediaImpl& medium) { return medium.mutex_; }
     static std::shared_ptr<Channel> ChannelOf(const PlaybackMediaImpl& medium) {
         return medium.channel_;
+    }
+    static std::shared_ptr<BufferPool> PoolOf(const PlaybackMediaImpl& medium) {
+        return medium.bufferPool_;
     }
 };
 
@@ -73,7 +77,7 @@ TEST_F(PlaybackTickTest, AMediumHeldByAnotherThreadHoldsNoOtherUp) {
     std::promise<void> release;
     bool played = false;
     {
-        const LockHeld holder(PlaybackMediaLockHolder::MutexOf(*held), inside,
+        const LockHeld holder(PlaybackMediaInternals::MutexOf(*held), inside,
                               release.get_future().share());
         ASSERT_EQ(inside.get_future().wait_for(std::chrono::seconds(10)),
                   std::future_status::ready);
@@ -96,7 +100,7 @@ TEST_F(PlaybackTickTest, AnOpenWaitingForItsChannelHoldsNoOtherUp) {
     ASSERT_TRUE(sink_.WaitFor([&] { return sink_.SawVideo(1, kS); }));
     auto* playing = dynamic_cast<PlaybackMediaImpl*>(engine_->GetPlaybackMedia(1));
     ASSERT_NE(playing, nullptr);
-    const std::shared_ptr<Channel> channel = PlaybackMediaLockHolder::ChannelOf(*playing);
+    const std::shared_ptr<Channel> channel = PlaybackMediaInternals::ChannelOf(*playing);
 
     std::promise<void> inside;
     std::promise<void> release;
@@ -118,6 +122,24 @@ TEST_F(PlaybackTickTest, AnOpenWaitingForItsChannelHoldsNoOtherUp) {
     ASSERT_EQ(sink_.Opens().size(), 2u);
     EXPECT_EQ(sink_.Opens()[1].seq, 2u);
     EXPECT_EQ(sink_.Opens()[1].result, static_cast<unsigned>(MEDIA_ERROR_NONE));
+}
+
+// Making a read buffer maps fresh memory, which can take tens of
+// milliseconds while the recorders fault in theirs: the buffers an open and
+// its read-ahead take are made on the open pool, never on the timer thread.
+TEST_F(PlaybackTickTest, TheTimerTakesReadBuffersMadeAhead) {
+    for (uint32_t id = 1; id <= 4; ++id) {
+        ASSERT_EQ(Open(id, "cam1", kS + id, kLast), MEDIA_ERROR_NONE);
+    }
+    ASSERT_TRUE(sink_.WaitFor([&] {
+        for (uint32_t id = 1; id <= 4; ++id) {
+            if (!sink_.SawVideo(id, kS + id + 1)) return false;
+        }
+        return true;
+    }));
+    auto* medium = dynamic_cast<PlaybackMediaImpl*>(engine_->GetPlaybackMedia(1));
+    ASSERT_NE(medium, nullptr);
+    EXPECT_EQ(PlaybackMediaInternals::PoolOf(*medium)->MadeOnDemandCount(), 0u);
 }
 
 }  // namespace

@@ -180,5 +180,23 @@ TEST(BufferPoolTest, ReusesBuffersGivenBackAndNeverOneStillHeld) {
     EXPECT_EQ(BufferPool().ReadBufferSize(), 4u * 1024u * 1024u);
 }
 
+// Reserve tops the kept buffers up to its count, no further, and only a
+// buffer that nothing kept is made on demand.
+TEST(BufferPoolTest, ReserveKeepsBuffersAheadOfTheirTakers) {
+    BufferPool pool(64 * 1024);
+    pool.Reserve(3);
+    EXPECT_EQ(pool.FreeCount(), 3u);
+    auto taken = pool.GetReadBuffer();
+    EXPECT_EQ(taken->Capacity(), 64u * 1024u);
+    pool.Reserve(3);
+    EXPECT_EQ(pool.FreeCount(), 3u);
+    pool.Reserve(1);
+    EXPECT_EQ(pool.FreeCount(), 3u);
+    EXPECT_EQ(pool.MadeOnDemandCount(), 0u);
+
+    for (int i = 0; i < 4; ++i) static_cast<void>(pool.GetReadBuffer());
+    EXPECT_EQ(pool.MadeOnDemandCount(), 1u);
+}
+
 }  // namespace
 }  // namespace orvale::recorder
