@@ -13,21 +13,34 @@
 
 namespace orvale::recorder {
 
-// Holds `mutex` (exclusively) on a thread of its own until released, as a
-// slow caller would: one opening or controlling a medium on a slow disk, a
-// drive change or an overwrite of the oldest hours holding a channel.
+// Holds `mutex` (exclusively) on a thread of its own for as long as it
+// lives, as a slow caller would: one opening or controlling a medium on a
+// slow disk, a drive change or an overwrite of the oldest hours holding a
+// channel.
 template <class Mutex>
 class LockHeld {
   public:
-    LockHeld(Mutex& mutex, std::promise<void>& inside, std::shared_future<void> released)
-        : thread_([&mutex, &inside, released] {
+    explicit LockHeld(Mutex& mutex)
+        : thread_([this, &mutex] {
               const std::lock_guard lock(mutex);
-              inside.set_value();
-              released.wait_for(std::chrono::seconds(10));
+              inside_.set_value();
+              released_.wait_for(std::chrono::seconds(10));
           }) {}
-    ~LockHeld() { thread_.join(); }
+    ~LockHeld() {
+        release_.set_value();
+        thread_.join();
+    }
+    LockHeld(const LockHeld&) = delete;
+    LockHeld& operator=(const LockHeld&) = delete;
+
+    // True once the thread holds the lock (waits up to 10 s for it).
+    bool Held() { return entered_.wait_for(std::chrono::seconds(10)) == std::future_status::ready; }
 
   private:
+    std::promise<void> inside_;
+    std::future<void> entered_ = inside_.get_future();
+    std::promise<void> release_;
+    std::future<void> released_ = release_.get_future();
     std::thread thread_;
 };
 
@@ -73,18 +86,13 @@ TEST_F(PlaybackTickTest, AMediumHeldByAnotherThreadHoldsNoOtherUp) {
     auto* held = dynamic_cast<PlaybackMediaImpl*>(engine_->GetPlaybackMedia(2));
     ASSERT_NE(held, nullptr);
 
-    std::promise<void> inside;
-    std::promise<void> release;
     bool played = false;
     {
-        const LockHeld holder(PlaybackMediaInternals::MutexOf(*held), inside,
-                              release.get_future().share());
-        ASSERT_EQ(inside.get_future().wait_for(std::chrono::seconds(10)),
-                  std::future_status::ready);
+        LockHeld holder(PlaybackMediaInternals::MutexOf(*held));
+        ASSERT_TRUE(holder.Held());
         const size_t before = sink_.Videos(1).size();
         played = sink_.WaitFor([&] { return sink_.Videos(1).size() >= before + 5; },
                                std::chrono::seconds(2));
-        release.set_value();
     }
     EXPECT_TRUE(played) << "medium 1 waited for medium 2's holder";
 }
@@ -102,20 +110,15 @@ TEST_F(PlaybackTickTest, AnOpenWaitingForItsChannelHoldsNoOtherUp) {
     ASSERT_NE(playing, nullptr);
     const std::shared_ptr<Channel> channel = PlaybackMediaInternals::ChannelOf(*playing);
 
-    std::promise<void> inside;
-    std::promise<void> release;
     bool played = false;
     {
-        const LockHeld holder(ChannelLockHolder::MutexOf(*channel), inside,
-                              release.get_future().share());
-        ASSERT_EQ(inside.get_future().wait_for(std::chrono::seconds(10)),
-                  std::future_status::ready);
+        LockHeld holder(ChannelLockHolder::MutexOf(*channel));
+        ASSERT_TRUE(holder.Held());
         ASSERT_EQ(Open(2, "cam1", kS + 10, kLast), MEDIA_ERROR_NONE);
         const size_t before = sink_.Videos(1).size();
         played = sink_.WaitFor([&] { return sink_.Videos(1).size() >= before + 40; },
                                std::chrono::seconds(4));
         EXPECT_LT(sink_.Opens().size(), 2u) << "answered before its index was read";
-        release.set_value();
     }
     EXPECT_TRUE(played) << "medium 1 waited for medium 2's open";
     ASSERT_TRUE(sink_.WaitFor([&] { return sink_.SawVideo(2, kS + 10); }));
