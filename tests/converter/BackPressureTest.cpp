@@ -41,10 +41,15 @@ class BackPressureTest : public ::testing::Test {
     void SetUp() override {
         platform::SetHostFolder(host_.Str());
         volumes_->AddFixed('D', drive_.Str(), 500 * test::kGiB, 200 * test::kGiB);
-        engine_.Initialize();
+        // Made once the host folder is set: an engine takes its folder when
+        // it is made, and one made earlier would share the build folder's
+        // catalogue with every other test running at the time.
+        engine_ = std::make_unique<recorder::MediaRecorder>();
+        engine_->Initialize();
     }
     void TearDown() override {
-        engine_.Finalize(false);
+        engine_->Finalize(false);
+        engine_.reset();
         platform::SetHostFolder("");
     }
 
@@ -52,12 +57,12 @@ class BackPressureTest : public ::testing::Test {
     // later reads it at its start.
     void SetPreRecord(std::string channel) {
         std::string schedule = "1";
-        IRecorder* recorder = engine_.CreateRecorder(channel, schedule, 0, false);
+        IRecorder* recorder = engine_->CreateRecorder(channel, schedule, 0, false);
         ASSERT_NE(recorder, nullptr);
         recorder::media_channel_s row = recorder->GetMediaChannel();
         row.motion.preRecTime = kPreRecordSeconds;
         recorder->SetMediaChannel(row);
-        engine_.DeleteRecorder(channel);
+        engine_->DeleteRecorder(channel);
     }
 
     // Key times of the hour's index rows of one channel.
@@ -84,7 +89,7 @@ class BackPressureTest : public ::testing::Test {
     test::TempDir host_;
     test::TempDir drive_;
     test::InstalledFakeVolumes volumes_;
-    recorder::MediaRecorder engine_;
+    std::unique_ptr<recorder::MediaRecorder> engine_;
 };
 
 TEST_F(BackPressureTest, ChannelsPushedWithBackPressureAndALongPreRecordRunToTheirEnd) {
@@ -94,11 +99,11 @@ TEST_F(BackPressureTest, ChannelsPushedWithBackPressureAndALongPreRecordRunToThe
     for (const std::string& channel : channels) {
         SetPreRecord(channel);
         std::string id = channel;
-        recorders.push_back(engine_.CreateRecorder(id, schedule, 0, false));
+        recorders.push_back(engine_->CreateRecorder(id, schedule, 0, false));
         ASSERT_NE(recorders.back(), nullptr);
         recorders.back()->SetUseFrameTime(true);
     }
-    ASSERT_TRUE(engine_.SetSchedule(schedule, test::FullSchedule(), {}));
+    ASSERT_TRUE(engine_->SetSchedule(schedule, test::FullSchedule(), {}));
     for (IRecorder* recorder : recorders) ASSERT_TRUE(recorder->StartRecording());
 
     std::atomic<int> heldTooLong{0};
@@ -145,7 +150,7 @@ TEST_F(BackPressureTest, AConversionWithALongPreRecordRunsToItsEnd) {
     oldformat::OldMediaWriter({seconds}, kStart).Save(folder / "0001_20240315100000.nmd");
     SetPreRecord("cam1");
 
-    MediaRecorderEngine adapter(engine_);
+    MediaRecorderEngine adapter(*engine_);
     ConversionWorker worker(adapter, [](const std::string&) {});
     conversion_plan_s plan;
     std::error_code error;
