@@ -83,44 +83,75 @@ conversion_result_s ConversionWorker::Run(const conversion_plan_s& plan) {
     total_ = total;
     remaining_ = total;
     const OverwriteOff overwriteOff(engine_);
-    for (const date_folder_s& folder : plan.folders) {
-        if (ConvertFolder(folder, plan, result) == FolderEnd::kCancelled) {
+    for (size_t i = 0; i < plan.folders.size(); ++i) {
+        if (ConvertFolder(plan.folders[i], plan, result) == FolderEnd::kCancelled) {
             result.cancelled = true;
             break;
         }
+        CatchUpTo(i);
     }
     running_ = false;
     return result;
 }
 
-// Counts the old files of the plan's folders and deletes whatever else is in
-// them; links are not considered, so nothing is deleted through one.
+// Counts the old files of the plan's folders. Whatever else is in them was
+// never a recording of the old recorder, so it is no business of the
+// conversion's: it stays, and only how many is logged.
 uint32_t ConversionWorker::CountFiles(const conversion_plan_s& plan) {
     uint32_t count = 0;
+    uint32_t others = 0;
+    countedUpTo_.clear();
     for (const date_folder_s& folder : plan.folders) {
         std::error_code error;
         for (const fs::path& file : ListDateFiles(folder.path, error)) {
             if (ClassifyOldFile(file.filename().string()) == OldFileKind::kOther) {
-                std::error_code ignored;
-                fs::remove(file, ignored);
+                ++others;
             } else {
                 ++count;
             }
         }
+        countedUpTo_.push_back(static_cast<int>(count));
     }
     log_("File Count = " + std::to_string(count));
+    if (others > 0) log_("Other files left alone = " + std::to_string(others));
     return count;
+}
+
+// The progress reaches its end even when a folder held fewer files at its
+// turn than it was counted with (it vanished, or files went).
+void ConversionWorker::CatchUpTo(size_t index) {
+    if (index >= countedUpTo_.size()) return;
+    while (done_ < countedUpTo_[index]) FileDone();
+}
+
+// A folder gone or unreadable at its turn fails on its own; the engine is
+// not asked for a recorder of it.
+bool ConversionWorker::FolderReadable(const date_folder_s& folder, std::vector<fs::path>& files,
+                                      conversion_result_s& result) {
+    std::error_code error;
+    if (fs::symlink_status(folder.path, error).type() == fs::file_type::directory) {
+        files = ListDateFiles(folder.path, error);
+        if (!error) return true;
+    } else if (!error) {
+        error = std::make_error_code(std::errc::no_such_file_or_directory);
+    }
+    ++result.failedFolders;
+    log_("Folder missing: " + folder.path.string() + " (" + error.message() + ")");
+    return false;
 }
 
 ConversionWorker::FolderEnd ConversionWorker::ConvertFolder(const date_folder_s& folder,
                                                             const conversion_plan_s& plan,
                                                             conversion_result_s& result) {
+    std::vector<fs::path> files;
+    if (!FolderReadable(folder, files, result)) return FolderEnd::kDone;
+    std::erase_if(files, [](const fs::path& file) {
+        return ClassifyOldFile(file.filename().string()) == OldFileKind::kOther;
+    });
     PointEngineAt(folder.drive);
     std::string channel = folder.channel;
     std::string scheduleId = kScheduleId;
     recorder::IRecorder* recorder = engine_.CreateRecorder(channel, scheduleId, 0, false);
-    std::error_code listError;
-    const std::vector<fs::path> files = ListDateFiles(folder.path, listError);
     if (recorder == nullptr) {
         SkipFolder(folder, files, result);
         return FolderEnd::kDone;
@@ -172,11 +203,8 @@ void ConversionWorker::SkipFolder(const date_folder_s& folder, const std::vector
                                   conversion_result_s& result) {
     ++result.failedFolders;
     log_("Failed to create a recorder. channel = " + folder.channel + ", date = " + folder.date);
-    for (const fs::path& file : files) {
-        if (ClassifyOldFile(file.filename().string()) == OldFileKind::kOther) continue;
-        ++result.files;
-        FileDone();
-    }
+    result.files += static_cast<uint32_t>(files.size());
+    for (size_t i = 0; i < files.size(); ++i) FileDone();
 }
 
 // Only the folder's own drive records; every other drive the engine may use
@@ -205,18 +233,20 @@ bool ConversionWorker::ConvertFile(const fs::path& file, recorder::IRecorder& re
     ++result.files;
     pushed_frames_s pushed;
     bool converted = false;
+    file_failure_s failure;
     const push_target_s target{recorder, sleep_, plan.delayTimeMs, running_};
     if (ClassifyOldFile(file.filename().string()) == OldFileKind::kMetadata) {
-        converted = ConvertTextFile(file, target, pushed);
-        if (!converted && running_) log_("File open error!(nmt)");
+        converted = ConvertTextFile(file, target, pushed, failure);
+        if (failure.why == kNmtCannotOpen) log_("File open error!(nmt)");
     } else {
         const auto start = std::chrono::steady_clock::now();
-        converted = ConvertDataFile(file, target, pushed);
+        converted = ConvertDataFile(file, target, pushed, failure);
         const std::chrono::duration<double, std::milli> elapsed =
             std::chrono::steady_clock::now() - start;
         if (converted) lastFileMs_ = elapsed.count();
     }
     if (!converted) ++result.failedFiles;
+    if (!failure.why.empty()) LogFailure(file, failure.why);
     AddPushed(pushed, result);
     // A frame the recorder refused is not stored: the file is kept.
     if (converted && pushed.refusedFrames > 0) {
@@ -224,6 +254,10 @@ bool ConversionWorker::ConvertFile(const fs::path& file, recorder::IRecorder& re
         return false;
     }
     return converted;
+}
+
+void ConversionWorker::LogFailure(const fs::path& file, const std::string& why) {
+    log_("File failed, kept: " + file.string() + " (" + why + ")");
 }
 
 void ConversionWorker::FileDone() {

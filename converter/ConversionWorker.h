@@ -21,6 +21,9 @@
 // could not be created, is kept. Metadata waits for the recorder as video
 // does, since the recorder drops what finds its queue full.
 // Folders are removed only when empty and never through a symbolic link.
+// Nothing but a converted old file is ever deleted: other entries of a date
+// folder are counted as left alone. A date folder that is missing or cannot
+// be listed at its turn is logged and failed, and the run goes on.
 #pragma once
 
 #include <atomic>
@@ -127,12 +130,17 @@ class ConversionWorker {
     enum class FolderEnd { kDone, kCancelled };
 
     uint32_t CountFiles(const conversion_plan_s& plan);
+    bool FolderReadable(const date_folder_s& folder, std::vector<std::filesystem::path>& files,
+                        conversion_result_s& result);
+    // Counts every file counted up to the end of folder `index` as done.
+    void CatchUpTo(size_t index);
     FolderEnd ConvertFolder(const date_folder_s& folder, const conversion_plan_s& plan,
                             conversion_result_s& result);
     void SkipFolder(const date_folder_s& folder, const std::vector<std::filesystem::path>& files,
                     conversion_result_s& result);
     void PointEngineAt(char drive);
     void ChangeTrack(const std::string& fileName);
+    void LogFailure(const std::filesystem::path& file, const std::string& why);
     bool ConvertFile(const std::filesystem::path& file, recorder::IRecorder& recorder,
                      const conversion_plan_s& plan, conversion_result_s& result);
     void FileDone();
@@ -143,6 +151,7 @@ class ConversionWorker {
     std::chrono::milliseconds statusWait_{10000};
     std::unique_ptr<recorder::media_schedule_s> schedule_;  // every slot of every minute
     int done_ = 0;
+    std::vector<int> countedUpTo_;  // files counted in the plan's folders up to each one
     double lastFileMs_ = 0.0;
     std::atomic<bool> running_{false};
     std::atomic<int> percent_{0};

@@ -1,6 +1,7 @@
 #include "converter/DataFileConverter.h"
 
 #include <exception>
+#include <string>
 
 #include "converter/FrameHeaders.h"
 #include "converter/FrameWalker.h"
@@ -73,19 +74,35 @@ class FramePusher {
     uint32_t second_ = 0;  // of the last video frame pushed
 };
 
+// A walk that lost part of the file, or found nothing in it, did not convert
+// the file: deleting it would lose what the walk could not read.
+std::string WalkFailure(const walk_result_s& walk) {
+    if (!walk.segmentTableRead) return "segment table cannot be read";
+    if (walk.cutShort) return "file ends before its last chunk";
+    if (walk.frames == 0) return "no frame in the file";
+    return {};
+}
+
 }  // namespace
 
 bool ConvertDataFile(const std::filesystem::path& path, const push_target_s& target,
-                     pushed_frames_s& pushed) {
+                     pushed_frames_s& pushed, file_failure_s& failure) {
     try {
         CRecFile file(path);
         CRecReader* reader = file.Reader();
-        if (reader == nullptr || !reader->IsOpen()) return false;
+        if (reader == nullptr || !reader->IsOpen()) {
+            failure.why = RecFileStatusText(file.Status());
+            return false;
+        }
         FramePusher pusher(target, pushed);
         FrameWalker walker(*reader);
-        walker.Walk([&pusher](const old_frame_s& frame) { return pusher.Push(frame); });
-        return !pusher.Cancelled();
-    } catch (const std::exception&) {
+        const walk_result_s walk =
+            walker.Walk([&pusher](const old_frame_s& frame) { return pusher.Push(frame); });
+        if (pusher.Cancelled()) return false;
+        failure.why = WalkFailure(walk);
+        return failure.why.empty();
+    } catch (const std::exception& error) {
+        failure.why = std::string("read error: ") + error.what();
         return false;
     }
 }

@@ -12,10 +12,13 @@
 
 namespace orvale::converter {
 
-// False when the file yields no reader, an exception ends the walk, or the
-// run was cancelled while waiting for the recorder; the frames pushed so
-// far are counted either way.
+// True only when the walk read the file's frames. False when the file
+// yields no reader, its segment table cannot be read, it ends before a part
+// its tables name (it lost its tail), it gave no frame, an exception ends
+// the walk, or the run was cancelled while waiting for the recorder; every
+// case but the cancel says why in `failure`. The frames pushed so far are
+// counted either way.
 bool ConvertDataFile(const std::filesystem::path& path, const push_target_s& target,
-                     pushed_frames_s& pushed);
+                     pushed_frames_s& pushed, file_failure_s& failure);
 
 }  // namespace orvale::converter

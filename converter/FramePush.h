@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <string>
 
 #include "recorder/api/Interfaces.h"
 
@@ -20,6 +21,12 @@ struct pushed_frames_s {
     uint64_t metaFrames = 0;
     uint64_t bytes = 0;          // payload bytes handed over, all kinds
     uint64_t refusedFrames = 0;  // frames the recorder answered false to
+};
+
+// Why a file did not convert, for the log; empty when it did, or when the
+// run was cancelled under it.
+struct file_failure_s {
+    std::string why;
 };
 
 struct push_target_s {

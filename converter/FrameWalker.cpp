@@ -16,6 +16,7 @@ walk_result_s FrameWalker::Walk(const FrameSink& sink) {
     budget_ = size > kFirstChunkData ? size - kFirstChunkData : 0;
     rec_segment_table_s table;
     if (!reader_.GetSegmentTable(table)) return result_;
+    result_.segmentTableRead = true;
     for (int segment = 0; segment < table.count && !Ended(); ++segment) {
         WalkSegment(segment, table.offset[segment], sink);
     }
@@ -27,6 +28,7 @@ void FrameWalker::WalkSegment(int segment, uint64_t indexOffset, const FrameSink
         ++result_.skippedSegments;
         return;
     }
+    NoteBeyondEnd(indexOffset, kSegmentIndexSize);
     // The index is large; keep it off the stack.
     auto index = std::make_unique<rec_segment_index_s>();
     if (!reader_.SeekSegment(segment) || !reader_.ReadSegmentIndex(*index) ||
@@ -37,6 +39,7 @@ void FrameWalker::WalkSegment(int segment, uint64_t indexOffset, const FrameSink
     for (int m = 0; m < 60 && !Ended(); ++m) {
         if (index->minuteOffset[m] == 0) continue;
         rec_minute_block_s block;
+        NoteBeyondEnd(index->minuteOffset[m], kMinuteBlockSize);
         if (!blocks_.insert(index->minuteOffset[m]).second ||
             !reader_.ReadMinuteBlock(index->minuteOffset[m], block)) {
             ++result_.skippedMinutes;
@@ -61,6 +64,7 @@ void FrameWalker::WalkMinute(const Second& where, const rec_minute_entry_s& entr
         const uint64_t at = entry.secondOffset + static_cast<uint64_t>(kSecondRecordSize) * r;
         if (at + kSecondRecordSize > reader_.FileSize()) {
             // The later records of the run lie further out still.
+            result_.cutShort = true;
             result_.skippedRecords += static_cast<uint32_t>(entry.recordCount - r);
             return;
         }
@@ -141,6 +145,7 @@ const rec_chunk_header_s* FrameWalker::ChunkHeader(uint64_t chunkOffset) {
             chunkValid_ = false;
             return nullptr;
         }
+        NoteBeyondEnd(chunkOffset, kChunkHeaderSize);
         // A header that cannot be read stays zero and fails the check.
         if (reader_.SeekChunk(chunkOffset)) reader_.ReadChunkHeader(chunk_);
         chunkValid_ = reader_.CheckChunkHeader(chunk_);
@@ -152,6 +157,7 @@ std::span<const uint8_t> FrameWalker::ChunkData() {
     if (!dataTried_) {
         dataTried_ = true;
         const uint64_t size = reader_.GetChunkSize(chunk_);
+        NoteBeyondEnd(chunk_.dataOffset, size);
         dataValid_ = FitsInFile(chunk_.dataOffset, size);
         if (dataValid_) {
             data_.resize(size);
@@ -167,11 +173,18 @@ std::span<const uint8_t> FrameWalker::ExtraFrame(uint64_t chunkOffset, uint32_t 
     if (!reader_.ReadExtraFrameEntry(chunkOffset, frameIndex - kSecondFrames, entry)) return {};
     // An entry may not claim more than the chunk holds.
     const uint64_t at = static_cast<uint64_t>(entry.base) + entry.relativeOffset;
-    if (entry.size > reader_.GetChunkSize(chunk_) || !FitsInFile(at, entry.size)) return {};
+    if (entry.size > reader_.GetChunkSize(chunk_)) return {};
+    NoteBeyondEnd(at, entry.size);
+    if (!FitsInFile(at, entry.size)) return {};
     extra_.resize(entry.size);
     if (!reader_.ReadChunk(extra_, at, entry.size)) return {};
     audio = entry.kind == kAudioKind;
     return extra_;
+}
+
+void FrameWalker::NoteBeyondEnd(uint64_t offset, uint64_t length) {
+    const uint64_t size = reader_.FileSize();
+    if (offset > size || length > size - offset) result_.cutShort = true;
 }
 
 bool FrameWalker::FitsInFile(uint64_t offset, uint64_t length) const {

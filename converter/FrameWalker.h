@@ -3,7 +3,8 @@
 // on its own (a segment whose index cannot be read or is out of range, a
 // minute block or second record that is short or invalid, a frame whose
 // chunk or record does not lie whole within the file) and counted; the rest
-// of the file is still delivered.
+// of the file is still delivered. A part that the file ends before marks
+// the walk as cut short: the file lost its tail, not just a damaged part.
 //
 // Sizes taken from the file are summed in 64 bits and bounded by the file's
 // size before any buffer is allocated. The chunk last read is kept, so the
@@ -49,6 +50,8 @@ struct walk_result_s {
     uint32_t skippedFrames = 0;
     bool stopped = false;    // the sink asked to stop
     bool exhausted = false;  // more frames than the file's size can hold: the walk ended
+    bool segmentTableRead = false;
+    bool cutShort = false;  // a table or chunk the file names lies past the file's end
 };
 
 // Answers false to stop the walk.
@@ -77,6 +80,8 @@ class FrameWalker {
     std::span<const uint8_t> ChunkData();
     std::span<const uint8_t> ExtraFrame(uint64_t chunkOffset, uint32_t frameIndex, bool& audio);
     bool FitsInFile(uint64_t offset, uint64_t length) const;
+    // Notes a part at `offset` of `length` bytes that the file ends before.
+    void NoteBeyondEnd(uint64_t offset, uint64_t length);
     bool Ended() const { return result_.stopped || result_.exhausted; }
     // Takes a frame record's bytes from what the file can still hold; false
     // (and the walk ends) when they do not fit.

@@ -6,9 +6,13 @@
 namespace orvale::converter {
 
 bool ConvertTextFile(const std::filesystem::path& path, const push_target_s& target,
-                     pushed_frames_s& pushed) {
+                     pushed_frames_s& pushed, file_failure_s& failure) {
     NmtReader reader(path);
-    if (!reader.IsOpen()) return false;
+    if (!reader.IsOpen()) {
+        failure.why = kNmtCannotOpen;
+        return false;
+    }
+    uint64_t records = 0;
     recorder::IRecorder& recorder = target.recorder;
     nmt_record_s record;
     while (reader.Next(record)) {
@@ -18,9 +22,15 @@ bool ConvertTextFile(const std::filesystem::path& path, const push_target_s& tar
         const auto size = static_cast<uint32_t>(record.payload.size());
         if (!recorder.PushMetaFrame(header, record.payload.data(), size)) ++pushed.refusedFrames;
         ++pushed.metaFrames;
+        ++records;
         pushed.bytes += size;
     }
-    return true;
+    if (reader.CutShort()) {
+        failure.why = "file ends before its last record";
+    } else if (records == 0 && reader.HoldsRecords()) {
+        failure.why = "no record in the file";
+    }
+    return failure.why.empty();
 }
 
 }  // namespace orvale::converter

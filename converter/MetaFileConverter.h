@@ -11,10 +11,14 @@
 
 namespace orvale::converter {
 
-// False when the file cannot be opened or the run was cancelled while
-// waiting for the recorder; a damaged record ends the file with what was
-// read before it.
+inline constexpr char kNmtCannotOpen[] = "cannot be opened";
+
+// True only when the file's records were read. False when the file cannot
+// be opened, ends inside a record or before its closing header, gave no
+// record although it says it holds some, or the run was cancelled while
+// waiting for the recorder; every case but the cancel says why in
+// `failure`. A damaged record ends the file with what was read before it.
 bool ConvertTextFile(const std::filesystem::path& path, const push_target_s& target,
-                     pushed_frames_s& pushed);
+                     pushed_frames_s& pushed, file_failure_s& failure);
 
 }  // namespace orvale::converter

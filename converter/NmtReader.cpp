@@ -7,19 +7,29 @@ namespace orvale::converter {
 
 NmtReader::NmtReader(const std::filesystem::path& path) : file_(path) {
     std::array<uint8_t, kNmtFileHeaderSize> bytes{};
-    if (!file_.ReadAt(0, bytes)) return;
+    if (!file_.IsOpen() || !Read(bytes)) return;
     const nmt_file_header_s header = DecodeNmtFileHeader(bytes);
     if (header.marker != 0) return;
+    holdsRecords_ = true;
     // The block that the header points at is read by the recorder that wrote
     // the file and carries nothing for us; whether it is there does not
     // matter to the records.
-    if (!file_.Seek(header.firstRecord)) return;
+    if (!file_.Seek(header.firstRecord)) {
+        cutShort_ = true;
+        return;
+    }
     pending_ = ReadRecordHeader();
+}
+
+bool NmtReader::Read(std::span<uint8_t> bytes) {
+    if (file_.Read(bytes)) return true;
+    cutShort_ = true;
+    return false;
 }
 
 bool NmtReader::ReadRecordHeader() {
     std::array<uint8_t, kNmtRecordHeaderSize> bytes{};
-    if (!file_.Read(bytes)) return false;
+    if (!Read(bytes)) return false;
     header_ = DecodeNmtRecordHeader(bytes);
     return header_.recordType >= 1 && header_.recordType <= kNmtMaxRecordType &&
            std::memcmp(header_.magic, kNmtMagic, sizeof(kNmtMagic)) == 0 &&
@@ -28,18 +38,20 @@ bool NmtReader::ReadRecordHeader() {
 
 bool NmtReader::SkipTrailer() {
     std::array<uint8_t, kNmtTrailerSize> trailer{};
-    if (!file_.Read(trailer)) return false;
+    if (!Read(trailer)) return false;
     const uint32_t count = DecodeNmtEntryCount(std::span(trailer).last<12>());
     if (count > kNmtMaxEntries) return false;
     const uint64_t skip = static_cast<uint64_t>(count) * kNmtEntrySize + kNmtClosingBlockSize;
-    return file_.Seek(file_.Position() + skip);
+    if (file_.Seek(file_.Position() + skip)) return true;
+    cutShort_ = true;
+    return false;
 }
 
 bool NmtReader::Next(nmt_record_s& record) {
     if (!pending_) return false;
     pending_ = false;
     payload_.resize(header_.payloadLength);
-    if (!file_.Read(payload_)) return false;
+    if (!Read(payload_)) return false;
     record.seconds = header_.seconds;
     record.milliseconds = header_.milliseconds;
     record.recordType = header_.recordType;

@@ -1,6 +1,7 @@
 #include "converter/OldFolders.h"
 
 #include <algorithm>
+#include <cctype>
 
 namespace orvale::converter {
 namespace fs = std::filesystem;
@@ -41,8 +42,11 @@ std::vector<date_folder_s> ListDateFolders(char drive, const fs::path& driveRoot
 }
 
 OldFileKind ClassifyOldFile(const std::string& name) {
-    if (name.find(".nmt") != std::string::npos) return OldFileKind::kMetadata;
-    if (name.find(".nmd") != std::string::npos || name.find(".nmb") != std::string::npos) {
+    std::string lower = name;
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (lower.find(".nmt") != std::string::npos) return OldFileKind::kMetadata;
+    if (lower.find(".nmd") != std::string::npos || lower.find(".nmb") != std::string::npos) {
         return OldFileKind::kMedia;
     }
     return OldFileKind::kOther;

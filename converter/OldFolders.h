@@ -32,7 +32,8 @@ std::vector<date_folder_s> ListDateFolders(char drive, const std::filesystem::pa
 enum class OldFileKind { kMedia, kMetadata, kOther };
 
 // ".nmt" anywhere in the name makes a metadata file, else ".nmd" or ".nmb"
-// anywhere a media file; the match is case-sensitive.
+// anywhere a media file. Case does not matter: a copy from a volume that
+// ignores case may name a recording "0002_20240315110000.NMD".
 OldFileKind ClassifyOldFile(const std::string& name);
 
 // The regular files of a date folder (no links, no "Thumbs.db"), by name.

@@ -283,10 +283,124 @@ TEST_F(ConversionWorkerTest, DeletionKeepsEveryFileThatDidNotConvert) {
     for (const auto& entry : fs::directory_iterator(folder))
         left.push_back(entry.path().filename());
     std::sort(left.begin(), left.end());
-    EXPECT_EQ(left, (std::vector<std::string>{"0001_old.nmd", "link.txt"}));
+    EXPECT_EQ(left, (std::vector<std::string>{"0001_old.nmd", "link.txt", "notes.txt"}));
     EXPECT_EQ(test::ReadFile(dir_.Path() / "target.txt"), "keep me");
     EXPECT_TRUE(fs::exists(folder.parent_path()));
     EXPECT_EQ(log_.front(), "File Count = 4");
+}
+
+// `seconds` seconds of one key frame each, every payload its own.
+OldMediaWriter Seconds(int seconds, size_t size, uint32_t seed) {
+    std::vector<oldformat::test_second_s> media;
+    for (int s = 0; s < seconds; ++s) {
+        const std::string payload = oldformat::SyntheticPayload(size, seed + s);
+        media.push_back({0, s, 1, {Video(1710496800 + s, 0, payload)}});
+    }
+    return OldMediaWriter({media});
+}
+
+// An old tree as an operator finds it: a note beside the recordings, a
+// recording copied from a volume that ignores case, and a file that lost
+// its tail (its header intact). Only what converted may go.
+TEST_F(ConversionWorkerTest, OnlyTheConvertedOldFilesGoAndEveryFailedFileIsNamed) {
+    const fs::path mixed = Folder("ch1", "20240315");
+    const fs::path copied = Folder("ch2", "20240315");
+    test::WriteFile(mixed / "readme.txt", "note");
+    OneFrame("good").Save(mixed / "0001_20240315100000.nmd");
+    const OldMediaWriter whole = Seconds(20, 20000, 7);
+    ASSERT_GT(whole.bytes.size(), 300000u);
+    whole.Save(mixed / "0001_20240315103000.nmd");
+    fs::resize_file(mixed / "0001_20240315103000.nmd", 50000);
+    OldMetaWriter({{1710496800, 0, 1, "m"}}).Save(mixed / "0001_20240315100000.nmt");
+    Seconds(5, 3000, 100).Save(copied / "0002_20240315110000.NMD");
+
+    const conversion_result_s result = worker_.Run(Plan(true));
+
+    EXPECT_EQ(test::ReadFile(mixed / "readme.txt"), "note");
+    EXPECT_TRUE(fs::exists(mixed / "0001_20240315103000.nmd"));
+    EXPECT_FALSE(fs::exists(mixed / "0001_20240315100000.nmd"));
+    EXPECT_FALSE(fs::exists(mixed / "0001_20240315100000.nmt"));
+    EXPECT_FALSE(fs::exists(copied));
+    EXPECT_EQ(result.files, 4u);
+    EXPECT_EQ(result.failedFiles, 1u);
+    EXPECT_EQ(log_[0], "File Count = 4");
+    EXPECT_EQ(log_[1], "Other files left alone = 1");
+    EXPECT_TRUE(
+        Contains(log_, "File failed, kept: " + (mixed / "0001_20240315103000.nmd").string() +
+                           " (file ends before its last chunk)"));
+    ASSERT_EQ(engine_.recorders.size(), 2u);
+    ASSERT_EQ(engine_.Recorder(1).video.size(), 5u);
+    for (int s = 0; s < 5; ++s) {
+        EXPECT_EQ(engine_.Recorder(1).video[s].payload, oldformat::SyntheticPayload(3000, 100 + s));
+    }
+    EXPECT_EQ(engine_.Recorder(0).meta.size(), 1u);
+}
+
+// Files that lost their tail or never held anything are failures, whatever
+// the walk could still read of them.
+TEST_F(ConversionWorkerTest, CutAndEmptyFilesFailByName) {
+    const fs::path folder = Folder("ch1", "20240315");
+    const OldMediaWriter whole = Seconds(20, 20000, 7);
+    struct Case {
+        const char* name;
+        uint64_t size;
+        const char* why;
+    };
+    const OldMetaWriter meta({{1710496800, 0, 1, "first"}, {1710496801, 0, 1, "second"}});
+    const Case cases[] = {
+        {"0001_cut.nmd", 50000, "file ends before its last chunk"},
+        {"0001_most.nmd", whole.bytes.size() - 100, "file ends before its last chunk"},
+        {"0001_table.nmd", 200, "bad segment table"},
+        {"0001_cut.nmt", meta.bytes.size() - 10, "file ends before its last record"},
+        {"0001_empty.nmt", 0, "no record in the file"},
+    };
+    for (const Case& c : cases) {
+        const fs::path file = folder / c.name;
+        if (std::string(c.name).ends_with(".nmt")) {
+            (c.size == 0 ? OldMetaWriter({}) : meta).Save(file);
+        } else {
+            whole.Save(file);
+        }
+        if (c.size > 0) fs::resize_file(file, c.size);
+    }
+
+    const conversion_result_s result = worker_.Run(Plan(true));
+
+    EXPECT_EQ(result.failedFiles, std::size(cases));
+    for (const Case& c : cases) {
+        EXPECT_TRUE(fs::exists(folder / c.name)) << c.name;
+        EXPECT_TRUE(
+            Contains(log_, "File failed, kept: " + (folder / c.name).string() + " (" + c.why + ")"))
+            << c.name;
+    }
+}
+
+// A ticked folder gone at its turn fails by name; the others convert.
+TEST_F(ConversionWorkerTest, AFolderGoneAtItsTurnIsNamedAndTheRunGoesOn) {
+    const fs::path first = Folder("ch1", "20240315");
+    const fs::path gone = Folder("ch2", "20240315");
+    const fs::path last = Folder("ch3", "20240315");
+    OneFrame("a").Save(first / "0001_a.nmd");
+    OneFrame("b").Save(gone / "0001_b.nmd");
+    OneFrame("c").Save(last / "0001_c.nmd");
+    engine_.prepare = [&](FakeRecorder& recorder) {
+        recorder.onFrame = [&] {
+            std::error_code ignored;  // gone already after the first frame
+            fs::rename(gone, dir_.Path() / "moved", ignored);
+        };
+    };
+
+    const conversion_result_s result = worker_.Run(Plan(true));
+
+    EXPECT_FALSE(result.cancelled);
+    EXPECT_EQ(result.failedFolders, 1u);
+    EXPECT_EQ(CountOf(log_, "Folder missing: " + gone.string() + " ("), 1u);
+    ASSERT_EQ(engine_.recorders.size(), 2u);
+    EXPECT_EQ(engine_.Recorder(1).video.size(), 1u);
+    EXPECT_FALSE(fs::exists(first));
+    EXPECT_FALSE(fs::exists(last));
+    EXPECT_TRUE(fs::exists(dir_.Path() / "moved" / "0001_b.nmd"));
+    EXPECT_EQ(worker_.Percent(), 100);
 }
 
 TEST_F(ConversionWorkerTest, EmptiedFoldersAreRemovedUnlessAnotherDateRemains) {

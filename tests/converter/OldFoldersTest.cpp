@@ -65,8 +65,9 @@ TEST(OldFoldersTest, ClassifiesFilesByTheExtensionsAnywhereInTheName) {
     const std::pair<const char*, OldFileKind> cases[] = {
         {"0001.nmd", OldFileKind::kMedia},        {"0001.nmb", OldFileKind::kMedia},
         {"0001.nmt", OldFileKind::kMetadata},     {"0001.nmd.nmt", OldFileKind::kMetadata},
-        {"0001.nmt.bak", OldFileKind::kMetadata}, {"0001.NMD", OldFileKind::kOther},
-        {"0001.avi", OldFileKind::kOther},
+        {"0001.nmt.bak", OldFileKind::kMetadata}, {"0001.NMD", OldFileKind::kMedia},
+        {"0001.Nmb", OldFileKind::kMedia},        {"0001.NmT", OldFileKind::kMetadata},
+        {"0001.avi", OldFileKind::kOther},        {"readme.txt", OldFileKind::kOther},
     };
     for (const auto& [name, kind] : cases) EXPECT_EQ(ClassifyOldFile(name), kind) << name;
 }
