@@ -17,6 +17,7 @@ bool ConversionThread::Start(conversion_plan_s plan) {
     {
         std::lock_guard lock(mutex_);
         finished_ = false;
+        lastResult_.reset();
     }
     marked_ = true;
     try {
@@ -33,6 +34,10 @@ bool ConversionThread::Start(conversion_plan_s plan) {
 void ConversionThread::Body(const conversion_plan_s& plan) {
     conversion_result_s result;
     if (marked_) result = worker_.Run(plan);
+    {
+        std::lock_guard lock(mutex_);
+        lastResult_ = result;
+    }
     marked_ = false;
     if (ended_) ended_(result);
     std::lock_guard lock(mutex_);
@@ -71,6 +76,11 @@ bool ConversionThread::WaitCancelling(std::chrono::milliseconds timeout) {
             lock, std::min<std::chrono::steady_clock::duration>(kCancelSlice, deadline - now));
     }
     return true;
+}
+
+std::optional<conversion_result_s> ConversionThread::LastResult() const {
+    std::lock_guard lock(mutex_);
+    return lastResult_;
 }
 
 bool ConversionThread::Alive() const {

@@ -15,6 +15,7 @@
 #include <condition_variable>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include "converter/ConversionWorker.h"
@@ -46,6 +47,9 @@ class ConversionThread {
 
     bool MarkedRunning() const { return marked_; }
     bool Alive() const;
+    // What the last run did, once it has returned (before the mark clears);
+    // empty while a run is under way or none was made.
+    std::optional<conversion_result_s> LastResult() const;
 
   private:
     static constexpr std::chrono::milliseconds kCancelSlice{10};
@@ -61,6 +65,7 @@ class ConversionThread {
     mutable std::mutex mutex_;
     std::condition_variable finishedChanged_;
     bool finished_ = true;
+    std::optional<conversion_result_s> lastResult_;  // guarded by mutex_
 };
 
 }  // namespace orvale::converter

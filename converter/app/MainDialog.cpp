@@ -13,6 +13,7 @@
 #include <QTextCursor>
 #include <QVBoxLayout>
 #include <chrono>
+#include <optional>
 
 #include "common/Log.h"
 #include "converter/InstallChecks.h"
@@ -38,6 +39,21 @@ QString ProgramCaption() {
 QString WithoutTrailingBreaks(QString text) {
     while (text.endsWith(QLatin1Char('\n')) || text.endsWith(QLatin1Char('\r'))) text.chop(1);
     return text;
+}
+
+// A run that was not cancelled yet left files or folders unconverted says
+// so, whether or not its progress reached the end; a run still under way
+// when the window stopped waiting for it was cancelled.
+QString RunEndText(bool reachedEnd, const std::optional<conversion_result_s>& result) {
+    if (result && !result->cancelled) {
+        const uint32_t files = result->failedFiles + result->keptFiles;
+        if (files > 0 || result->failedFolders > 0) {
+            return QStringLiteral("Convert Failed! Failed files = %1, failed folders = %2\n")
+                .arg(files)
+                .arg(result->failedFolders);
+        }
+    }
+    return reachedEnd ? QStringLiteral("Convert Success!\n") : QStringLiteral("Convert Cancel!\n");
 }
 
 }  // namespace
@@ -235,8 +251,7 @@ void MainDialog::OnStart() {
         ProgressDialog progress(*this, options_.progressTickMs, this);
         result = progress.exec();
     }
-    AppendLog(result == Accepted ? QStringLiteral("Convert Success!\n")
-                                 : QStringLiteral("Convert Cancel!\n"));
+    AppendLog(RunEndText(result == Accepted, thread_.LastResult()));
     UpdateButtons();
 }
 

@@ -246,6 +246,36 @@ TEST_F(MainDialogTest, CancelStopsTheRunBetweenFiles) {
     EXPECT_TRUE(SpinUntil([&] { return dialog->RowDates() == QStringList{"20240101"}; }));
 }
 
+// A ticked date folder moved away while an earlier one converts: the run
+// names it, converts the rest and ends with the failure, not a cancel.
+TEST_F(MainDialogTest, AFolderGoneMidRunIsNamedAndEndsTheRunAsAFailure) {
+    MakeDate(d_, "cam1/20240101", 2);
+    const fs::path gone = MakeDate(e_, "cam2/20240102");
+    MakeDate(d_, "cam3/20240103");
+    const fs::path moved = e_.Path() / "moved";
+    engine_.onNewRecorder = [&](test::FakeRecorder& recorder) {
+        recorder.onVideoFrame = [&] {
+            std::error_code ignored;  // gone already after the first frame
+            fs::rename(gone, moved, ignored);
+        };
+    };
+    const auto dialog = MakeDialog();
+    TickAll(*dialog);
+
+    dialog->OnStart();
+
+    const QStringList lines = LogLines(*dialog);
+    EXPECT_FALSE(lines.contains("- Convert Cancel!")) << dialog->LogText().toStdString();
+    EXPECT_FALSE(lines.contains("- Convert Success!"));
+    EXPECT_EQ(lines.back(), "- Convert Failed! Failed files = 0, failed folders = 1");
+    EXPECT_EQ(
+        lines.filter(QString::fromStdString("- Folder missing: " + gone.string() + " (")).size(),
+        1);
+    ASSERT_TRUE(SpinUntil([&] { return !dialog->WorkerAlive(); }));
+    EXPECT_EQ(engine_.VideoFrames(), 2 * 2 + 2);
+    EXPECT_TRUE(fs::exists(moved / "0001_0100.nmd"));
+}
+
 TEST_F(MainDialogTest, DeleteDataRemovesTheTickedDateFromEveryDrive) {
     MakeDate(d_, "cam1/20240101");
     const fs::path onD = MakeDate(d_, "cam1/20240102");
