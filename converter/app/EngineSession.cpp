@@ -4,6 +4,7 @@
 #include <system_error>
 #include <thread>
 
+#include "converter/app/EngineLines.h"
 #include "platform/PublicDocuments.h"
 
 namespace orvale::converter {
@@ -22,8 +23,7 @@ EngineSession::~EngineSession() {
 }
 
 void SetUpConverterLogging() {
-    recorder::LOG_INIT();
-    recorder::LOG_SET_LEVEL(0);
+    HookEngineLines(0);
     recorder::LOG_ADD_VS_DEBUG_OUT();
     const std::string folder = platform::PublicDocumentsFolder();
     if (folder.empty()) return;

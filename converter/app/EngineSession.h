@@ -30,8 +30,9 @@ class EngineSession {
     std::chrono::milliseconds settleTime_;
 };
 
-// The engine's logging for the converter: the debugger-output sink and log
-// files named from the public documents folder + "converter".
+// The engine's logging for the converter: every line, handed to the window's
+// taps (HookEngineLines), to the debugger-output sink and to log files named
+// from the public documents folder + "converter".
 void SetUpConverterLogging();
 
 }  // namespace orvale::converter

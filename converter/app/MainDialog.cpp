@@ -19,6 +19,7 @@
 #include "converter/InstallChecks.h"
 #include "converter/app/AboutDialog.h"
 #include "converter/app/AppIcon.h"
+#include "converter/app/EngineLines.h"
 #include "platform/VolumeProvider.h"
 
 namespace orvale::converter {
@@ -146,9 +147,15 @@ void MainDialog::BuildControls() {
     setLayout(layout);
 }
 
+// A drive the engine leaves out shows no dates; the engine's own line says
+// why, in the log box.
 void MainDialog::AllocateDrives() {
     std::vector<recorder::media_drive_s> drives;
-    engine_.GetMediaDrive(drives);
+    {
+        const DriveLineTap tap;
+        engine_.GetMediaDrive(drives);
+        for (const std::string& line : tap.Lines()) AppendLog(QString::fromStdString(line));
+    }
     for (recorder::media_drive_s& drive : drives) {
         if (drive.status == recorder::MEDIA_DRIVE_STATUS_SYSTEM_DISK) continue;
         engine_.SetMediaDrive(drive.name, recorder::MEDIA_DRIVE_STATUS_ALLOCATE);

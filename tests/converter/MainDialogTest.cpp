@@ -8,10 +8,12 @@
 #include <thread>
 
 #include "converter/InstallChecks.h"
+#include "converter/app/EngineLines.h"
 #include "converter/app/EngineSession.h"
 #include "converter/app/MainDialog.h"
 #include "converter/app/ProgressDialog.h"
 #include "platform/HostFolder.h"
+#include "recorder/api/Logging.h"
 #include "tests/converter/DialogTestSupport.h"
 #include "tests/storage/FakeVolumeProvider.h"
 #include "tests/support/TempDir.h"
@@ -333,6 +335,33 @@ TEST_F(MainDialogTest, TheAboutEntryIsInTheWindowMenu) {
     for (const QAction* action : dialog->actions()) entries << action->text();
     EXPECT_EQ(dialog->contextMenuPolicy(), Qt::ActionsContextMenu);
     EXPECT_EQ(entries, (QStringList{"", "zolvane 정보(&A)..."}));
+}
+
+// A drive below the engine's smallest drive shows no dates; the engine's
+// line about it says why in the log box.
+TEST_F(MainDialogTest, ADriveTheEngineLeavesOutSaysWhyInTheLog) {
+    platform::SetHostFolder(host_.Str());
+    test::TempDir small;
+    volumes_->AddFixed('F', small.Str(), test::kGiB, test::kGiB);
+    MakeDate(small, "cam9/20240101");
+    HookEngineLines(0);
+    {
+        EngineSession session(std::chrono::milliseconds(0));
+        main_dialog_options_s options;
+        options.messageBox = boxes_.Fn();
+        MainDialog dialog(session.Engine(), options);
+        EXPECT_EQ(dialog.DriveNames(), (std::vector<std::string>{"C", "D", "E"}));
+        EXPECT_TRUE(dialog.RowDates().isEmpty());
+        const QStringList why =
+            LogLines(dialog).filter(QString::fromStdString("- Drive[" + small.Str() + "]"));
+        ASSERT_EQ(why.size(), 1) << dialog.LogText().toStdString();
+        EXPECT_TRUE(why[0].endsWith("(minFreeBytes)" + QString::number(test::kGiB)))
+            << why[0].toStdString();
+    }
+    // Back to a setting that passes errors only, as without one.
+    recorder::LOG_INIT();
+    recorder::LOG_SET_LEVEL(4);
+    platform::SetHostFolder("");
 }
 
 // The whole way with the real engine: its drive list, a conversion that
