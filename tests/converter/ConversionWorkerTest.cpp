@@ -66,6 +66,14 @@ class ConversionWorkerTest : public ::testing::Test {
         return folder;
     }
 
+    // A date folder holding one one-frame file "0001_<payload>.nmd".
+    fs::path OneFrameFolder(const std::string& channel, const std::string& date,
+                            const std::string& payload) {
+        fs::path folder = Folder(channel, date);
+        OneFrame(payload).Save(folder / ("0001_" + payload + ".nmd"));
+        return folder;
+    }
+
     // Every date folder of the tree, by channel and date.
     conversion_plan_s Plan(bool deleteFiles = false) {
         std::error_code error;
@@ -377,12 +385,9 @@ TEST_F(ConversionWorkerTest, CutAndEmptyFilesFailByName) {
 
 // A ticked folder gone at its turn fails by name; the others convert.
 TEST_F(ConversionWorkerTest, AFolderGoneAtItsTurnIsNamedAndTheRunGoesOn) {
-    const fs::path first = Folder("ch1", "20240315");
-    const fs::path gone = Folder("ch2", "20240315");
-    const fs::path last = Folder("ch3", "20240315");
-    OneFrame("a").Save(first / "0001_a.nmd");
-    OneFrame("b").Save(gone / "0001_b.nmd");
-    OneFrame("c").Save(last / "0001_c.nmd");
+    const fs::path first = OneFrameFolder("ch1", "20240315", "a");
+    const fs::path gone = OneFrameFolder("ch2", "20240315", "b");
+    const fs::path last = OneFrameFolder("ch3", "20240315", "c");
     engine_.prepare = [&](FakeRecorder& recorder) {
         recorder.onFrame = [&] {
             std::error_code ignored;  // gone already after the first frame
@@ -404,12 +409,9 @@ TEST_F(ConversionWorkerTest, AFolderGoneAtItsTurnIsNamedAndTheRunGoesOn) {
 }
 
 TEST_F(ConversionWorkerTest, EmptiedFoldersAreRemovedUnlessAnotherDateRemains) {
-    const fs::path done = Folder("ch1", "20231114");
-    const fs::path other = Folder("ch1", "20231115");
-    const fs::path alone = Folder("ch2", "20231114");
-    OneFrame("a").Save(done / "0001_a.nmd");
-    OneFrame("b").Save(other / "0001_b.nmd");
-    OneFrame("c").Save(alone / "0001_c.nmd");
+    const fs::path done = OneFrameFolder("ch1", "20231114", "a");
+    const fs::path other = OneFrameFolder("ch1", "20231115", "b");
+    const fs::path alone = OneFrameFolder("ch2", "20231114", "c");
     conversion_plan_s plan = Plan(true);
     // Only the first date of ch1 is ticked.
     std::erase_if(plan.folders, [&](const date_folder_s& f) { return f.path == other; });
