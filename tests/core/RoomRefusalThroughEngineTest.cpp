@@ -17,11 +17,10 @@
 
 #include "platform/HostFolder.h"
 #include "recorder/api/MediaRecorder.h"
-#include "recorder/storage/FolderInUseContainer.h"
 #include "recorder/store/IndexFile.h"
-#include "recorder/store/RecordFileInfo.h"
 #include "tests/recording/RecorderFrames.h"
 #include "tests/storage/FakeVolumeProvider.h"
+#include "tests/support/IndexedSeconds.h"
 #include "tests/support/TempDir.h"
 
 namespace orvale::recorder {
@@ -101,18 +100,7 @@ class RoomRefusalThroughEngineTest : public ::testing::Test {
                ((hh < 10 ? "0" : "") + std::to_string(hh));
     }
     std::vector<int64_t> StoredSeconds(int64_t hour) const {
-        std::vector<int64_t> seconds;
-        const fs::path index = HourFolder(hour) / "0001" / IndexFile::MakeFileName(hour);
-        if (!fs::exists(index)) return seconds;
-        IndexFile file(index, FolderInUseContainer::Create());
-        std::vector<std::string> names;
-        file.ListDataFileNames(kProfileNormal, names);
-        for (const auto& name : names) {
-            std::vector<index_row_s> rows;
-            file.ReadIndexRowsByName(kProfileNormal, rows, name);
-            for (const auto& row : rows) seconds.push_back(row.keyTime);
-        }
-        return seconds;
+        return test::IndexedSeconds(HourFolder(hour) / "0001" / IndexFile::MakeFileName(hour));
     }
 
     test::TempDir host_;
