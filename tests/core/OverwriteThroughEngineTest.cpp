@@ -70,17 +70,6 @@ class OverwriteThroughEngineTest : public ::testing::TestWithParam<OverwriteCase
         if (mounted_) ::umount2(mount_.c_str(), MNT_DETACH);
     }
 
-    // Seconds [from, from + count) of video, each pushed once the writes
-    // before it are done, so that no write buffer outgrows a data file. Once
-    // they are, the count is at most 1 (the buffer being filled), so waiting
-    // for 0 would only wait out the timeout.
-    static void Record(IRecorder& recorder, int64_t from, int64_t count) {
-        for (int64_t t = from; t < from + count; ++t) {
-            test::PushSecond(recorder, t);
-            recorder.WaitWriteBufferCount(1, 2000);
-        }
-    }
-
     fs::path HourFolder(int64_t hour) const {
         const int hh = static_cast<int>((hour - kOlderHour) / 3600) + 10;
         return mount_ / "KVTRecordData" / "cam1" / "2024" / "03" / "05" / std::to_string(hh);
@@ -115,8 +104,8 @@ TEST_P(OverwriteThroughEngineTest, AFullDriveLosesOnlyOlderHoursAndOnlyWhileOver
     test::HeardStatuses heard;
     heard.Listen(*recorder);
     ASSERT_TRUE(recorder->StartRecording());
-    Record(*recorder, kOlderHour, kOlderSeconds);
-    Record(*recorder, kRecordingHour, kRecordingSeconds);
+    test::PushSecondsPaced(*recorder, kOlderHour, kOlderSeconds);
+    test::PushSecondsPaced(*recorder, kRecordingHour, kRecordingSeconds);
     recorder->StopRecording();
     engine_->DeleteRecorder(id);
 

@@ -87,13 +87,6 @@ class RoomRefusalThroughEngineTest : public ::testing::Test {
         platform::SetHostFolder("");
     }
 
-    // Each second pushed once the writes before it are done.
-    static void Record(IRecorder& recorder, int64_t from, int64_t count) {
-        for (int64_t t = from; t < from + count; ++t) {
-            test::PushSecond(recorder, t);
-            recorder.WaitWriteBufferCount(1, 2000);
-        }
-    }
     fs::path HourFolder(int64_t hour) const {
         const int hh = static_cast<int>((hour - kOldestHour) / 3600) + 9;
         return root_ / "KVTRecordData" / "cam1" / "2024" / "03" / "05" /
@@ -121,8 +114,8 @@ TEST_F(RoomRefusalThroughEngineTest, ARefusalForRoomRestsNoDriveAndGoesOnToOverw
     test::HeardStatuses heard;
     heard.Listen(*recorder);
     ASSERT_TRUE(recorder->StartRecording());
-    Record(*recorder, kOldestHour, 20);
-    Record(*recorder, kOlderHour, 20);
+    test::PushSecondsPaced(*recorder, kOldestHour, 20);
+    test::PushSecondsPaced(*recorder, kOlderHour, 20);
     recorder->StopRecording();  // every write done, every file closed
 
     // The drive at its minimum: room for the file asked for and 16 kB more,
@@ -132,7 +125,7 @@ TEST_F(RoomRefusalThroughEngineTest, ARefusalForRoomRestsNoDriveAndGoesOnToOverw
     fake_->SetAvailable('D', kMinFree + kAskedFor + 16ULL * 1024);
     volumes_->Arm(3);
     ASSERT_TRUE(recorder->StartRecording());
-    Record(*recorder, kRecordingHour, kSeconds);
+    test::PushSecondsPaced(*recorder, kRecordingHour, kSeconds);
     recorder->StopRecording();
     engine_->DeleteRecorder(id);
 
