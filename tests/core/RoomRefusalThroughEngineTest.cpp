@@ -21,6 +21,7 @@
 #include "tests/recording/RecorderFrames.h"
 #include "tests/storage/FakeVolumeProvider.h"
 #include "tests/support/IndexedSeconds.h"
+#include "tests/support/LogCapture.h"
 #include "tests/support/TempDir.h"
 
 namespace orvale::recorder {
@@ -96,6 +97,7 @@ class RoomRefusalThroughEngineTest : public ::testing::Test {
         return test::IndexedSeconds(HourFolder(hour) / "0001" / IndexFile::MakeFileName(hour));
     }
 
+    test::LogCapture log_;
     test::TempDir host_;
     test::TempDir drives_;
     fs::path root_ = drives_.Path() / "D";
@@ -129,7 +131,10 @@ TEST_F(RoomRefusalThroughEngineTest, ARefusalForRoomRestsNoDriveAndGoesOnToOverw
     recorder->StopRecording();
     engine_->DeleteRecorder(id);
 
+    // The dip met the drive's own check, and the check alone refused.
     ASSERT_TRUE(volumes_->Dipped());
+    ASSERT_EQ(log_.Count("Not Enough Free size of Data File"), 1u);
+    EXPECT_EQ(log_.Count("new files go to the other drives"), 0u);
     EXPECT_FALSE(heard.Heard(RECORDER_STATUS_NO_WRITABLE_DRIVE));
     EXPECT_FALSE(fs::exists(HourFolder(kOldestHour))) << "no overwrite ran";
     const std::vector<int64_t> stored = StoredSeconds(kRecordingHour);
