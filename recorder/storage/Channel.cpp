@@ -297,9 +297,12 @@ std::shared_ptr<Writer> Channel::PlaceWriter(int32_t trackId, int64_t time, int6
         const auto place = PlaceFile(trackId, time, requiredSize);
         if (!place) return nullptr;
         const auto& [drive, size] = *place;
-        if (auto writer = make(*drive, size)) return writer;
-        // Refused for room by the drive's own check: no failure of the drive.
-        if (drive->GetFreeSizeForChannel(id_) < size) return nullptr;
+        WriterRefusal refusal = WriterRefusal::kFailed;
+        if (auto writer = make(*drive, size, refusal)) return writer;
+        // The space may have moved since this channel looked: only the
+        // drive's own verdict tells a short room (overwrite's to mend) from
+        // a failure, and a look taken now may contradict it.
+        if (refusal == WriterRefusal::kNoRoom) return nullptr;
         LeaveFailingDrive(drive->GetName());
     }
     return nullptr;
@@ -309,8 +312,8 @@ std::shared_ptr<FileWriter> Channel::MakeFileWriter(int32_t profile, int32_t tra
                                                     int64_t requiredSize) {
     try {
         return PlaceWriter<FileWriter>(
-            trackId, time, requiredSize, [&](Drive& drive, int64_t size) {
-                return MakeFileWriterOn(drive, profile, trackId, time, size);
+            trackId, time, requiredSize, [&](Drive& drive, int64_t size, WriterRefusal& refusal) {
+                return MakeFileWriterOn(drive, profile, trackId, time, size, refusal);
             });
     } catch (const std::exception& e) {
         OLOG(kLogError) << "CH[" << id_ << "] Exception : " << e.what();
@@ -319,7 +322,8 @@ std::shared_ptr<FileWriter> Channel::MakeFileWriter(int32_t profile, int32_t tra
 }
 
 std::shared_ptr<FileWriter> Channel::MakeFileWriterOn(Drive& drive, int32_t profile,
-                                                      int32_t trackId, int64_t time, int64_t size) {
+                                                      int32_t trackId, int64_t time, int64_t size,
+                                                      WriterRefusal& refusal) {
     // What this request is about to create, so that a failure below takes
     // away only that: earlier hours, the other profile's files and ARB files
     // in the same folder stay.
@@ -330,8 +334,9 @@ std::shared_ptr<FileWriter> Channel::MakeFileWriterOn(Drive& drive, int32_t prof
     const bool indexExisted = Exists(index);
 
     const file_location_s location{id_, trackId, time, profile};
-    auto writer = drive.CreateFileWriter(location, size, pool_->IoService(), folders_);
+    auto writer = drive.CreateFileWriter(location, size, pool_->IoService(), folders_, &refusal);
     if (!writer || writer->CreateIndexFile(location)) return writer;
+    refusal = WriterRefusal::kFailed;
 
     const auto dataFile = writer->GetDataFile();
     const fs::path data = dataFile ? dataFile->GetPath() : fs::path();
@@ -352,9 +357,9 @@ std::shared_ptr<MetaDataWriter> Channel::MakeMetaDataWriter(int32_t trackId, int
                                                             int64_t requiredSize) {
     try {
         return PlaceWriter<MetaDataWriter>(
-            trackId, time, requiredSize, [&](Drive& drive, int64_t size) {
+            trackId, time, requiredSize, [&](Drive& drive, int64_t size, WriterRefusal& refusal) {
                 const file_location_s location{id_, trackId, time, kProfileNormal};
-                return drive.CreateMetaDataWriter(location, size, folders_);
+                return drive.CreateMetaDataWriter(location, size, folders_, &refusal);
             });
     } catch (const std::exception& e) {
         OLOG(kLogError) << "CH[" << id_ << "] Exception : " << e.what();

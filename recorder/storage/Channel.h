@@ -12,7 +12,8 @@
 // kFailedDriveRestSeconds: new files go to the other writable drives, and
 // it is tried again afterwards (or at once when every writable drive rests),
 // so a drive that comes back is used again. Space alone never makes a drive
-// rest: a full drive is the selection rules' to judge.
+// rest: a full drive is the selection rules' to judge, and a drive whose own
+// check refused for room is left to the overwrite.
 //
 // Locks: `mutex_` is taken exclusively by drive changes, settings, removals
 // and overwriting writer requests, shared by plain writer requests and the
@@ -174,9 +175,10 @@ class Channel : public std::enable_shared_from_this<Channel> {
     bool IsResting(const std::string& name) const;
     // The writable drives that do not rest; all of them when every one does.
     Drives HealthyWritableDrives() const;
-    // Runs `make(drive, size)` on the drive placed for the request; when it
-    // gives nothing although the drive had the room, the drive rests and the
-    // request goes to the next one placed.
+    // Runs `make(drive, size, refusal)` on the drive placed for the request.
+    // A drive that refused for room gives the request up (the caller may
+    // overwrite); one that failed rests and the request goes to the next
+    // one placed.
     template <class Writer, class Make>
     std::shared_ptr<Writer> PlaceWriter(int32_t trackId, int64_t time, int64_t requiredSize,
                                         Make&& make);
@@ -199,7 +201,8 @@ class Channel : public std::enable_shared_from_this<Channel> {
     // A writer of `size` on `drive` with the hour's index; what it made goes
     // again when the index cannot be had.
     std::shared_ptr<FileWriter> MakeFileWriterOn(Drive& drive, int32_t profile, int32_t trackId,
-                                                 int64_t time, int64_t size);
+                                                 int64_t time, int64_t size,
+                                                 WriterRefusal& refusal);
     std::shared_ptr<MetaDataWriter> MakeMetaDataWriter(int32_t trackId, int64_t time,
                                                        int64_t requiredSize);
 

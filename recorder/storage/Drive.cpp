@@ -257,10 +257,11 @@ bool Drive::CheckChannelId(const std::string& channelId) const {
     return false;
 }
 
-bool Drive::MakeWriter(const record_file_info_s& location, int64_t requiredSize,
-                       const char* fileKind, const std::function<bool(const fs::path&)>& open) {
+WriterRefusal Drive::MakeWriter(const record_file_info_s& location, int64_t requiredSize,
+                                const char* fileKind,
+                                const std::function<bool(const fs::path&)>& open) {
     const std::string& channel = location.channelId;
-    if (!CheckChannelId(channel)) return false;
+    if (!CheckChannelId(channel)) return WriterRefusal::kFailed;
     std::lock_guard lock(mutex_);
     const auto above = FreeAboveMinimum();
     const int64_t free = std::max<int64_t>(
@@ -269,9 +270,11 @@ bool Drive::MakeWriter(const record_file_info_s& location, int64_t requiredSize,
     if (!above || requiredSize < 0 || free < requiredSize) {
         OLOG(kLogDebug) << "CH[" << channel << "] Not Enough Free size of " << fileKind
                         << " File. free size = " << free << ", Required Size = " << requiredSize;
-        return false;
+        return above ? WriterRefusal::kNoRoom : WriterRefusal::kFailed;
     }
-    if (!open(GetTrackPath(channel, location.startTime, location.trackId))) return false;
+    if (!open(GetTrackPath(channel, location.startTime, location.trackId))) {
+        return WriterRefusal::kFailed;
+    }
 
     // What the other channels leave after this file, up to the cap, is kept
     // for this channel's next files.
@@ -280,36 +283,42 @@ bool Drive::MakeWriter(const record_file_info_s& location, int64_t requiredSize,
     const int64_t reserve = std::min(left, kMaxReservation);
     reservations_.Set(channel, reserve);
     OLOG(kLogDebug) << "CH[" << channel << "] Reserved Free size = " << reserve;
-    return true;
+    return WriterRefusal::kNone;
 }
 
 std::shared_ptr<MetaDataWriter> Drive::CreateMetaDataWriter(
     const record_file_info_s& location, int64_t requiredSize,
-    std::shared_ptr<FolderInUseContainer> folders) {
+    std::shared_ptr<FolderInUseContainer> folders, WriterRefusal* refusal) {
     std::shared_ptr<MetaDataWriter> writer;
-    MakeWriter(location, requiredSize, "Meta", [&](const fs::path& trackFolder) {
-        writer = std::make_shared<MetaDataWriter>(location.trackId, trackFolder, folders, name_);
-        if (writer->Open(location, requiredSize)) return true;
-        writer->Close();
-        writer.reset();
-        return false;
-    });
+    const WriterRefusal why =
+        MakeWriter(location, requiredSize, "Meta", [&](const fs::path& trackFolder) {
+            writer =
+                std::make_shared<MetaDataWriter>(location.trackId, trackFolder, folders, name_);
+            if (writer->Open(location, requiredSize)) return true;
+            writer->Close();
+            writer.reset();
+            return false;
+        });
+    if (refusal) *refusal = why;
     return writer;
 }
 
 std::shared_ptr<FileWriter> Drive::CreateFileWriter(const record_file_info_s& location,
                                                     int64_t requiredSize,
                                                     boost::asio::io_context& io,
-                                                    std::shared_ptr<FolderInUseContainer> folders) {
+                                                    std::shared_ptr<FolderInUseContainer> folders,
+                                                    WriterRefusal* refusal) {
     std::shared_ptr<FileWriter> writer;
-    MakeWriter(location, requiredSize, "Data", [&](const fs::path& trackFolder) {
-        writer =
-            FileWriter::Create(location.trackId, trackFolder, name_, io, writeCommands_, folders);
-        if (writer->CreateDataFile(location, requiredSize)) return true;
-        writer->Close();
-        writer.reset();
-        return false;
-    });
+    const WriterRefusal why =
+        MakeWriter(location, requiredSize, "Data", [&](const fs::path& trackFolder) {
+            writer = FileWriter::Create(location.trackId, trackFolder, name_, io, writeCommands_,
+                                        folders);
+            if (writer->CreateDataFile(location, requiredSize)) return true;
+            writer->Close();
+            writer.reset();
+            return false;
+        });
+    if (refusal) *refusal = why;
     return writer;
 }
 

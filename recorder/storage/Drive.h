@@ -50,6 +50,11 @@ struct VolumeSpace;
 
 namespace orvale::recorder {
 
+// Why a writer factory gave no writer: the room its own check found was
+// short of the size asked for, or the file could not be made (or the id or
+// the volume could not be used). Only the latter says anything of the drive.
+enum class WriterRefusal { kNone, kNoRoom, kFailed };
+
 class Drive : public std::enable_shared_from_this<Drive> {
   public:
     // Appends the usable drives of the volume layer in letter order: fixed,
@@ -141,18 +146,21 @@ class Drive : public std::enable_shared_from_this<Drive> {
 
     // Opens the hour's metadata database when the channel has room for
     // `requiredSize`, then reserves for the channel what the others leave, at
-    // most 100 MiB. Empty when refused or when the file could not be made.
+    // most 100 MiB. Empty when refused or when the file could not be made;
+    // `refusal`, when given, is told which.
     std::shared_ptr<MetaDataWriter> CreateMetaDataWriter(
         const record_file_info_s& location, int64_t requiredSize,
-        std::shared_ptr<FolderInUseContainer> folders);
+        std::shared_ptr<FolderInUseContainer> folders, WriterRefusal* refusal = nullptr);
 
     // Makes the data-file writer of a channel hour on this drive: the room
     // check, the preallocated data file and the reservation, as for metadata
     // writers. Its writes run on the drive's write queues and complete on
-    // `io`. Empty when refused or when the file could not be made.
+    // `io`. Empty when refused or when the file could not be made, as
+    // `refusal` is told when given.
     std::shared_ptr<FileWriter> CreateFileWriter(const record_file_info_s& location,
                                                  int64_t requiredSize, boost::asio::io_context& io,
-                                                 std::shared_ptr<FolderInUseContainer> folders);
+                                                 std::shared_ptr<FolderInUseContainer> folders,
+                                                 WriterRefusal* refusal = nullptr);
 
     // The drive's command queues: every writer and reader of the drive runs
     // its transfers through them, one at a time per channel.
@@ -178,9 +186,11 @@ class Drive : public std::enable_shared_from_this<Drive> {
     bool OpenOperationDatabase();
     // The shared steps of the writer factories: checks room, then runs `open`
     // on the track folder (it makes the writer and its file, or answers
-    // false), then reserves. Takes the drive's mutex.
-    bool MakeWriter(const record_file_info_s& location, int64_t requiredSize, const char* fileKind,
-                    const std::function<bool(const std::filesystem::path&)>& open);
+    // false), then reserves. Takes the drive's mutex. The room is judged
+    // here alone, under that mutex, so the answer says why it refused.
+    WriterRefusal MakeWriter(const record_file_info_s& location, int64_t requiredSize,
+                             const char* fileKind,
+                             const std::function<bool(const std::filesystem::path&)>& open);
     bool FolderHasFolders(const std::filesystem::path& folder) const;
     int64_t FindHour(const std::string& channelId, bool newest) const;
     void RemoveFolder(const std::filesystem::path& folder, const char* what) const;

@@ -16,10 +16,9 @@
 #include "platform/HostFolder.h"
 #include "platform/LinuxVolumeProvider.h"
 #include "recorder/api/MediaRecorder.h"
-#include "recorder/storage/FolderInUseContainer.h"
 #include "recorder/store/IndexFile.h"
-#include "recorder/store/RecordFileInfo.h"
 #include "tests/recording/RecorderFrames.h"
+#include "tests/support/IndexedSeconds.h"
 #include "tests/support/TempDir.h"
 
 namespace orvale::recorder {
@@ -71,17 +70,6 @@ class OverwriteThroughEngineTest : public ::testing::TestWithParam<OverwriteCase
         if (mounted_) ::umount2(mount_.c_str(), MNT_DETACH);
     }
 
-    // Seconds [from, from + count) of video, each pushed once the writes
-    // before it are done, so that no write buffer outgrows a data file. Once
-    // they are, the count is at most 1 (the buffer being filled), so waiting
-    // for 0 would only wait out the timeout.
-    static void Record(IRecorder& recorder, int64_t from, int64_t count) {
-        for (int64_t t = from; t < from + count; ++t) {
-            test::PushSecond(recorder, t);
-            recorder.WaitWriteBufferCount(1, 2000);
-        }
-    }
-
     fs::path HourFolder(int64_t hour) const {
         const int hh = static_cast<int>((hour - kOlderHour) / 3600) + 10;
         return mount_ / "KVTRecordData" / "cam1" / "2024" / "03" / "05" / std::to_string(hh);
@@ -89,18 +77,7 @@ class OverwriteThroughEngineTest : public ::testing::TestWithParam<OverwriteCase
 
     // The seconds of the hour's normal profile that its index holds.
     std::vector<int64_t> StoredSeconds(int64_t hour) const {
-        std::vector<int64_t> seconds;
-        const fs::path index = HourFolder(hour) / "0001" / IndexFile::MakeFileName(hour);
-        if (!fs::exists(index)) return seconds;
-        IndexFile file(index, FolderInUseContainer::Create());
-        std::vector<std::string> names;
-        file.ListDataFileNames(kProfileNormal, names);
-        for (const auto& name : names) {
-            std::vector<index_row_s> rows;
-            file.ReadIndexRowsByName(kProfileNormal, rows, name);
-            for (const auto& row : rows) seconds.push_back(row.keyTime);
-        }
-        return seconds;
+        return test::IndexedSeconds(HourFolder(hour) / "0001" / IndexFile::MakeFileName(hour));
     }
     static bool Holds(const std::vector<int64_t>& seconds, int64_t t) {
         return std::find(seconds.begin(), seconds.end(), t) != seconds.end();
@@ -127,8 +104,8 @@ TEST_P(OverwriteThroughEngineTest, AFullDriveLosesOnlyOlderHoursAndOnlyWhileOver
     test::HeardStatuses heard;
     heard.Listen(*recorder);
     ASSERT_TRUE(recorder->StartRecording());
-    Record(*recorder, kOlderHour, kOlderSeconds);
-    Record(*recorder, kRecordingHour, kRecordingSeconds);
+    test::PushSecondsPaced(*recorder, kOlderHour, kOlderSeconds);
+    test::PushSecondsPaced(*recorder, kRecordingHour, kRecordingSeconds);
     recorder->StopRecording();
     engine_->DeleteRecorder(id);
 

@@ -61,6 +61,17 @@ inline void PushSecond(recorder::IRecorder& recorder, int64_t t, int32_t profile
     }
 }
 
+// Seconds [from, from + count) of video, each pushed once the writes before
+// it are done, so that no write buffer outgrows a data file. Once they are,
+// the count is at most 1 (the buffer being filled), so waiting for 0 would
+// only wait out the timeout.
+inline void PushSecondsPaced(recorder::IRecorder& recorder, int64_t from, int64_t count) {
+    for (int64_t t = from; t < from + count; ++t) {
+        PushSecond(recorder, t);
+        recorder.WaitWriteBufferCount(1, 2000);
+    }
+}
+
 inline bool PushMeta(recorder::IRecorder& recorder, int64_t t, int32_t profile = 1,
                      const std::string& xml = kMetaXml) {
     recorder::meta_frame_header_s meta;

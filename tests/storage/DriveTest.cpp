@@ -11,6 +11,8 @@
 #include <tuple>
 #include <vector>
 
+#include <boost/asio/io_context.hpp>
+
 #include "platform/HostFolder.h"
 #include "tests/database/DatabaseTestSupport.h"
 #include "tests/storage/FakeVolumeProvider.h"
@@ -273,6 +275,36 @@ TEST_F(DriveTest, WriterIsRefusedOnAnAbsentVolumeOrWhenItsFileCannotBeMade) {
     EXPECT_FALSE(drive->CreateMetaDataWriter(At("cam1"), kMiB, folders));
     EXPECT_EQ(drive->Reservations().Total(), 0);
     EXPECT_FALSE(folders->IsInUse(drive->GetHourKey("cam1", kTime)));
+}
+
+// Only the factory's own check knows why it gave nothing: a short room is
+// told apart from a drive that could not make the file, for both kinds.
+TEST_F(DriveTest, ARefusedWriterSaysWhetherTheRoomWasShortOrTheDriveFailed) {
+    const uint64_t min = kGiB;
+    const auto drive = MakeD(min + 20 * kMiB, min);
+    auto folders = FolderInUseContainer::Create();
+    boost::asio::io_context io;
+    const auto make = [&](const std::string& channel, int64_t size, bool data) {
+        WriterRefusal refusal = WriterRefusal::kNone;
+        const bool made = data
+                              ? !!drive->CreateFileWriter(At(channel), size, io, folders, &refusal)
+                              : !!drive->CreateMetaDataWriter(At(channel), size, folders, &refusal);
+        EXPECT_EQ(made, refusal == WriterRefusal::kNone);
+        return refusal;
+    };
+    for (const bool data : {true, false}) {
+        SCOPED_TRACE(data ? "data file" : "metadata");
+        EXPECT_EQ(make(data ? "cam1" : "cam2", 20 * kMiB + 1, data), WriterRefusal::kNoRoom);
+        volumes_->SetPresent('D', false);
+        EXPECT_EQ(make("cam3", kMiB, data), WriterRefusal::kFailed);
+        volumes_->SetPresent('D', true);
+    }
+    // A file where the hour folder belongs keeps the writer from its folder.
+    fs::create_directories(drive->GetDayPath("cam4", kTime));
+    test::WriteFile(drive->GetHourPath("cam4", kTime), "");
+    EXPECT_EQ(make("cam4", kMiB, true), WriterRefusal::kFailed);
+    EXPECT_EQ(make("cam4", kMiB, false), WriterRefusal::kFailed);
+    EXPECT_EQ(make("cam5", 10 * kMiB, false), WriterRefusal::kNone);
 }
 
 TEST_F(DriveTest, ChannelIdsThatLeaveTheTreeAreRefused) {
