@@ -1,6 +1,6 @@
 // The read side of IndexFile: every query on an hourly index database.
+#include <functional>
 #include <sstream>
-#include <thread>
 
 #include <SQLiteCpp/SQLiteCpp.h>
 
@@ -240,32 +240,77 @@ timeline_flags_s IndexFile::FilterTimelineRow(const timeline_flags_s& row,
     return out;
 }
 
+namespace {
+
+// Per row of [start, end]: its time, its end flag and its three words as the
+// row decoder reads them; only rows whose flag or words differ from the row
+// before come out, so the cost follows the change points, not the seconds.
+std::string BuildTimelineChangesQuery() {
+    const std::string end = "(IFNULL(CAST([End] AS INTEGER), 0) <> 0)";
+    std::string words[3];
+    for (const auto& column : kTimelineColumns) {
+        if (column.readWord == TimelineWord::kNone) continue;
+        std::string& word = words[static_cast<int>(column.readWord)];
+        word += (word.empty() ? "" : " | ") + std::string("(CASE WHEN CAST([") + column.name +
+                "] AS INTEGER) > 0 THEN " + std::to_string(column.readBit) + " ELSE 0 END)";
+    }
+    std::string sql =
+        "SELECT UTC, e, w0, w1, w2 FROM (SELECT UTC, e, w0, w1, w2, "
+        "LAG(UTC) OVER w AS pt, LAG(e) OVER w AS pe, LAG(w0) OVER w AS p0, "
+        "LAG(w1) OVER w AS p1, LAG(w2) OVER w AS p2 FROM (SELECT UTC, " +
+        end + " AS e";
+    for (int i = 0; i < 3; ++i) {
+        sql += ", CASE WHEN " + end + " THEN 0 ELSE (" + (words[i].empty() ? "0" : words[i]) +
+               ") END AS w" + std::to_string(i);
+    }
+    return sql +
+           " FROM [T_TIMELINE] WHERE UTC >= :start AND UTC <= :end) WINDOW w AS (ORDER BY UTC)) "
+           "WHERE pt IS NULL OR e IS NOT pe OR w0 IS NOT p0 OR w1 IS NOT p1 OR w2 IS NOT p2 "
+           "ORDER BY UTC ASC";
+}
+
+}  // namespace
+
 bool IndexFile::ReadTimeline(int64_t start, int64_t end, const timeline_filter_s& filter,
                              std::vector<timeline_flags_s>& out) {
-    std::ostringstream sql;
-    sql << "SELECT * FROM [T_TIMELINE] "
-        << "WHERE ( UTC >= " << start << " AND "
-        << "UTC <= " << end << " )"
-        << " ORDER BY UTC ASC";
-    ReserveHour(out);
+    return ReadTimeline(start, end, filter,
+                        [&out](const timeline_flags_s& row) { out.push_back(row); });
+}
+
+bool IndexFile::ReadTimeline(int64_t start, int64_t end, const timeline_filter_s& filter,
+                             const std::function<void(const timeline_flags_s&)>& visit) {
+    if (!Exists()) return ReportMissing(kLogTrace);
+    if (!database_ && !EnsureOpen()) return false;
+    static const std::string kQuery = BuildTimelineChangesQuery();
     // Change points: each entry starts a run of seconds with the same
     // unfiltered words and the same end flag. The flag counts too, so that
     // seconds recorded without any readable event are not taken for seconds
     // without recording; leading unrecorded seconds give no entry.
-    timeline_flags_s previous;
-    size_t counted = 0;
-    return Query(kLogTrace, sql.str(), [&](SQLite::Statement& statement) {
-        ++counted;
-        const timeline_flags_s row = DecodeTimelineRow(statement);
-        if (out.empty() && row.end) return true;
-        if (out.empty() || row.end != previous.end || row.eventBits != previous.eventBits ||
-            row.analyticsBits != previous.analyticsBits || row.audioBits != previous.audioBits) {
-            out.push_back(FilterTimelineRow(row, filter));
-            previous = row;
+    try {
+        if (!timeline_) timeline_ = std::make_unique<SQLite::Statement>(*database_, kQuery);
+        SQLite::Statement& statement = *timeline_;
+        statement.reset();
+        statement.bind(":start", start);
+        statement.bind(":end", end);
+        bool any = false;
+        while (statement.executeStep()) {
+            timeline_flags_s row;
+            row.time = statement.getColumn(0).getInt64();
+            row.end = statement.getColumn(1).getInt64() != 0;
+            if (!any && row.end) continue;
+            row.eventBits = static_cast<uint32_t>(statement.getColumn(2).getInt64());
+            row.analyticsBits = static_cast<uint32_t>(statement.getColumn(3).getInt64());
+            row.audioBits = static_cast<uint32_t>(statement.getColumn(4).getInt64());
+            any = true;
+            visit(FilterTimelineRow(row, filter));
         }
-        if (counted % 100 == 0) std::this_thread::yield();
+        statement.reset();
         return true;
-    });
+    } catch (const std::exception& e) {
+        timeline_.reset();
+        LogException(e);
+        return false;
+    }
 }
 
 }  // namespace orvale::recorder
