@@ -242,31 +242,22 @@ timeline_flags_s IndexFile::FilterTimelineRow(const timeline_flags_s& row,
 
 namespace {
 
-// Per row of [start, end]: its time, its end flag and its three words as the
-// row decoder reads them; only rows whose flag or words differ from the row
-// before come out, so the cost follows the change points, not the seconds.
-std::string BuildTimelineChangesQuery() {
-    const std::string end = "(IFNULL(CAST([End] AS INTEGER), 0) <> 0)";
-    std::string words[3];
+// The rows of [start, end] whose stored values differ from those of the
+// second before (or that have none before them in the range): a superset of
+// the change points, as equal values decode to equal words, found by the
+// primary key without handing every row out.
+std::string BuildTimelineCandidatesQuery() {
+    std::string differs = "p.UTC IS NULL OR p.UTC < :start OR c.[End] IS NOT p.[End]";
+    std::string columns = "c.UTC, c.[End]";
     for (const auto& column : kTimelineColumns) {
-        if (column.readWord == TimelineWord::kNone) continue;
-        std::string& word = words[static_cast<int>(column.readWord)];
-        word += (word.empty() ? "" : " | ") + std::string("(CASE WHEN CAST([") + column.name +
-                "] AS INTEGER) > 0 THEN " + std::to_string(column.readBit) + " ELSE 0 END)";
+        const std::string name = std::string("[") + column.name + "]";
+        differs += " OR c." + name + " IS NOT p." + name;
+        columns += ", c." + name;
     }
-    std::string sql =
-        "SELECT UTC, e, w0, w1, w2 FROM (SELECT UTC, e, w0, w1, w2, "
-        "LAG(UTC) OVER w AS pt, LAG(e) OVER w AS pe, LAG(w0) OVER w AS p0, "
-        "LAG(w1) OVER w AS p1, LAG(w2) OVER w AS p2 FROM (SELECT UTC, " +
-        end + " AS e";
-    for (int i = 0; i < 3; ++i) {
-        sql += ", CASE WHEN " + end + " THEN 0 ELSE (" + (words[i].empty() ? "0" : words[i]) +
-               ") END AS w" + std::to_string(i);
-    }
-    return sql +
-           " FROM [T_TIMELINE] WHERE UTC >= :start AND UTC <= :end) WINDOW w AS (ORDER BY UTC)) "
-           "WHERE pt IS NULL OR e IS NOT pe OR w0 IS NOT p0 OR w1 IS NOT p1 OR w2 IS NOT p2 "
-           "ORDER BY UTC ASC";
+    return "SELECT " + columns +
+           " FROM [T_TIMELINE] c LEFT JOIN [T_TIMELINE] p ON p.UTC = c.UTC - 1 WHERE c.UTC >= "
+           ":start AND c.UTC <= :end AND (" +
+           differs + ") ORDER BY c.UTC ASC";
 }
 
 }  // namespace
@@ -281,11 +272,13 @@ bool IndexFile::ReadTimeline(int64_t start, int64_t end, const timeline_filter_s
                              const std::function<void(const timeline_flags_s&)>& visit) {
     if (!Exists()) return ReportMissing(kLogTrace);
     if (!database_ && !EnsureOpen()) return false;
-    static const std::string kQuery = BuildTimelineChangesQuery();
+    static const std::string kQuery = BuildTimelineCandidatesQuery();
     // Change points: each entry starts a run of seconds with the same
     // unfiltered words and the same end flag. The flag counts too, so that
     // seconds recorded without any readable event are not taken for seconds
-    // without recording; leading unrecorded seconds give no entry.
+    // without recording; leading unrecorded seconds give no entry. A
+    // candidate's predecessor decodes as the last candidate did, so comparing
+    // candidates alone finds every change point.
     try {
         if (!timeline_) timeline_ = std::make_unique<SQLite::Statement>(*database_, kQuery);
         SQLite::Statement& statement = *timeline_;
@@ -293,16 +286,17 @@ bool IndexFile::ReadTimeline(int64_t start, int64_t end, const timeline_filter_s
         statement.bind(":start", start);
         statement.bind(":end", end);
         bool any = false;
+        timeline_flags_s previous;
         while (statement.executeStep()) {
-            timeline_flags_s row;
-            row.time = statement.getColumn(0).getInt64();
-            row.end = statement.getColumn(1).getInt64() != 0;
+            const timeline_flags_s row = DecodeTimelineRow(statement);
             if (!any && row.end) continue;
-            row.eventBits = static_cast<uint32_t>(statement.getColumn(2).getInt64());
-            row.analyticsBits = static_cast<uint32_t>(statement.getColumn(3).getInt64());
-            row.audioBits = static_cast<uint32_t>(statement.getColumn(4).getInt64());
-            any = true;
-            visit(FilterTimelineRow(row, filter));
+            if (!any || row.end != previous.end || row.eventBits != previous.eventBits ||
+                row.analyticsBits != previous.analyticsBits ||
+                row.audioBits != previous.audioBits) {
+                visit(FilterTimelineRow(row, filter));
+                previous = row;
+                any = true;
+            }
         }
         statement.reset();
         return true;
