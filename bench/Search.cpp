@@ -116,7 +116,7 @@ bool WriteHour(const fs::path& root, int channel, int64_t hour,
         rows.push_back(row);
         recorder::timeline_flags_s flags;
         flags.time = t;
-        flags.eventBits = 0x10 | ((t + channel * 17) % 300 < 30 ? 0x4 : 0);
+        flags.eventBits = 0x10 | ((t + int64_t{channel} * 17) % 300 < 30 ? 0x4 : 0);
         timeline.push_back(flags);
     }
     return file.WriteSeconds(1, seconds, rows, dataFile, timeline);
@@ -137,6 +137,7 @@ void LayDown(const fs::path& drive, int channels, int64_t hours) {
     std::atomic<bool> failed{false};
     const int64_t total = channels * hours;
     std::vector<std::thread> threads;
+    threads.reserve(8);
     for (int i = 0; i < 8; ++i) {
         threads.emplace_back([&] {
             for (int64_t n = next++; n < total; n = next++) {
@@ -214,9 +215,10 @@ Figures Measure(const Options& options, const fs::path& store, int64_t hours) {
     LayDown(drive, options.channels, hours);
     std::printf("store=%s hours=%lld channel_hours=%lld laid_down_s=%.1f\n",
                 store.filename().c_str(), static_cast<long long>(hours),
-                static_cast<long long>(hours * options.channels), Since(laying));
+                static_cast<long long>(hours) * options.channels, Since(laying));
     std::fflush(stdout);
     std::vector<std::string> ids;
+    ids.reserve(static_cast<size_t>(options.channels));
     for (int c = 0; c < options.channels; ++c) ids.push_back(ChannelId(c));
     Figures figures;
     recorder::MediaRecorder engine;
@@ -226,8 +228,8 @@ Figures Measure(const Options& options, const fs::path& store, int64_t hours) {
         double month = 0, day = 0, calendar = 0;
         const double before = StatusMb("VmRSS");
         ResetPeak();
-        figures.monthSpans =
-            Timeline(engine, seqId++, ids, kFirstSecond, kFirstSecond + 31 * 86400 - 1, month);
+        figures.monthSpans = Timeline(engine, seqId++, ids, kFirstSecond,
+                                      kFirstSecond + int64_t{31} * 86400 - 1, month);
         figures.peak.push_back(StatusMb("VmHWM") - before);
         figures.daySpans =
             Timeline(engine, seqId++, ids, kFirstSecond, kFirstSecond + 86400 - 1, day);
