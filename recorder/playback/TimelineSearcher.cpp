@@ -6,7 +6,6 @@
 #include <list>
 #include <mutex>
 #include <set>
-#include <thread>
 #include <utility>
 
 #include "common/AsioThreadPool.h"
@@ -31,17 +30,25 @@ int64_t HourOfIndexFile(const IndexFile& file) {
 
 }  // namespace
 
+// The change points of one hour file, streamed in as the query finds them.
+struct TimelineSearcher::HourRows {
+    int64_t hour = 0;   // from the file's name, 0 when the name is not one
+    bool read = false;  // the file could be connected to
+    std::vector<timeline_flags_s> rows;
+};
+
 // The state of one search, shared by the waiting thread and the helpers.
 struct TimelineSearcher::Run {
     int64_t start = 0;
     int64_t end = 0;
     timeline_filter_s filter;
+    std::vector<Group> groups;
     std::vector<Task> tasks;
     std::atomic<size_t> next{0};
 
     std::mutex mutex;  // guards the two below
     std::condition_variable finished;
-    std::vector<std::vector<timeline_record_s>> spans;  // per task
+    std::vector<std::vector<HourRows>> hours;  // per task, in its files' order
     size_t done = 0;
 };
 
@@ -67,6 +74,27 @@ bool TimelineSearcher::Search(int64_t start, int64_t end, const timeline_filter_
     return true;
 }
 
+void TimelineSearcher::Plan(Run& run, const std::set<int>& trackIds) const {
+    for (const int trackId : trackIds) {
+        for (const auto& channel : channels_) {
+            Group group{trackId, channel, run.tasks.size(), 0};
+            std::list<std::shared_ptr<IndexFile>> files;
+            channel->ListIndexFiles(trackId, run.start, run.end, files);
+            while (!files.empty()) {
+                Task task;
+                while (!files.empty() && task.files.size() < kHoursPerTask) {
+                    task.files.push_back(std::move(files.front()));
+                    files.pop_front();
+                }
+                run.tasks.push_back(std::move(task));
+            }
+            group.taskEnd = run.tasks.size();
+            run.groups.push_back(std::move(group));
+        }
+    }
+    run.hours.resize(run.tasks.size());
+}
+
 bool TimelineSearcher::GetTimeline(int64_t start, int64_t end, const timeline_filter_s& filter,
                                    Result& out) {
     OLOG(kLogDebug) << "GetTimeline - Start ";
@@ -80,13 +108,12 @@ bool TimelineSearcher::GetTimeline(int64_t start, int64_t end, const timeline_fi
     run->start = start;
     run->end = end;
     run->filter = filter;
-    for (const int trackId : trackIds) {
-        for (const auto& channel : channels_) run->tasks.push_back({trackId, channel});
-    }
-    run->spans.resize(run->tasks.size());
+    Plan(*run, trackIds);
     const auto deadline = std::chrono::steady_clock::now() + kWaitLimit;
 
     // Helpers only speed the search up: whatever they leave, this thread does.
+    // At most one task per pool thread and this one is in flight, each with
+    // one hour file open at a time.
     if (pool_ != nullptr && run->tasks.size() > 1) {
         const size_t helpers = std::min<size_t>(run->tasks.size() - 1, pool_->ThreadCount());
         for (size_t i = 0; i < helpers; ++i) {
@@ -106,13 +133,13 @@ bool TimelineSearcher::GetTimeline(int64_t start, int64_t end, const timeline_fi
     // Per track, the spans of its channels in the channels' order.
     std::vector<timeline_record_s>* current = nullptr;
     int32_t currentTrack = 0;
-    for (size_t i = 0; i < run->tasks.size(); ++i) {
-        auto& spans = run->spans[i];
+    for (const Group& group : run->groups) {
+        std::vector<timeline_record_s> spans = Fold(group, *run);
         if (spans.empty()) continue;
-        if (current == nullptr || currentTrack != run->tasks[i].trackId) {
+        if (current == nullptr || currentTrack != group.trackId) {
             out.emplace_back();
             current = &out.back();
-            currentTrack = run->tasks[i].trackId;
+            currentTrack = group.trackId;
         }
         current->insert(current->end(), std::make_move_iterator(spans.begin()),
                         std::make_move_iterator(spans.end()));
@@ -122,33 +149,43 @@ bool TimelineSearcher::GetTimeline(int64_t start, int64_t end, const timeline_fi
 
 void TimelineSearcher::Work(Run& run) const {
     for (size_t i = run.next++; i < run.tasks.size(); i = run.next++) {
-        std::vector<timeline_record_s> spans = SearchTrack(run.tasks[i], run);
+        std::vector<HourRows> hours = ReadHours(run.tasks[i], run);
         std::lock_guard lock(run.mutex);
-        run.spans[i] = std::move(spans);
+        run.hours[i] = std::move(hours);
         if (++run.done == run.tasks.size()) run.finished.notify_all();
     }
 }
 
-std::vector<timeline_record_s> TimelineSearcher::SearchTrack(const Task& task,
-                                                             const Run& run) const {
-    std::list<std::shared_ptr<IndexFile>> files;
-    task.channel->ListIndexFiles(task.trackId, run.start, run.end, files);
-    TimelineSpans spans(task.trackId, task.channel->GetId());
-    int64_t lastHour = 0;  // hour of the last file read, 0 before the first
-    std::vector<timeline_flags_s> rows;
-    for (const auto& file : files) {
-        const int64_t hour = HourOfIndexFile(*file);
-        // A span open at the end of an hour that no file follows ended with
-        // that hour: later seconds were never recorded.
-        if (lastHour != 0 && hour != 0 && hour > lastHour + kHourSeconds) {
-            spans.CloseOpenSpan(lastHour + kHourSeconds - 1, true);
+std::vector<TimelineSearcher::HourRows> TimelineSearcher::ReadHours(Task& task,
+                                                                    const Run& run) const {
+    std::vector<HourRows> hours;
+    for (auto& file : task.files) {
+        HourRows& hour = hours.emplace_back();
+        hour.hour = HourOfIndexFile(*file);
+        hour.read = file->EnsureOpen();
+        if (hour.read) {
+            file->ReadTimeline(run.start, run.end, run.filter,
+                               [&hour](const timeline_flags_s& row) { hour.rows.push_back(row); });
         }
-        if (!file->EnsureOpen()) continue;
-        rows.clear();
-        file->ReadTimeline(run.start, run.end, run.filter, rows);
-        for (const timeline_flags_s& row : rows) spans.Add(row);
-        if (hour != 0) lastHour = hour;
-        std::this_thread::yield();
+        file.reset();  // its connection and page cache go with it
+    }
+    return hours;
+}
+
+std::vector<timeline_record_s> TimelineSearcher::Fold(const Group& group, const Run& run) const {
+    TimelineSpans spans(group.trackId, group.channel->GetId());
+    int64_t lastHour = 0;  // hour of the last file read, 0 before the first
+    for (size_t i = group.taskBegin; i < group.taskEnd; ++i) {
+        for (const HourRows& hour : run.hours[i]) {
+            // A span open at the end of an hour that no file follows ended
+            // with that hour: later seconds were never recorded.
+            if (lastHour != 0 && hour.hour != 0 && hour.hour > lastHour + kHourSeconds) {
+                spans.CloseOpenSpan(lastHour + kHourSeconds - 1, true);
+            }
+            if (!hour.read) continue;
+            for (const timeline_flags_s& row : hour.rows) spans.Add(row);
+            if (hour.hour != 0) lastHour = hour.hour;
+        }
     }
     if (lastHour != 0 && lastHour + kHourSeconds - 1 < run.end) {
         spans.CloseOpenSpan(lastHour + kHourSeconds - 1, true);

@@ -1,7 +1,9 @@
 // The timeline search over a set of channels: per track, the spans of equal
 // event flags that the hourly index databases hold for a time range.
 //
-// A search is split into one task per (track, channel). The thread that
+// A search is split into tasks of up to kHoursPerTask hour files of one
+// (track, channel); the change points each task reads are folded into spans
+// per (track, channel) once all are in. The thread that
 // waits for the answer runs tasks itself and the pool's threads only help,
 // so a search never waits on work queued behind it on its own pool: any
 // number of concurrent searches finish on a pool of any size. Each search
@@ -17,6 +19,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <set>
 #include <vector>
 
 #include "recorder/api/Interfaces.h"
@@ -36,6 +39,9 @@ class TimelineSearcher : public ITimelineSearcher,
 
     // How long a search waits for tasks that other threads run.
     static constexpr std::chrono::seconds kWaitLimit{60};
+    // Hour files one task reads: small enough that a channel's month spreads
+    // over the pool, large enough that tasks are not mostly overhead.
+    static constexpr size_t kHoursPerTask = 24;
 
     // Without a pool every search runs on the calling thread alone.
     TimelineSearcher(uint32_t seqID, Channels channels, common::AsioThreadPool* pool);
@@ -55,14 +61,23 @@ class TimelineSearcher : public ITimelineSearcher,
 
   private:
     struct Task {
+        std::vector<std::shared_ptr<IndexFile>> files;  // in time order; dropped once read
+    };
+    // The tasks [taskBegin, taskEnd) of one (track, channel).
+    struct Group {
         int32_t trackId;
         std::shared_ptr<Channel> channel;
+        size_t taskBegin;
+        size_t taskEnd;
     };
+    struct HourRows;
     struct Run;
 
+    void Plan(Run& run, const std::set<int>& trackIds) const;
     // Takes tasks of `run` until none is left.
     void Work(Run& run) const;
-    std::vector<timeline_record_s> SearchTrack(const Task& task, const Run& run) const;
+    std::vector<HourRows> ReadHours(Task& task, const Run& run) const;
+    std::vector<timeline_record_s> Fold(const Group& group, const Run& run) const;
 
     common::AsioThreadPool* const pool_;
     const uint32_t seqID_;

@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -99,6 +100,10 @@ class IndexFile : public std::enable_shared_from_this<IndexFile> {
     // The timeline of [start, end] as change points in time order.
     bool ReadTimeline(int64_t start, int64_t end, const timeline_filter_s& filter,
                       std::vector<timeline_flags_s>& out);
+    // The same change points handed to `visit` one by one as the query
+    // finds them; its one statement is prepared once per connection.
+    bool ReadTimeline(int64_t start, int64_t end, const timeline_filter_s& filter,
+                      const std::function<void(const timeline_flags_s&)>& visit);
     static timeline_flags_s DecodeTimelineRow(SQLite::Statement& row);
     static timeline_flags_s FilterTimelineRow(const timeline_flags_s& row,
                                               const timeline_filter_s& filter);
@@ -121,6 +126,7 @@ class IndexFile : public std::enable_shared_from_this<IndexFile> {
     const std::filesystem::path path_;
     std::shared_ptr<SQLite::Database> database_;
     std::unique_ptr<WriteStatements> statements_;  // of `database_`: goes first
+    std::unique_ptr<SQLite::Statement> timeline_;  // of `database_`: goes first
     FolderInUseRegistration folder_;
     std::chrono::steady_clock::time_point durableAt_ = std::chrono::steady_clock::now();
     bool undurable_ = false;  // rows committed since they last were made durable

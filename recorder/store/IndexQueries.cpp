@@ -1,6 +1,6 @@
 // The read side of IndexFile: every query on an hourly index database.
+#include <functional>
 #include <sstream>
-#include <thread>
 
 #include <SQLiteCpp/SQLiteCpp.h>
 
@@ -240,32 +240,71 @@ timeline_flags_s IndexFile::FilterTimelineRow(const timeline_flags_s& row,
     return out;
 }
 
+namespace {
+
+// The rows of [start, end] whose stored values differ from those of the
+// second before (or that have none before them in the range): a superset of
+// the change points, as equal values decode to equal words, found by the
+// primary key without handing every row out.
+std::string BuildTimelineCandidatesQuery() {
+    std::string differs = "p.UTC IS NULL OR p.UTC < :start OR c.[End] IS NOT p.[End]";
+    std::string columns = "c.UTC, c.[End]";
+    for (const auto& column : kTimelineColumns) {
+        const std::string name = std::string("[") + column.name + "]";
+        differs += " OR c." + name + " IS NOT p." + name;
+        columns += ", c." + name;
+    }
+    return "SELECT " + columns +
+           " FROM [T_TIMELINE] c LEFT JOIN [T_TIMELINE] p ON p.UTC = c.UTC - 1 WHERE c.UTC >= "
+           ":start AND c.UTC <= :end AND (" +
+           differs + ") ORDER BY c.UTC ASC";
+}
+
+}  // namespace
+
 bool IndexFile::ReadTimeline(int64_t start, int64_t end, const timeline_filter_s& filter,
                              std::vector<timeline_flags_s>& out) {
-    std::ostringstream sql;
-    sql << "SELECT * FROM [T_TIMELINE] "
-        << "WHERE ( UTC >= " << start << " AND "
-        << "UTC <= " << end << " )"
-        << " ORDER BY UTC ASC";
-    ReserveHour(out);
+    return ReadTimeline(start, end, filter,
+                        [&out](const timeline_flags_s& row) { out.push_back(row); });
+}
+
+bool IndexFile::ReadTimeline(int64_t start, int64_t end, const timeline_filter_s& filter,
+                             const std::function<void(const timeline_flags_s&)>& visit) {
+    if (!Exists()) return ReportMissing(kLogTrace);
+    if (!database_ && !EnsureOpen()) return false;
+    static const std::string kQuery = BuildTimelineCandidatesQuery();
     // Change points: each entry starts a run of seconds with the same
     // unfiltered words and the same end flag. The flag counts too, so that
     // seconds recorded without any readable event are not taken for seconds
-    // without recording; leading unrecorded seconds give no entry.
-    timeline_flags_s previous;
-    size_t counted = 0;
-    return Query(kLogTrace, sql.str(), [&](SQLite::Statement& statement) {
-        ++counted;
-        const timeline_flags_s row = DecodeTimelineRow(statement);
-        if (out.empty() && row.end) return true;
-        if (out.empty() || row.end != previous.end || row.eventBits != previous.eventBits ||
-            row.analyticsBits != previous.analyticsBits || row.audioBits != previous.audioBits) {
-            out.push_back(FilterTimelineRow(row, filter));
-            previous = row;
+    // without recording; leading unrecorded seconds give no entry. A
+    // candidate's predecessor decodes as the last candidate did, so comparing
+    // candidates alone finds every change point.
+    try {
+        if (!timeline_) timeline_ = std::make_unique<SQLite::Statement>(*database_, kQuery);
+        SQLite::Statement& statement = *timeline_;
+        statement.reset();
+        statement.bind(":start", start);
+        statement.bind(":end", end);
+        bool any = false;
+        timeline_flags_s previous;
+        while (statement.executeStep()) {
+            const timeline_flags_s row = DecodeTimelineRow(statement);
+            if (!any && row.end) continue;
+            if (!any || row.end != previous.end || row.eventBits != previous.eventBits ||
+                row.analyticsBits != previous.analyticsBits ||
+                row.audioBits != previous.audioBits) {
+                visit(FilterTimelineRow(row, filter));
+                previous = row;
+                any = true;
+            }
         }
-        if (counted % 100 == 0) std::this_thread::yield();
+        statement.reset();
         return true;
-    });
+    } catch (const std::exception& e) {
+        timeline_.reset();
+        LogException(e);
+        return false;
+    }
 }
 
 }  // namespace orvale::recorder

@@ -458,6 +458,116 @@ TEST_F(IndexFileTest, SecondsWithoutReadableEventsStillCountAsRecorded) {
     EXPECT_EQ(out[1].time, kHour + 5);
 }
 
+// The change points as first read: every row of the range decoded, a row
+// kept where its end flag or words differ from the row before.
+std::vector<timeline_flags_s> ChangePointsOfEveryRow(const fs::path& file, int64_t start,
+                                                     int64_t end, const timeline_filter_s& filter) {
+    SQLite::Database db = test::HourDatabase(file.string());
+    SQLite::Statement query(db, "SELECT * FROM [T_TIMELINE] WHERE UTC >= " + std::to_string(start) +
+                                    " AND UTC <= " + std::to_string(end) + " ORDER BY UTC ASC");
+    std::vector<timeline_flags_s> out;
+    timeline_flags_s previous;
+    while (query.executeStep()) {
+        const timeline_flags_s row = IndexFile::DecodeTimelineRow(query);
+        if (out.empty() && row.end) continue;
+        if (out.empty() || row.end != previous.end || row.eventBits != previous.eventBits ||
+            row.analyticsBits != previous.analyticsBits || row.audioBits != previous.audioBits) {
+            out.push_back(IndexFile::FilterTimelineRow(row, filter));
+            previous = row;
+        }
+    }
+    return out;
+}
+
+struct TimelineSegment {
+    int64_t from, to;  // seconds after the hour
+    uint32_t event, analytics, audio;
+};
+
+struct TimelineCase {
+    const char* name;
+    std::vector<TimelineSegment> segments;
+    std::vector<std::string> pokes;  // raw updates: values the writer never makes
+};
+
+TEST_F(IndexFileTest, TimelineChangePointsMatchEveryRowDecoded) {
+    const std::vector<TimelineCase> cases = {
+        {"nothing recorded", {}, {}},
+        {"one run", {{0, 3599, 0x10, 0, 0}}, {}},
+        {"gaps and returns", {{5, 9, 0x4, 0, 0}, {20, 20, 0x4, 0, 0}, {3590, 3599, 0x4, 0, 0}}, {}},
+        {"every second differs",
+         {{0, 0, 0x1, 0, 0},
+          {1, 1, 0x2, 0, 0},
+          {2, 2, 0x1, 0, 0},
+          {3, 3, 0, 0x1, 0},
+          {4, 4, 0, 0, 0x1},
+          {5, 5, 0, 0, 0}},
+         {}},
+        {"only unreadable bits",
+         {{0, 9, 0x20, 0, 0}, {10, 19, 0x10000, 0, 0}, {20, 29, 0, 0, 0}},
+         {}},
+        {"defocused from either word",
+         {{0, 4, 0x4000, 0, 0}, {5, 9, 0, 0x200, 0}, {10, 14, 0x4, 0x200, 0}},
+         {}},
+        {"all words together",
+         {{100, 199, 0x1 | 0x8000, 0x3FFF, 0xF},
+          {200, 299, 0x1 | 0x8000, 0x3FFF, 0x7},
+          {300, 399, 0x1, 0x3FFF, 0x7}},
+         {}},
+        {"odd stored values",
+         {{0, 29, 0x4, 0, 0}},
+         {"UPDATE [T_TIMELINE] SET MOTION = 2 WHERE UTC BETWEEN " + std::to_string(kHour + 5) +
+              " AND " + std::to_string(kHour + 9),
+          "UPDATE [T_TIMELINE] SET MOTION = -1 WHERE UTC = " + std::to_string(kHour + 12),
+          "UPDATE [T_TIMELINE] SET MOTION = NULL WHERE UTC = " + std::to_string(kHour + 14),
+          "UPDATE [T_TIMELINE] SET [End] = 1, MOTION = 1 WHERE UTC = " + std::to_string(kHour + 20),
+          "UPDATE [T_TIMELINE] SET [End] = NULL WHERE UTC = " + std::to_string(kHour + 40)}},
+    };
+    const std::vector<timeline_filter_s> filters = {{~0u, ~0u, ~0u}, {0, 0, 0}, {0x4, 0x200, 0x1}};
+    const std::vector<std::pair<int64_t, int64_t>> ranges = {
+        {kHour, kHour + 3600}, {kHour + 7, kHour + 250}, {kHour - 100, kHour + 3}};
+    for (const TimelineCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(Track());
+        fs::create_directories(Track());
+        {
+            auto writer = OpenHour();
+            for (const TimelineSegment& s : c.segments) {
+                std::vector<dual_track_row_s> seconds;
+                std::vector<index_row_s> rows;
+                std::vector<timeline_flags_s> timeline;
+                for (int64_t t = kHour + s.from; t <= kHour + s.to; ++t) {
+                    seconds.push_back({t, false, false});
+                    rows.push_back(Row(t, static_cast<uint64_t>(t - kHour) * 4096, 1000));
+                    timeline.push_back(Flags(t, s.event, s.analytics, s.audio));
+                }
+                ASSERT_TRUE(
+                    writer->WriteSeconds(1, seconds, rows, "20240131230000.kvthdt", timeline));
+            }
+        }
+        if (!c.pokes.empty()) {
+            SQLite::Database db(HourPath().string(), SQLite::OPEN_READWRITE);
+            for (const std::string& poke : c.pokes) db.exec(poke);
+        }
+        IndexFile reader(HourPath(), folders_);
+        for (const timeline_filter_s& filter : filters) {
+            for (const auto& [start, end] : ranges) {
+                const auto expected = ChangePointsOfEveryRow(HourPath(), start, end, filter);
+                std::vector<timeline_flags_s> out;
+                ASSERT_TRUE(reader.ReadTimeline(start, end, filter, out));
+                ASSERT_EQ(out.size(), expected.size()) << start - kHour << ".." << end - kHour;
+                for (size_t i = 0; i < out.size(); ++i) {
+                    EXPECT_EQ(out[i].time, expected[i].time);
+                    EXPECT_EQ(out[i].end, expected[i].end);
+                    EXPECT_EQ(out[i].eventBits, expected[i].eventBits);
+                    EXPECT_EQ(out[i].analyticsBits, expected[i].analyticsBits);
+                    EXPECT_EQ(out[i].audioBits, expected[i].audioBits);
+                }
+            }
+        }
+    }
+}
+
 TEST_F(IndexFileTest, FilterKeepsOnlyReadableMaskedBits) {
     timeline_flags_s row = Flags(5, 0x4 | 0x20 | 0x4000, 0x3 | 0x200, 0x9);
     const timeline_flags_s out = IndexFile::FilterTimelineRow(row, {0x4 | 0x20 | 0x4000, 0x1, 0x8});
