@@ -14,9 +14,16 @@
 
 namespace orvale::test {
 
+// Read-only by default; such a connection opens read-write without create
+// and refuses to write, as the engine's readers do: a read-only one would
+// take no lock of its own on the file, and keep its log index in a "-shm"
+// file mapped into memory.
 inline SQLite::Database HourDatabase(const std::string& path, int flags = SQLite::OPEN_READONLY) {
+    const bool readOnly = (flags & SQLite::OPEN_READONLY) != 0;
+    if (readOnly) flags = (flags & ~SQLite::OPEN_READONLY) | SQLite::OPEN_READWRITE;
     SQLite::Database db(path.c_str(), flags, 0, recorder::kHourFileVfs);
     db.exec("PRAGMA mmap_size = 0");
+    if (readOnly) db.exec("PRAGMA query_only = 1");
     return db;
 }
 
