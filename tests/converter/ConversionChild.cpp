@@ -5,7 +5,7 @@
 // MiB of video; the old files are kept. A test runs it as a process of its
 // own, to kill it half-way or to run two at once. With the paths of an hour's
 // index and metadata files, it prints "stored <video rows> <metadata rows>"
-// of them before every pause: while it runs, only this process may open
+// of them at every pause: while it runs, only this process may open
 // them. Exits 0 when every file converted, else 1.
 #include <chrono>
 #include <cstdio>
@@ -35,16 +35,21 @@ int main(int argc, char** argv) {
     engine.Initialize();
     converter::MediaRecorderEngine adapter(engine);
     converter::ConversionWorker worker(adapter, [](const std::string&) {});
+    // Told at the start and again at the end of a pause: what was still on
+    // its way at the start is stored by the end.
+    const auto tell = [&] {
+        if (argc != 6) return;
+        std::printf(
+            "stored %lld %lld\n",
+            static_cast<long long>(test::CountHourRows(argv[4], "SELECT count(*) FROM T_INDEX")),
+            static_cast<long long>(
+                test::CountHourRows(argv[5], "SELECT count(*) FROM T_METADATA")));
+        std::fflush(stdout);
+    };
     worker.SetSleeper([&](std::chrono::milliseconds) {
-        if (argc == 6) {
-            std::printf("stored %lld %lld\n",
-                        static_cast<long long>(
-                            test::CountHourRows(argv[4], "SELECT count(*) FROM T_INDEX")),
-                        static_cast<long long>(
-                            test::CountHourRows(argv[5], "SELECT count(*) FROM T_METADATA")));
-            std::fflush(stdout);
-        }
+        tell();
         std::this_thread::sleep_for(pause);
+        tell();
     });
     converter::conversion_plan_s plan;
     std::error_code error;
