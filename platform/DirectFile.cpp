@@ -1,6 +1,7 @@
 #include "platform/DirectFile.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -111,6 +112,13 @@ std::error_code DirectFile::Open(const std::filesystem::path& path, Access acces
     // EINVAL is how a filesystem without unbuffered transfers answers.
     if (fd < 0 && errno == EINVAL) fd = ::open(path.c_str(), flags);
     if (fd < 0) return LastErrorCode();
+    // One writer at a time, of any process: two that both took a file as
+    // fresh would write their records over each other's.
+    if (access == Access::kReadWrite && ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const std::error_code error = errno == EWOULDBLOCK ? ErrorCode(EBUSY) : LastErrorCode();
+        ::close(fd);
+        return error;
+    }
     handle_ = std::make_shared<Handle>(fd, direct);
     return {};
 }

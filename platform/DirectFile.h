@@ -44,6 +44,8 @@ class DirectFile {
     DirectFile& operator=(const DirectFile&) = delete;
 
     // Opens an existing file; an open file is not opened again (EALREADY).
+    // Read-write, it also takes the file's writer lock, which a holder in
+    // this or another process keeps until it closes (EBUSY meanwhile).
     std::error_code Open(const std::filesystem::path& path, Access access);
     bool IsOpen() const;
     // False when the file fell back to buffered transfers.

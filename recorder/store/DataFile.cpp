@@ -105,6 +105,7 @@ bool DataFile::Create(const std::string& channelId, int trackId, int64_t allocSi
                             << ", GetLastError = " << error.message();
             return false;
         }
+        madeFile_ = true;
     }
     error = writeFile_.Open(path_, DirectFile::Access::kReadWrite);
     if (error) return CreateFailed("Failed to open a data file. path = ", error.message());

@@ -76,6 +76,10 @@ class DataFile : public std::enable_shared_from_this<DataFile> {
     bool Create(const std::string& channelId, int trackId, int64_t allocSize);
     // Whether the last Create refused the file because it holds records.
     bool HeldRecords() const { return heldRecords_.load(); }
+    // True when Create made the file on disk (it was not there before):
+    // only such a file may go when the create fails. One that appeared
+    // meanwhile is another writer's, perhaps another process's.
+    bool MadeFile() const { return madeFile_.load(); }
     // Writes the buffer's seconds at the write offset (finalizing the buffer
     // for it). On success the offsets and the last time advance; on failure
     // nothing does. A write started while another is in flight is refused
@@ -131,6 +135,7 @@ class DataFile : public std::enable_shared_from_this<DataFile> {
     std::atomic<bool> created_{false};
     std::atomic<bool> writing_{false};  // a write is in flight
     std::atomic<bool> heldRecords_{false};
+    std::atomic<bool> madeFile_{false};
 };
 
 }  // namespace orvale::recorder

@@ -93,7 +93,6 @@ bool FileWriter::CreateDataFile(const record_file_info_s& location, int64_t requ
     for (int64_t second = location.startTime; IsSameHour(second, location.startTime); ++second) {
         const fs::path path = folderPath_ / MakeDataFileName(second, location.profile);
         std::error_code error;
-        const bool existed = fs::exists(path, error);
         dataFile_ = std::make_shared<DataFile>(path, io_);
         boost::timer::cpu_timer timer;
         if (dataFile_->Create(location.channelId, location.trackId, requiredSize)) {
@@ -102,7 +101,7 @@ bool FileWriter::CreateDataFile(const record_file_info_s& location, int64_t requ
             return true;
         }
         // Only what this call made goes; a refused file that holds records stays.
-        if (!existed) fs::remove(path, error);
+        if (dataFile_->MadeFile()) fs::remove(path, error);
         if (!dataFile_->HeldRecords()) break;
         OLOG(kLogInfo) << "A data file of the hour holds records; the next name is tried. path = "
                        << path;

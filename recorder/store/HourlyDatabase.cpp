@@ -12,8 +12,8 @@
 #include "common/GlobalNames.h"
 #include "common/Utility.h"
 #include "platform/FileRename.h"
+#include "platform/FolderLock.h"
 #include "recorder/database/DatabaseFile.h"
-#include "recorder/database/HeapWalIndex.h"
 
 namespace orvale::recorder {
 namespace fs = std::filesystem;
@@ -32,10 +32,6 @@ fs::path TemporaryName(const fs::path& path) {
     return name.str();
 }
 
-// Serialises the step that moves a new hour file into place with the removal
-// of the stale companions of its final name.
-std::mutex g_placeMutex;
-
 // Fills the file that nobody else can see yet. It needs no journal and no
 // flush of its own: it is flushed once, whole, before it is moved into place.
 // Write-ahead logging is switched on here, before that flush, so that the
@@ -44,7 +40,8 @@ void Build(const fs::path& building, const HourFileRecipe& recipe, bool filled) 
     if (!filled) {
         // Private to this thread: no connection mutex either.
         SQLite::Database db(building.string(), SQLite::OPEN_READWRITE | SQLite::OPEN_NOMUTEX, 0,
-                            HeapWalIndexVfs());
+                            kHourFileVfs);
+        db.exec("pragma mmap_size = 0");
         db.exec("pragma journal_mode = OFF");
         db.exec("pragma synchronous = OFF");
         db.exec("pragma locking_mode = EXCLUSIVE");
@@ -111,11 +108,13 @@ void HourImageCache::Keep(int64_t hourStart, Image image) {
 
 namespace {
 
-// Every connection to an hour file goes through the heap log index, so that a
-// failing drive never faults a mapping of it.
+// Every connection to an hour file goes through the same file system and
+// maps nothing, so that a failing drive never faults a mapping of it.
 std::unique_ptr<SQLite::Database> Connect(const fs::path& path) {
-    return std::make_unique<SQLite::Database>(path.c_str(), SQLite::OPEN_READWRITE, 0,
-                                              HeapWalIndexVfs());
+    auto db =
+        std::make_unique<SQLite::Database>(path.c_str(), SQLite::OPEN_READWRITE, 0, kHourFileVfs);
+    db->exec("PRAGMA mmap_size = 0");
+    return db;
 }
 
 }  // namespace
@@ -159,7 +158,14 @@ bool CreateHourlyDatabase(const fs::path& path, const HourFileRecipe& recipe) {
         RemoveDatabaseFiles(building);
         throw;
     }
-    std::lock_guard lock(g_placeMutex);
+    // The hour folder's lock, not one of this process alone: another process
+    // may place the same hour and open it (making its log) between a check
+    // that finds no file and the removal of the stale log that follows.
+    const platform::FolderLock lock(path.parent_path().string());
+    if (!lock.Held()) {
+        RemoveDatabaseFiles(building);
+        throw std::runtime_error("failed to lock the folder of " + path.string());
+    }
     std::error_code error;
     platform::RenameResult placed = platform::RenameResult::kTargetExists;
     if (!fs::exists(path, error)) {
@@ -178,12 +184,57 @@ fs::path TemplateFile(const std::string& name) {
     return fs::path(common::GetModuleFolder()) / common::kTemplateFolder / name;
 }
 
-bool ClearTemplate(const fs::path& templatePath) {
+namespace {
+
+// What makes a template the one this build makes: its tables as declared
+// and the rows of its version table. Empty when the file is not sound.
+std::string TemplateShape(const fs::path& path) {
+    try {
+        SQLite::Database db(path.string(), SQLite::OPEN_READONLY);
+        if (db.execAndGet("PRAGMA quick_check").getString() != "ok") return {};
+        std::string shape;
+        SQLite::Statement tables(db, "SELECT sql FROM sqlite_master ORDER BY name");
+        while (tables.executeStep()) shape += tables.getColumn(0).getString() + '\n';
+        if (db.tableExists("T_VER")) {
+            SQLite::Statement versions(db, "SELECT * FROM T_VER");
+            while (versions.executeStep()) {
+                for (int i = 0; i < versions.getColumnCount(); ++i) {
+                    shape += versions.getColumn(i).getString() + ',';
+                }
+                shape += '\n';
+            }
+        }
+        return shape;
+    } catch (const std::exception&) {
+        return {};
+    }
+}
+
+}  // namespace
+
+bool PlaceTemplate(const fs::path& templatePath,
+                   const std::function<bool(const fs::path&)>& build) {
     std::error_code error;
     fs::create_directories(templatePath.parent_path(), error);
     if (error) return false;
-    RemoveDatabaseFiles(templatePath);
-    return true;
+    const fs::path building = TemporaryName(templatePath);
+    RemoveDatabaseFiles(building);
+    if (!build(building)) {
+        RemoveDatabaseFiles(building);
+        return false;
+    }
+    const std::string shape = TemplateShape(building);
+    if (!shape.empty() && fs::exists(templatePath, error) &&
+        fs::file_size(templatePath, error) == fs::file_size(building, error) && !error &&
+        TemplateShape(templatePath) == shape) {
+        RemoveDatabaseFiles(building);
+        return true;
+    }
+    // A rename replaces the old template at once: a copy being made from it
+    // meanwhile reads the old file whole, never a half-written one.
+    fs::rename(building, templatePath, error);
+    if (error) RemoveDatabaseFiles(building);
+    return !error;
 }
 
 }  // namespace orvale::recorder

@@ -28,10 +28,23 @@ namespace orvale::recorder {
 // normal writer's close, the low writer, the ARB merge) before it gives up.
 inline constexpr int kHourlyBusyTimeoutMs = 5000;
 
+// The SQLite file system every connection to an hour file goes through,
+// the engine's and its tools' alike. It keeps the write-ahead log's index in
+// heap memory shared by the connections of this process, not in a "-shm"
+// file mapped beside the database: a page of a mapping that a failing drive
+// can no longer back kills the process with SIGBUS at the next store into
+// it, while heap memory only lets the database calls fail. The first
+// connection of the process to take a lock on the file holds it until the
+// process's last connection to it closes, so another process that opens
+// the hour meanwhile is refused ("database is locked") instead of keeping a
+// second index of the same log. The database is never mapped either
+// (`mmap_size` 0 on every connection).
+inline constexpr const char* kHourFileVfs = "unix-excl";
+
 // Connects read-write (no create) with synchronous NORMAL, write-ahead
-// logging and the busy timeout, through the heap log index (HeapWalIndex.h):
-// no connection to an hour file maps a file into memory. Throws
-// SQLite::Exception on failure.
+// logging and the busy timeout, through kHourFileVfs. Throws
+// SQLite::Exception on failure, "database is locked" among them when
+// another process holds the hour.
 std::unique_ptr<SQLite::Database> OpenHourlyDatabase(const std::filesystem::path& path);
 
 // Connects to an existing hour file for reading alone: nothing is created
@@ -88,8 +101,13 @@ bool CreateHourlyDatabase(const std::filesystem::path& path, const HourFileRecip
 // The path of a template database in DBTemp beside the host program.
 std::filesystem::path TemplateFile(const std::string& name);
 
-// Makes the template folder and removes an earlier template, so that every
-// start-up builds a fresh one; false when the folder cannot be made.
-bool ClearTemplate(const std::filesystem::path& templatePath);
+// Makes the template at `templatePath` (and its folder) with `build`, which
+// makes the file it is given. It builds under a name of this process's own
+// and keeps a sound template already in place that has the tables, version
+// and size of the one it built; otherwise it renames its own into place, so
+// that a start beside another never sees, or copies, a half-built template.
+// False when the template could not be built or placed.
+bool PlaceTemplate(const std::filesystem::path& templatePath,
+                   const std::function<bool(const std::filesystem::path&)>& build);
 
 }  // namespace orvale::recorder

@@ -181,15 +181,15 @@ fs::path IndexFile::TemplatePath() {
 
 bool IndexFile::CreateTemplate() {
     const fs::path path = TemplatePath();
-    if (!ClearTemplate(path)) {
-        OLOG(kLogError) << "EXCEPTION: cannot make the folder of " << path;
-        return false;
-    }
-    if (!CreateTables(path)) return false;
-    // Every hour copy then starts with this much room on disk.
-    std::error_code error;
-    fs::resize_file(path, kTemplateSize, error);
-    return true;
+    const bool placed = PlaceTemplate(path, [](const fs::path& building) {
+        if (!CreateTables(building)) return false;
+        // Every hour copy then starts with this much room on disk.
+        std::error_code error;
+        fs::resize_file(building, kTemplateSize, error);
+        return true;
+    });
+    if (!placed) OLOG(kLogError) << "EXCEPTION: cannot make " << path;
+    return placed;
 }
 
 bool IndexFile::CreateTables(const fs::path& path) {

@@ -66,8 +66,7 @@ fs::path MetaDataFile::TemplatePath() {
 }
 
 bool MetaDataFile::CreateTemplate() {
-    const fs::path path = TemplatePath();
-    return ClearTemplate(path) && CreateTables(path);
+    return PlaceTemplate(TemplatePath(), &CreateTables);
 }
 
 bool MetaDataFile::CreateTables(const fs::path& path) {

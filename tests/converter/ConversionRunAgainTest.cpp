@@ -2,12 +2,15 @@
 // after a run cancelled half-way, and after a run killed (SIGKILL) half-way
 // in a process of its own: the second run succeeds, and every second of the
 // date plays back once, byte for byte, with one metadata row. Also: a folder
-// dense with metadata loses none of it.
+// dense with metadata loses none of it; two runs at once in processes of
+// their own, and a run into hours another process holds, leave no damaged
+// hour file, and a run that could not convert says so and can be run again.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <mutex>
@@ -53,15 +56,8 @@ std::string Xml(int second, int object = 1) {
            "</MetadataStream>";
 }
 
-// Runs `count` SQL on a read-only connection; 0 while the file is missing
-// or busy.
 int64_t CountRows(const fs::path& database, const std::string& sql) {
-    try {
-        SQLite::Database db = test::HourDatabase(database.string());
-        return db.execAndGet(sql).getInt64();
-    } catch (const std::exception&) {
-        return 0;
-    }
+    return test::CountHourRows(database.string(), sql);
 }
 
 enum class FirstRun { kWhole, kCancelled, kKilled };
@@ -138,16 +134,20 @@ class ConversionRunAgainTest : public ::testing::TestWithParam<FirstRun> {
 
     // A run in a process of its own, slowed down, killed once the first
     // minute and the metadata are stored and the second minute is under way.
+    // The run holds its hour files, so it tells what it stored itself.
     void ConvertAndKillHalfWay() {
         namespace bp = boost::process;
+        bp::ipstream progress;
         bp::child child(ORVALE_CONVERSION_CHILD, drive_.Str(), host_.Str(), "300",
-                        bp::std_out > bp::null, bp::std_err > bp::null);
-        const auto deadline = std::chrono::steady_clock::now() + kPatience;
-        while (child.running() && std::chrono::steady_clock::now() < deadline &&
-               (CountRows(IndexPath(), "SELECT count(*) FROM T_INDEX") < 70 ||
-                // The last second of metadata is stored at the stop.
-                CountRows(MetaPath(), "SELECT count(*) FROM T_METADATA") < kSeconds - 1)) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                        IndexPath().string(), MetaPath().string(), bp::std_out > progress,
+                        bp::std_err > bp::null);
+        long long video = 0;
+        long long metadata = 0;
+        std::string line;
+        while (std::getline(progress, line) &&
+               // The last second of metadata is stored at the stop.
+               (video < 70 || metadata < kSeconds - 1)) {
+            std::sscanf(line.c_str(), "stored %lld %lld", &video, &metadata);
         }
         ASSERT_TRUE(child.running()) << "the run ended before it could be killed half-way";
         child.terminate();  // SIGKILL
@@ -184,6 +184,53 @@ class ConversionRunAgainTest : public ::testing::TestWithParam<FirstRun> {
         }
         engine.DeletePlaybackMedia(1);
         engine.Finalize(false);
+    }
+
+    // Every frame of the date plays back once, byte for byte.
+    void ExpectEveryFrameOnce() {
+        std::vector<frame_s> videos;
+        PlayBack(videos);
+        ASSERT_EQ(videos.size(), expected_.size());
+        for (size_t i = 0; i < videos.size(); ++i) {
+            ASSERT_EQ(videos[i].time, expected_[i].time) << i;
+            ASSERT_TRUE(videos[i].payload == expected_[i].payload) << "frame " << i;
+        }
+    }
+
+    // Every frame of the date plays back, byte for byte and in order, among
+    // what plays back.
+    void ExpectEveryFrameAmongThePlayedBack() {
+        std::vector<frame_s> videos;
+        PlayBack(videos);
+        size_t found = 0;
+        for (size_t i = 0; i < videos.size() && found < expected_.size(); ++i) {
+            if (videos[i] == expected_[found]) ++found;
+        }
+        EXPECT_EQ(found, expected_.size()) << "of " << videos.size() << " played back";
+    }
+
+    // Every hour index and metadata file on the drive passes SQLite's check.
+    void ExpectSoundHourFiles() {
+        int files = 0;
+        for (const auto& entry :
+             fs::recursive_directory_iterator(drive_.Path() / "KVTRecordData")) {
+            const fs::path& path = entry.path();
+            if (path.extension() != ".kvtidx" && path.extension() != ".kvtmtd") continue;
+            ++files;
+            SQLite::Database db = test::HourDatabase(path.string());
+            EXPECT_EQ(db.execAndGet("PRAGMA integrity_check").getString(), "ok") << path;
+        }
+        EXPECT_EQ(files, 2);
+    }
+
+    // A conversion run in a process of its own, with its own host folder:
+    // what two programs share here is the drive's hours alone.
+    boost::process::child ConvertInChild(const test::TempDir& host, const char* pauseMs,
+                                         boost::process::ipstream& progress) {
+        namespace bp = boost::process;
+        return bp::child(ORVALE_CONVERSION_CHILD, drive_.Str(), host.Str(), pauseMs,
+                         IndexPath().string(), MetaPath().string(), bp::std_out > progress,
+                         bp::std_err > bp::null);
     }
 
     test::TempDir host_;
@@ -229,13 +276,7 @@ TEST_P(ConversionRunAgainTest, EverySecondOfTheDateIsStoredOnceAndTheOldFilesGo)
     EXPECT_EQ(CountRows(MetaPath(), "SELECT count(*) FROM T_METADATA"), kSeconds);
     EXPECT_EQ(CountRows(MetaPath(), "SELECT count(DISTINCT UTC) FROM T_METADATA"), kSeconds);
 
-    std::vector<frame_s> videos;
-    PlayBack(videos);
-    ASSERT_EQ(videos.size(), expected_.size());
-    for (size_t i = 0; i < videos.size(); ++i) {
-        ASSERT_EQ(videos[i].time, expected_[i].time) << i;
-        ASSERT_TRUE(videos[i].payload == expected_[i].payload) << "frame " << i;
-    }
+    ExpectEveryFrameOnce();
     SQLite::Database meta = test::HourDatabase(MetaPath().string());
     SQLite::Statement rows(meta, "SELECT UTC, CONTENT FROM T_METADATA ORDER BY UTC");
     for (int s = 0; s < kSeconds; ++s) {
@@ -271,13 +312,7 @@ TEST_F(ConversionRunAgainTest, SecondsNotConvertedAgainStayPlayable) {
     EXPECT_EQ(again.failedFolders, 0u);
     EXPECT_EQ(CountRows(IndexPath(), "SELECT count(DISTINCT NAME) FROM T_INDEX"), 2);
 
-    std::vector<frame_s> videos;
-    PlayBack(videos);
-    ASSERT_EQ(videos.size(), expected_.size());
-    for (size_t i = 0; i < videos.size(); ++i) {
-        ASSERT_EQ(videos[i].time, expected_[i].time) << i;
-        ASSERT_TRUE(videos[i].payload == expected_[i].payload) << "frame " << i;
-    }
+    ExpectEveryFrameOnce();
     EXPECT_EQ(CountRows(MetaPath(), "SELECT count(*) FROM T_METADATA"), kSeconds);
 }
 
@@ -329,6 +364,75 @@ TEST_F(ConversionRunAgainTest, AFolderDenseWithMetadataLosesNone) {
     EXPECT_EQ(CountRows(MetaPath(), "SELECT count(*) FROM T_METADATA"),
               static_cast<int64_t>(metas.size()));
     EXPECT_EQ(CountRows(MetaPath(), "SELECT count(DISTINCT UTC) FROM T_METADATA"), kMetaSeconds);
+}
+
+// Two converters of one tree at once, each a process of its own: the one
+// that takes an hour first holds it, the other is refused it while it is
+// held. No hour file is damaged; a run that says it converted the date
+// stored every frame of it; one that could not says so, and a run after it
+// converts the date.
+TEST_F(ConversionRunAgainTest, TwoRunsAtOnceLeaveSoundHoursAndSayWhetherTheyConverted) {
+    WriteOldTree();
+    for (int round = 0; round < 20; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        fs::remove_all(drive_.Path() / "KVTRecordData");
+        test::TempDir hostA;
+        test::TempDir hostB;
+        boost::process::ipstream progressA;
+        boost::process::ipstream progressB;
+        auto a = ConvertInChild(hostA, "0", progressA);
+        auto b = ConvertInChild(hostB, "0", progressB);
+        for (std::string line; std::getline(progressA, line);) {
+        }
+        for (std::string line; std::getline(progressB, line);) {
+        }
+        a.wait();
+        b.wait();
+        ExpectSoundHourFiles();
+        // A run refused the hour may take it once the other lets go, and
+        // store some of the seconds again beside it.
+        if (a.exit_code() == 0 || b.exit_code() == 0) ExpectEveryFrameAmongThePlayedBack();
+        if (a.exit_code() != 0 || b.exit_code() != 0) {
+            const conversion_result_s again = Convert(false);
+            EXPECT_EQ(again.failedFiles + again.failedFolders + again.keptFiles, 0u);
+            ExpectSoundHourFiles();
+        }
+        if (HasFailure()) return;
+    }
+}
+
+// While a process records into an hour, another that opens it is told so
+// clearly, and the first one's run goes on untouched.
+TEST_F(ConversionRunAgainTest, AnHourHeldByAnotherProcessIsRefusedAndKeptWhole) {
+    WriteOldTree();
+    boost::process::ipstream progress;
+    auto holder = ConvertInChild(host_, "300", progress);
+    // Both hour files are made once the holder has stored some of each.
+    long long video = 0;
+    long long metadata = 0;
+    std::string line;
+    while ((video == 0 || metadata == 0) && std::getline(progress, line)) {
+        std::sscanf(line.c_str(), "stored %lld %lld", &video, &metadata);
+    }
+    ASSERT_TRUE(video > 0 && metadata > 0) << "the holder ended before it held both files";
+    for (const fs::path& path : {IndexPath(), MetaPath()}) {
+        try {
+            SQLite::Database db = test::HourDatabase(path.string(), SQLite::OPEN_READWRITE);
+            db.exec("DELETE FROM T_VER");
+            ADD_FAILURE() << "an hour another process holds was written: " << path;
+        } catch (const SQLite::Exception& e) {
+            EXPECT_NE(std::string(e.what()).find("database is locked"), std::string::npos)
+                << e.what();
+        }
+    }
+    while (std::getline(progress, line)) {
+    }
+    holder.wait();
+    EXPECT_EQ(holder.exit_code(), 0);
+    ExpectSoundHourFiles();
+    ExpectEveryFrameOnce();
+    EXPECT_EQ(CountRows(MetaPath(), "SELECT count(*) FROM T_METADATA"), kSeconds);
+    EXPECT_EQ(CountRows(IndexPath(), "SELECT count(*) FROM T_VER"), 1);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <thread>
@@ -15,6 +16,7 @@
 
 #include "platform/HostFolder.h"
 #include "recorder/storage/FolderInUseContainer.h"
+#include "recorder/store/HourlyDatabase.h"
 #include "recorder/store/IndexFile.h"
 #include "recorder/store/MetaDataFile.h"
 #include "tests/support/HourDatabase.h"
@@ -109,6 +111,35 @@ TEST_F(HourCreationTest, IndexWritersOfANewHourKeepEveryRow) {
         EXPECT_EQ(Count(path, "SELECT count(*) FROM T_TIMELINE"), 3601) << "hour " << hour;
         EXPECT_EQ(Count(path, "SELECT count(*) FROM T_TIMELINE WHERE MOTION = 1"), kWriters);
     }
+}
+
+// A start finds the template another start made: a sound one of this
+// build's tables and version is kept as it stands (a copy being made from it
+// goes on reading it); one of another version, or not a database, is built
+// again aside and renamed into place, with nothing left beside it.
+TEST(TemplatePlacementTest, ASoundTemplateIsKeptAndAnyOtherIsBuiltAgainAside) {
+    test::TempDir dir;
+    const fs::path path = dir.Path() / "DBTemp" / "indexdb.kvtidx";
+    const fs::path link = dir.Path() / "link";
+    ASSERT_TRUE(PlaceTemplate(path, &IndexFile::CreateTables));
+    fs::create_hard_link(path, link);
+    ASSERT_TRUE(PlaceTemplate(path, &IndexFile::CreateTables));
+    EXPECT_EQ(fs::hard_link_count(path), 2u) << "a sound template was made again";
+
+    {
+        SQLite::Database db(path.string(), SQLite::OPEN_READWRITE);
+        db.exec("UPDATE T_VER SET VER = 0");
+    }
+    ASSERT_TRUE(PlaceTemplate(path, &IndexFile::CreateTables));
+    EXPECT_EQ(fs::hard_link_count(path), 1u) << "a template of another version was kept";
+    EXPECT_EQ(Count(path, "SELECT VER FROM T_VER"), 1);
+
+    fs::remove(path);
+    std::ofstream(path) << "not a database";
+    ASSERT_TRUE(PlaceTemplate(path, &IndexFile::CreateTables));
+    EXPECT_EQ(Count(path, "SELECT count(*) FROM T_VER"), 1);
+    EXPECT_EQ(std::distance(fs::directory_iterator(path.parent_path()), fs::directory_iterator()),
+              1);
 }
 
 }  // namespace
