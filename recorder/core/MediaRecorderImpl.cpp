@@ -165,6 +165,14 @@ void MediaRecorderImpl::OpenCatalogue() {
             ReadSettings();
             return;
         }
+        // Only a file SQLite calls damaged is repaired; one held by another
+        // process is that process's live catalogue and stays as it is.
+        if (!catalogue_->LastOpenFoundDamage()) {
+            OLOG(kLogFatal) << "Failed to open QzDatabase : " << path;
+            catalogue_->Close();
+            catalogue_ = std::make_shared<QzDatabase>();
+            return;
+        }
         catalogue_->Close();
         catalogue_ = std::make_shared<QzDatabase>();
         if (catalogueFiles_.Exists(catalogueFiles_.Backup()) &&

@@ -19,6 +19,7 @@ QzDatabase::QzDatabase() : modified_(std::make_shared<std::atomic<bool>>(false))
 QzDatabase::~QzDatabase() = default;
 
 bool QzDatabase::Open(const std::wstring& path) {
+    damaged_ = false;
     try {
         const std::filesystem::path file = PathFromWide(path);
         if (NeedsNewDatabase(file) && !CreateTables(path)) return false;
@@ -27,6 +28,9 @@ bool QzDatabase::Open(const std::wstring& path) {
         if (!connection_) {
             connection_ = std::make_shared<DatabaseConnection>(file.string());
             const auto statementLock = connection_->Lock();
+            // Another process of the installation may hold the catalogue a
+            // moment; it is waited for, never taken for damage.
+            connection_->Database().setBusyTimeout(kBusyTimeoutMs);
             UseWriteAheadLog(connection_->Database());
         }
         commonTable_ = std::make_shared<CommonTable>(connection_, modified_);
@@ -35,6 +39,11 @@ bool QzDatabase::Open(const std::wstring& path) {
         bookmarkTable_ = std::make_shared<BookmarkTable>(connection_, modified_);
         arbTable_ = std::make_shared<ArbTable>(connection_, modified_);
         return true;
+    } catch (const SQLite::Exception& e) {
+        const int code = e.getErrorCode() & 0xff;
+        damaged_ = code == SQLITE_CORRUPT || code == SQLITE_NOTADB;
+        OLOG(common::kLogError) << e.what();
+        return false;
     } catch (const std::exception& e) {
         OLOG(common::kLogError) << e.what();
         return false;

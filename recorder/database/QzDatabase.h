@@ -46,6 +46,9 @@ class QzDatabase : public std::enable_shared_from_this<QzDatabase> {
     // Makes a new catalogue file with all its tables and default rows in one
     // transaction; a failure leaves no file behind. Used by Open.
     static bool CreateTables(const std::wstring& path);
+    // True when the last failed Open failed because SQLite found the file
+    // damaged; a busy or locked catalogue is not damaged.
+    bool LastOpenFoundDamage() const { return damaged_; }
 
     // Releases the connection.
     void Close();
@@ -63,6 +66,8 @@ class QzDatabase : public std::enable_shared_from_this<QzDatabase> {
     std::shared_ptr<ArbTable> GetArbTable() const;
 
   private:
+    static constexpr int kBusyTimeoutMs = 5000;
+    bool damaged_ = false;
     mutable std::mutex mutex_;  // guards the references below, not the statements
     std::shared_ptr<DatabaseConnection> connection_;
     const std::shared_ptr<std::atomic<bool>> modified_;
