@@ -20,6 +20,9 @@ bool NeedsNewDatabase(const std::filesystem::path& file) {
     if (std::filesystem::file_size(file) == 0) return true;
     // Read-write, so that a hot journal left by a crash is rolled back first.
     SQLite::Database database(file.string(), SQLite::OPEN_READWRITE);
+    // Another process may hold the file a moment (a start, a write): it is
+    // waited for, and a file still held is an error, never an empty one.
+    database.setBusyTimeout(kDatabaseBusyTimeoutMs);
     SQLite::Statement count(database, "SELECT count(*) FROM sqlite_master WHERE type = 'table'");
     return count.executeStep() && count.getColumn(0).getInt64() == 0;
 }

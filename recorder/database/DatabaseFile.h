@@ -19,8 +19,12 @@ namespace orvale::recorder {
 // The file-system path of a wide path text (UTF-8 on this platform).
 std::filesystem::path PathFromWide(const std::wstring& path);
 
+// How long a look at a database that another process holds waits for it.
+inline constexpr int kDatabaseBusyTimeoutMs = 5000;
+
 // True when `file` does not exist, is empty, or holds no table. Throws when it
-// exists but cannot be examined (not a database, a folder, ...).
+// exists but cannot be examined (not a database, a folder, held by another
+// process beyond kDatabaseBusyTimeoutMs, ...).
 bool NeedsNewDatabase(const std::filesystem::path& file);
 
 // Makes `file` (and its missing folders) and runs `fill` on it inside one

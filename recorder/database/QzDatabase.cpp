@@ -30,7 +30,7 @@ bool QzDatabase::Open(const std::wstring& path) {
             const auto statementLock = connection_->Lock();
             // Another process of the installation may hold the catalogue a
             // moment; it is waited for, never taken for damage.
-            connection_->Database().setBusyTimeout(kBusyTimeoutMs);
+            connection_->Database().setBusyTimeout(kDatabaseBusyTimeoutMs);
             UseWriteAheadLog(connection_->Database());
         }
         commonTable_ = std::make_shared<CommonTable>(connection_, modified_);

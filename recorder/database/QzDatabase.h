@@ -66,7 +66,6 @@ class QzDatabase : public std::enable_shared_from_this<QzDatabase> {
     std::shared_ptr<ArbTable> GetArbTable() const;
 
   private:
-    static constexpr int kBusyTimeoutMs = 5000;
     bool damaged_ = false;
     mutable std::mutex mutex_;  // guards the references below, not the statements
     std::shared_ptr<DatabaseConnection> connection_;
