@@ -18,7 +18,18 @@ QzDatabase::QzDatabase() : modified_(std::make_shared<std::atomic<bool>>(false))
 // The members go in reverse order: the table objects before the connection.
 QzDatabase::~QzDatabase() = default;
 
+namespace {
+// Long enough for another process's start-up or write to end.
+constexpr int kBusyTimeoutMs = 5000;
+
+bool IsDamage(int code) {
+    const int primary = code & 0xff;
+    return primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB;
+}
+}  // namespace
+
 bool QzDatabase::Open(const std::wstring& path) {
+    lastOpenDamaged_ = false;
     try {
         const std::filesystem::path file = PathFromWide(path);
         if (NeedsNewDatabase(file) && !CreateTables(path)) return false;
@@ -27,7 +38,10 @@ bool QzDatabase::Open(const std::wstring& path) {
         if (!connection_) {
             connection_ = std::make_shared<DatabaseConnection>(file.string());
             const auto statementLock = connection_->Lock();
+            connection_->Database().setBusyTimeout(kBusyTimeoutMs);
             UseWriteAheadLog(connection_->Database());
+            // Reading the schema shows a damaged file here, not at the first call.
+            connection_->Database().exec("SELECT count(*) FROM sqlite_master");
         }
         commonTable_ = std::make_shared<CommonTable>(connection_, modified_);
         channelTable_ = std::make_shared<ChannelTable>(connection_, modified_);
@@ -35,8 +49,33 @@ bool QzDatabase::Open(const std::wstring& path) {
         bookmarkTable_ = std::make_shared<BookmarkTable>(connection_, modified_);
         arbTable_ = std::make_shared<ArbTable>(connection_, modified_);
         return true;
+    } catch (const SQLite::Exception& e) {
+        lastOpenDamaged_ = IsDamage(e.getErrorCode()) || IsDamage(e.getExtendedErrorCode());
+        OLOG(common::kLogError) << e.what();
+        const std::lock_guard lock(mutex_);
+        connection_.reset();
+        return false;
     } catch (const std::exception& e) {
         OLOG(common::kLogError) << e.what();
+        return false;
+    }
+}
+
+// In write-ahead-log mode every other connection holds a shared lock, so the
+// exclusive one, asked for without waiting, is refused while one is open.
+bool QzDatabase::HeldByNoOther() {
+    const std::lock_guard lock(mutex_);
+    if (!connection_) return false;
+    const auto statementLock = connection_->Lock();
+    auto& database = connection_->Database();
+    try {
+        database.setBusyTimeout(0);
+        database.exec("PRAGMA locking_mode=EXCLUSIVE");
+        database.exec("BEGIN EXCLUSIVE");
+        database.exec("COMMIT");
+        return true;
+    } catch (const std::exception& e) {
+        OLOG(common::kLogInfo) << "QzDatabase is held by another process: " << e.what();
         return false;
     }
 }
