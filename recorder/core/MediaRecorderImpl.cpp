@@ -140,8 +140,13 @@ void MediaRecorderImpl::Finalize(bool removeFiles) {
         // The write buffers kept for the next recorders have no taker now.
         AlignedBytes::ReleaseSpares();
         ClearSearchers();
+        // Another process's catalogue stays: only a sole holder removes it.
+        const bool sole = removeFiles && catalogue_->HeldByNoOther();
         catalogue_->Close();
-        if (removeFiles) {
+        if (removeFiles && !sole) {
+            OLOG(kLogWarning) << "Kept the QzDatabase files: another process holds them.";
+        }
+        if (sole) {
             catalogueFiles_.Remove(catalogueFiles_.Base());
             catalogueFiles_.Remove(catalogueFiles_.Import());
             catalogueFiles_.Remove(catalogueFiles_.Backup());
@@ -157,6 +162,9 @@ void MediaRecorderImpl::Finalize(bool removeFiles) {
 
 // --- catalogue ---
 
+// Only a catalogue SQLite finds damaged is replaced, and it is moved aside
+// rather than removed; one another process holds busy past the wait leaves
+// the engine without a catalogue and every file as it is.
 void MediaRecorderImpl::OpenCatalogue() {
     const fs::path path = catalogueFiles_.MainFile(catalogueFiles_.Base());
     try {
@@ -165,16 +173,17 @@ void MediaRecorderImpl::OpenCatalogue() {
             ReadSettings();
             return;
         }
-        // Only a file SQLite calls damaged is repaired; one held by another
-        // process is that process's live catalogue and stays as it is.
         if (!catalogue_->LastOpenFoundDamage()) {
-            OLOG(kLogFatal) << "Failed to open QzDatabase : " << path;
+            OLOG(kLogFatal) << "Failed to open QzDatabase, busy or locked : " << path;
             catalogue_->Close();
-            catalogue_ = std::make_shared<QzDatabase>();
             return;
         }
         catalogue_->Close();
         catalogue_ = std::make_shared<QzDatabase>();
+        if (!MoveDamagedAside(path)) {
+            OLOG(kLogFatal) << "Failed to move the damaged QzDatabase aside : " << path;
+            return;
+        }
         if (catalogueFiles_.Exists(catalogueFiles_.Backup()) &&
             catalogueFiles_.CopyInto(catalogueFiles_.Backup(), catalogueFiles_.Base())) {
             OLOG(kLogInfo) << "Success to copy Backup File of QzDatabase.";
@@ -183,13 +192,10 @@ void MediaRecorderImpl::OpenCatalogue() {
             OLOG(kLogWarning) << "Failed to open QzDatabase : " << path;
             catalogue_->Close();
             catalogue_ = std::make_shared<QzDatabase>();
-            if (!fs::exists(path)) {
-                OLOG(kLogFatal) << "Failed to remove QzDatabase : " << path;
-                return;
-            }
-            RemoveDatabaseFiles(path);
-            if (!OpenCatalogueFile(path)) {
+            if (!catalogue_->LastOpenFoundDamage() || !MoveDamagedAside(path) ||
+                !OpenCatalogueFile(path)) {
                 OLOG(kLogFatal) << "Failed to open QzDatabase : " << path;
+                catalogue_->Close();
                 return;
             }
         }
@@ -198,6 +204,21 @@ void MediaRecorderImpl::OpenCatalogue() {
     } catch (const std::exception& e) {
         OLOG(kLogFatal) << "Failed to open QzDatabase : " << e.what();
     }
+}
+
+// The damaged file and its log keep their data for a later look, under a
+// name no start opens.
+bool MediaRecorderImpl::MoveDamagedAside(const fs::path& path) {
+    const std::string suffix = ".damaged-" + std::to_string(NowUtc());
+    for (const char* part : {"", "-wal", "-shm"}) {
+        const fs::path from = path.string() + part;
+        std::error_code error;
+        if (!fs::exists(from, error)) continue;
+        fs::rename(from, path.string() + part + suffix, error);
+        if (error) return false;
+        OLOG(kLogWarning) << "Moved damaged QzDatabase aside : " << from << suffix;
+    }
+    return true;
 }
 
 // An import copy replaces the working catalogue only once it has proved

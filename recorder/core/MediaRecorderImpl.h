@@ -159,6 +159,7 @@ class MediaRecorderImpl {
   private:
     void OpenCatalogue();
     void TakeImportCopy();
+    bool MoveDamagedAside(const std::filesystem::path& path);
     bool OpenCatalogueFile(const std::filesystem::path& path);
     void ReadSettings();
     void BackupCatalogue();

@@ -18,8 +18,15 @@ QzDatabase::QzDatabase() : modified_(std::make_shared<std::atomic<bool>>(false))
 // The members go in reverse order: the table objects before the connection.
 QzDatabase::~QzDatabase() = default;
 
+namespace {
+bool IsDamage(int code) {
+    const int primary = code & 0xff;
+    return primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB;
+}
+}  // namespace
+
 bool QzDatabase::Open(const std::wstring& path) {
-    damaged_ = false;
+    lastOpenDamaged_ = false;
     try {
         const std::filesystem::path file = PathFromWide(path);
         if (NeedsNewDatabase(file) && !CreateTables(path)) return false;
@@ -28,10 +35,10 @@ bool QzDatabase::Open(const std::wstring& path) {
         if (!connection_) {
             connection_ = std::make_shared<DatabaseConnection>(file.string());
             const auto statementLock = connection_->Lock();
-            // Another process of the installation may hold the catalogue a
-            // moment; it is waited for, never taken for damage.
             connection_->Database().setBusyTimeout(kDatabaseBusyTimeoutMs);
             UseWriteAheadLog(connection_->Database());
+            // Reading the schema shows a damaged file here, not at the first call.
+            connection_->Database().exec("SELECT count(*) FROM sqlite_master");
         }
         commonTable_ = std::make_shared<CommonTable>(connection_, modified_);
         channelTable_ = std::make_shared<ChannelTable>(connection_, modified_);
@@ -40,12 +47,32 @@ bool QzDatabase::Open(const std::wstring& path) {
         arbTable_ = std::make_shared<ArbTable>(connection_, modified_);
         return true;
     } catch (const SQLite::Exception& e) {
-        const int code = e.getErrorCode() & 0xff;
-        damaged_ = code == SQLITE_CORRUPT || code == SQLITE_NOTADB;
+        lastOpenDamaged_ = IsDamage(e.getErrorCode()) || IsDamage(e.getExtendedErrorCode());
         OLOG(common::kLogError) << e.what();
+        const std::lock_guard lock(mutex_);
+        connection_.reset();
         return false;
     } catch (const std::exception& e) {
         OLOG(common::kLogError) << e.what();
+        return false;
+    }
+}
+
+// In write-ahead-log mode every other connection holds a shared lock, so the
+// exclusive one, asked for without waiting, is refused while one is open.
+bool QzDatabase::HeldByNoOther() {
+    const std::lock_guard lock(mutex_);
+    if (!connection_) return false;
+    const auto statementLock = connection_->Lock();
+    auto& database = connection_->Database();
+    try {
+        database.setBusyTimeout(0);
+        database.exec("PRAGMA locking_mode=EXCLUSIVE");
+        database.exec("BEGIN EXCLUSIVE");
+        database.exec("COMMIT");
+        return true;
+    } catch (const std::exception& e) {
+        OLOG(common::kLogInfo) << "QzDatabase is held by another process: " << e.what();
         return false;
     }
 }

@@ -42,13 +42,16 @@ class QzDatabase : public std::enable_shared_from_this<QzDatabase> {
     // any table counts as missing), opens it when not open yet, and makes the
     // table objects anew. A file that lacks only some tables opens as it is.
     bool Open(const std::wstring& path);
+    // Whether the last failed Open failed because SQLite found the file
+    // damaged (not a database, or corrupt), as opposed to busy or locked.
+    bool LastOpenFoundDamage() const { return lastOpenDamaged_; }
+    // Whether this process can take the catalogue's exclusive lock now, that
+    // is no other process has it open; false too when it is closed.
+    bool HeldByNoOther();
 
     // Makes a new catalogue file with all its tables and default rows in one
     // transaction; a failure leaves no file behind. Used by Open.
     static bool CreateTables(const std::wstring& path);
-    // True when the last failed Open failed because SQLite found the file
-    // damaged; a busy or locked catalogue is not damaged.
-    bool LastOpenFoundDamage() const { return damaged_; }
 
     // Releases the connection.
     void Close();
@@ -66,8 +69,8 @@ class QzDatabase : public std::enable_shared_from_this<QzDatabase> {
     std::shared_ptr<ArbTable> GetArbTable() const;
 
   private:
-    bool damaged_ = false;
     mutable std::mutex mutex_;  // guards the references below, not the statements
+    bool lastOpenDamaged_ = false;
     std::shared_ptr<DatabaseConnection> connection_;
     const std::shared_ptr<std::atomic<bool>> modified_;
     std::shared_ptr<CommonTable> commonTable_;
