@@ -108,7 +108,12 @@ bool DataFile::Create(const std::string& channelId, int trackId, int64_t allocSi
         madeFile_ = true;
     }
     error = writeFile_.Open(path_, DirectFile::Access::kReadWrite);
-    if (error) return CreateFailed("Failed to open a data file. path = ", error.message());
+    if (error) {
+        // Another process took the file between its making and this open:
+        // it is that process's file now, and must not be removed as ours.
+        if (error == std::errc::device_or_resource_busy) madeFile_ = false;
+        return CreateFailed("Failed to open a data file. path = ", error.message());
+    }
     NoteBufferedFallback(writeFile_, path_);
 
     AlignedBytes image(2 * kSectorSize);
